@@ -1,0 +1,54 @@
+// Message windows: the stand-in for hidden windows, registered messages and PostMessage.
+//
+// Every thread has its own message queue, created on first use. A window is a handle owned by the
+// thread that created it, with a handler that runs on that thread when the thread pumps its
+// queue. PostMessage works from any thread; it fails (returns false) when the window is gone, and
+// the poster then still owns whatever it posted. A window may name a drop function: it is called
+// for every message posted to the window that will never be handled (the window is destroyed with
+// messages queued, or its thread ends), so that nothing posted leaks.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+namespace linvo::platform {
+
+using WindowHandle = std::uintptr_t;  // 0 is no window
+using WParam = std::uintptr_t;
+using LParam = std::intptr_t;
+
+// Handles one message; the result is what a SendMessage would return.
+using MessageHandler = std::function<std::intptr_t(uint32_t msg, WParam w, LParam l)>;
+// Releases what an unhandled message carries.
+using MessageDropper = std::function<void(uint32_t msg, WParam w, LParam l)>;
+
+constexpr uint32_t kWmApp = 0x8000;
+
+// A message number unique to the name within the process (0xC000..0xFFFF, the same number for
+// the same name, compared case-insensitively as RegisterWindowMessage does).
+uint32_t RegisterWindowMessage(std::string_view name);
+
+// Creates a window owned by the calling thread. Never returns 0.
+WindowHandle CreateMessageWindow(std::string_view name, MessageHandler handler,
+                                 MessageDropper dropper = nullptr);
+
+// Destroys the window; its queued messages go to its dropper. Any thread may call it. Returns
+// false when the handle names no window.
+bool DestroyMessageWindow(WindowHandle window);
+
+bool IsMessageWindow(WindowHandle window);
+
+// Queues the message for the window's thread. False when the window does not exist.
+bool PostMessage(WindowHandle window, uint32_t msg, WParam w, LParam l);
+
+// Handles the calling thread's queued messages. Waits up to timeoutMs (negative: without limit)
+// for the first one when the queue is empty, then handles every message queued at that moment.
+// Returns the number of messages handled.
+int PumpMessages(int timeoutMs);
+
+// A descriptor that is readable while the calling thread's queue holds messages, so that a host
+// can fold the queue into its own poll/epoll loop and call PumpMessages(0) when it fires.
+int MessageQueueFd();
+
+}  // namespace linvo::platform

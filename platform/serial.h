@@ -1,0 +1,257 @@
+// Serial lines: the stand-in for the Windows communications functions.
+//
+// A SerialLine is one open port. It is opened exclusively by its Windows name ("COM3",
+// "\\.\COM12") through OpenSerialLine, which resolves the name to a backend:
+//   1. a virtual null-modem line registered under that name in this process;
+//   2. the [Ports] section of the settings file (COM3=/dev/ttyUSB0);
+//   3. /dev/ttyS<n-1>.
+// Backends: POSIX tty (termios; real UARTs, USB adapters, pseudo-terminals) and the virtual line.
+//
+// Every member is safe to call from several threads at once (one reader, one writer and one
+// event waiter may run together, as on Windows with overlapped I/O).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace linvo::platform {
+
+// Parity values of the device control block.
+enum : uint8_t { NOPARITY = 0, ODDPARITY = 1, EVENPARITY = 2, MARKPARITY = 3, SPACEPARITY = 4 };
+// Stop bits of the device control block.
+enum : uint8_t { ONESTOPBIT = 0, ONE5STOPBITS = 1, TWOSTOPBITS = 2 };
+// DTR and RTS control modes.
+enum : uint8_t { DTR_CONTROL_DISABLE = 0, DTR_CONTROL_ENABLE = 1, DTR_CONTROL_HANDSHAKE = 2 };
+enum : uint8_t {
+  RTS_CONTROL_DISABLE = 0,
+  RTS_CONTROL_ENABLE = 1,
+  RTS_CONTROL_HANDSHAKE = 2,
+  RTS_CONTROL_TOGGLE = 3
+};
+
+// Modem status bits (GetModemStatus).
+enum : uint32_t { MS_CTS_ON = 0x10, MS_DSR_ON = 0x20, MS_RING_ON = 0x40, MS_RLSD_ON = 0x80 };
+// Escape functions.
+enum : uint32_t {
+  SETRTS = 3,
+  CLRRTS = 4,
+  SETDTR = 5,
+  CLRDTR = 6,
+  SETBREAK = 8,
+  CLRBREAK = 9
+};
+// Purge flags.
+enum : uint32_t { PURGE_TXABORT = 1, PURGE_RXABORT = 2, PURGE_TXCLEAR = 4, PURGE_RXCLEAR = 8 };
+// Line events (event mask and event word).
+enum : uint32_t {
+  EV_RXCHAR = 0x0001,
+  EV_RXFLAG = 0x0002,
+  EV_TXEMPTY = 0x0004,
+  EV_CTS = 0x0008,
+  EV_DSR = 0x0010,
+  EV_RLSD = 0x0020,
+  EV_BREAK = 0x0040,
+  EV_ERR = 0x0080,
+  EV_RING = 0x0100
+};
+// Line error bits (ClearError).
+enum : uint32_t {
+  CE_RXOVER = 0x0001,
+  CE_OVERRUN = 0x0002,
+  CE_RXPARITY = 0x0004,
+  CE_FRAME = 0x0008,
+  CE_BREAK = 0x0010
+};
+
+// The members of the Windows device control block that this system reads or sets. Values that
+// termios cannot express (DSR output flow, DTR handshake) are kept and reported back by
+// GetState; the engine honours them in its own waits.
+struct DeviceControlBlock {
+  uint32_t BaudRate = 9600;
+  uint8_t ByteSize = 8;
+  uint8_t Parity = NOPARITY;
+  uint8_t StopBits = ONESTOPBIT;
+  bool fBinary = true;
+  bool fParity = false;
+  bool fOutxCtsFlow = false;
+  bool fOutxDsrFlow = false;
+  uint8_t fDtrControl = DTR_CONTROL_ENABLE;
+  uint8_t fRtsControl = RTS_CONTROL_ENABLE;
+  bool fDsrSensitivity = false;
+  bool fTXContinueOnXoff = false;
+  bool fOutX = false;
+  bool fInX = false;
+  bool fErrorChar = false;
+  bool fNull = false;
+  bool fAbortOnError = false;
+  uint16_t XonLim = 2048;
+  uint16_t XoffLim = 512;
+  char XonChar = 0x11;
+  char XoffChar = 0x13;
+  char ErrorChar = 0;
+  char EofChar = 0;
+  char EvtChar = 0;
+};
+
+// Windows COMMTIMEOUTS, in milliseconds.
+struct CommTimeouts {
+  uint32_t ReadIntervalTimeout = 0;
+  uint32_t ReadTotalTimeoutMultiplier = 0;
+  uint32_t ReadTotalTimeoutConstant = 0;
+  uint32_t WriteTotalTimeoutMultiplier = 0;
+  uint32_t WriteTotalTimeoutConstant = 0;
+};
+
+struct CommStatus {
+  uint32_t cbInQue = 0;   // bytes received and not yet read
+  uint32_t cbOutQue = 0;  // bytes written and not yet sent
+};
+
+enum class IoStatus {
+  kOk,           // the call completed; see the byte count
+  kFailedAtOnce, // the call itself failed (WriteFile/ReadFile returning an error other than pending)
+  kWaitFailed,   // the pending operation failed (GetOverlappedResult failing): line gone, I/O error
+};
+
+struct IoResult {
+  IoStatus status = IoStatus::kOk;
+  std::size_t bytes = 0;
+};
+
+enum class WaitResult {
+  kReady,    // the awaited condition holds
+  kWoken,    // the wake-up descriptor became readable
+  kTimeout,  // the time limit passed
+  kFailed,   // the line failed (disconnected, I/O error)
+};
+
+class SerialLine {
+ public:
+  virtual ~SerialLine() = default;
+
+  // What the name resolved to ("/dev/pts/3", "virtual:COM3").
+  virtual const std::string& DevicePath() const = 0;
+
+  // SetupComm: sizes of the input and output queues (advisory on a tty).
+  virtual bool SetQueueSizes(uint32_t inQueue, uint32_t outQueue) = 0;
+  virtual bool GetState(DeviceControlBlock* dcb) = 0;
+  // Applies the block: baud rate (also non-standard rates), byte size 5..8, parity, stop bits,
+  // CTS output flow, DTR/RTS modes (ENABLE raises the line, DISABLE drops it, HANDSHAKE raises
+  // it and leaves it to the hardware where the driver can). Rejects values the line cannot take
+  // (byte size outside 5..8, baud rate 0, unknown parity).
+  virtual bool SetState(const DeviceControlBlock& dcb) = 0;
+  virtual bool GetTimeouts(CommTimeouts* timeouts) = 0;
+  virtual bool SetTimeouts(const CommTimeouts& timeouts) = 0;
+
+  // ReadFile with the COMMTIMEOUTS semantics of SetTimeouts (interval and total time-outs; all
+  // zero blocks until `size` bytes arrived; ReadIntervalTimeout = MAXDWORD with zero totals
+  // returns at once with what is there).
+  virtual IoResult Read(uint8_t* buffer, std::size_t size) = 0;
+  // Takes what has been received, at most `size` bytes, without waiting.
+  virtual IoResult ReadAvailable(uint8_t* buffer, std::size_t size) = 0;
+  // Blocks in the kernel until received bytes are waiting, wakeFd (may be -1) is readable, or
+  // timeoutMs passes (negative: no limit).
+  virtual WaitResult WaitReadable(int timeoutMs, int wakeFd) = 0;
+
+  // WriteFile: writes the bytes, waiting at most the write total time-out of SetTimeouts
+  // (multiplier * size + constant; both zero: no limit). Returns the bytes written, which may be
+  // fewer than asked (0 included) when the time-out passes, for example while output flow
+  // control or a stalled line holds the transmitter.
+  virtual IoResult Write(const uint8_t* data, std::size_t size) = 0;
+
+  virtual bool GetModemStatus(uint32_t* status) = 0;  // MS_* bits
+  virtual bool EscapeFunction(uint32_t function) = 0;  // SETDTR, CLRDTR, SETRTS, ...
+  virtual bool Purge(uint32_t flags) = 0;              // PURGE_* flags
+  // ClearCommError: returns the CE_* errors seen since the last call (and clears them) and the
+  // queue counts. Either pointer may be null.
+  virtual bool ClearError(uint32_t* errors, CommStatus* status) = 0;
+
+  virtual bool SetEventMask(uint32_t mask) = 0;  // EV_* bits
+  virtual bool GetEventMask(uint32_t* mask) = 0;
+  // WaitCommEvent: blocks until an event of the mask has happened since the previous call (or
+  // since SetEventMask), wakeFd (may be -1) is readable, or timeoutMs passes (negative: no
+  // limit). On kReady *events holds the events that happened (masked); otherwise 0.
+  virtual WaitResult WaitEvent(uint32_t* events, int timeoutMs, int wakeFd) = 0;
+};
+
+// Opens the port by its Windows name ("COM1" .. "COM9", "\\.\COM10" ..., case-insensitive).
+// settingsFile is the INI file whose [Ports] section maps names to devices (may be empty).
+// Returns null when the name cannot be resolved, the device cannot be opened, or another
+// descriptor or process holds it.
+std::unique_ptr<SerialLine> OpenSerialLine(const std::string& windowsName,
+                                           const std::string& settingsFile);
+
+// The device path a name resolves to, without opening it ("virtual:COM3" for a virtual line).
+std::optional<std::string> ResolvePortName(const std::string& windowsName,
+                                           const std::string& settingsFile);
+
+// Bits of VirtualPeer::HostLines.
+enum : uint32_t { kHostDtr = 1, kHostRts = 2, kHostBreak = 4 };
+
+// The far (device) end of a virtual null-modem line. Thread-safe. The host end is the
+// SerialLine that OpenSerialLine returns for the registered name.
+class VirtualPeer {
+ public:
+  virtual ~VirtualPeer() = default;
+
+  // Bytes to the host (they become readable at the host end at once).
+  virtual void Write(const uint8_t* data, std::size_t size) = 0;
+  void Write(std::string_view bytes) {
+    Write(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  }
+  void Write(const std::vector<uint8_t>& bytes) { Write(bytes.data(), bytes.size()); }
+
+  // Bytes the host wrote, at most `size`, without waiting.
+  virtual std::size_t Read(uint8_t* buffer, std::size_t size) = 0;
+  std::vector<uint8_t> ReadAll();
+  // Blocks until the host has written bytes not yet read here, or timeoutMs passes.
+  virtual bool WaitReadable(int timeoutMs) = 0;
+  // Readable while bytes from the host are waiting here.
+  virtual int Fd() const = 0;
+
+  // The modem status the host reads (MS_* bits). Starts as CTS, DSR and RLSD on. A change
+  // raises EV_CTS / EV_DSR / EV_RLSD / EV_RING at the host as the bits change.
+  virtual void SetModemLines(uint32_t msBits) = 0;
+  virtual uint32_t ModemLines() const = 0;
+  // DTR, RTS and break as the host drives them (kHost* bits).
+  virtual uint32_t HostLines() const = 0;
+  // The host's ClearError reports these CE_* bits; EV_ERR (and EV_BREAK for CE_BREAK) is raised.
+  virtual void InjectErrors(uint32_t ceBits) = 0;
+  // While stalled, host writes transfer nothing and complete with 0 bytes at their time-out.
+  virtual void StallTransmitter(bool stalled) = 0;
+  // Ends the line: host reads, waits and writes fail from now on.
+  virtual void Disconnect() = 0;
+  // True while a host end is open on the line.
+  virtual bool HostOpen() const = 0;
+};
+
+// Registers a virtual line under the Windows name ("COM3"); OpenSerialLine of that name then
+// opens its host end (one at a time). Replaces an earlier registration of the name.
+std::shared_ptr<VirtualPeer> RegisterVirtualLine(const std::string& windowsName);
+void UnregisterVirtualLine(const std::string& windowsName);
+
+// A pseudo-terminal pair for tests and the simulator: the master descriptor (device side) and
+// the slave's path (what a host opens). The slave is set to raw mode and one slave descriptor
+// is kept open here, so the master survives the host closing and reopening the slave.
+class PseudoTerminal {
+ public:
+  PseudoTerminal();  // throws std::system_error when no pseudo-terminal can be had
+  ~PseudoTerminal();
+  PseudoTerminal(const PseudoTerminal&) = delete;
+  PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+
+  int MasterFd() const { return m_master; }
+  const std::string& SlavePath() const { return m_slavePath; }
+
+ private:
+  int m_master = -1;
+  int m_keptSlave = -1;
+  std::string m_slavePath;
+};
+
+}  // namespace linvo::platform
