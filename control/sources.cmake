@@ -1,2 +1,11 @@
 file(GLOB control_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp)
 list(APPEND LINVO_SOURCES ${control_sources})
+
+# Print job clearing talks to CUPS through libcups (Debian: libcups2-dev). CMake's FindCups is
+# used because Debian's libcups2-dev ships no pkg-config file. LINVO_HAVE_CUPS tells the
+# sources (and the tests) that the real spooler is built in.
+if(LINVO_WITH_CUPS)
+  find_package(Cups REQUIRED)
+  list(APPEND LINVO_LINK_LIBRARIES Cups::Cups)
+  add_compile_definitions(LINVO_HAVE_CUPS=1)
+endif()

@@ -165,6 +165,10 @@ class SerialLine {
   virtual IoResult Write(const uint8_t* data, std::size_t size) = 0;
 
   virtual bool GetModemStatus(uint32_t* status) = 0;  // MS_* bits
+  // Blocks until every MS_* bit of `bits` is on, wakeFd (may be -1) is readable, or timeoutMs
+  // passes (negative: no limit). The default re-reads the status every few milliseconds while
+  // blocked in poll() on wakeFd; a backend that learns of line changes overrides it.
+  virtual WaitResult WaitModemLines(uint32_t bits, int timeoutMs, int wakeFd);
   virtual bool EscapeFunction(uint32_t function) = 0;  // SETDTR, CLRDTR, SETRTS, ...
   virtual bool Purge(uint32_t flags) = 0;              // PURGE_* flags
   // ClearCommError: returns the CE_* errors seen since the last call (and clears them) and the

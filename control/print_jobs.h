@@ -1,0 +1,20 @@
+// lvoPrintJobClear: cancels every job waiting in a printer's queue.
+#pragma once
+
+#include <string>
+
+#include "control/print_spooler.h"
+
+namespace linvo::control {
+
+// Cancels the active jobs of `printerName`, in the order the spooler lists them, after writing
+// "<count> jobs\n" to standard output. Returns 0 when every job was cancelled (or there was
+// none), 100 for an empty name (the spooler is not contacted), 30 when the destination cannot
+// be opened, its jobs cannot be listed, or a cancel is refused (the jobs before it stay
+// cancelled, the ones after it are left alone).
+long PrintJobClear(const std::string& printerName);
+
+// The same against a given spooler (the system's CUPS above).
+long PrintJobClear(const std::string& printerName, PrintSpooler& spooler);
+
+}  // namespace linvo::control

@@ -1,0 +1,173 @@
+#include "engine/comm_port.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+
+#include "engine/operation_frame.h"
+#include "engine/settings.h"
+
+namespace linvo::engine {
+namespace {
+
+// Fixed 20-character tags of the registered message name and of the hidden window's name.
+constexpr const char* kEventMessageName = "Orvane32.DLL:EVENT:K7Q2M9X4T1B8V6N3R5W0";
+constexpr const char* kWindowName = "Orvane32.DLL:MESSAGE:H3J8P1L6Z9C4F7D2G5S0";
+
+// The open sets these events for the comm-event watcher: EV_RXCHAR, EV_TXEMPTY, EV_CTS, EV_DSR,
+// EV_RLSD, EV_BREAK, EV_ERR and EV_RING.
+constexpr uint32_t kOpenEventMask = 0x1FD;
+
+// Registered when the library is loaded.
+const uint32_t g_portEventMessage = PortEventMessage();
+
+// The decimal value of the leading digits of a text, as atoi reads it, saturated.
+long LeadingNumber(const char* text) {
+  long value = std::strtol(text, nullptr, 10);
+  return value;
+}
+
+}  // namespace
+
+uint32_t PortEventMessage() {
+  static const uint32_t message = platform::RegisterWindowMessage(kEventMessageName);
+  return message;
+}
+
+CCommPort::CCommPort(int16_t portNo) : m_nPortNo(portNo) {
+  LoadSettings();
+  // The window belongs to the constructing thread: port events are handled there when that
+  // thread pumps its messages.
+  m_hWnd = platform::CreateMessageWindow(
+      kWindowName, [](uint32_t, platform::WParam, platform::LParam) -> std::intptr_t { return 0; });
+  (void)g_portEventMessage;
+}
+
+CCommPort::~CCommPort() {
+  {
+    std::lock_guard<std::mutex> hold(m_logLock);
+    m_pLog.reset();
+  }
+  platform::DestroyMessageWindow(m_hWnd);
+}
+
+std::shared_ptr<CTraceLog> CCommPort::Log() const {
+  std::lock_guard<std::mutex> hold(m_logLock);
+  return m_pLog;
+}
+
+void CCommPort::Trace(int level, std::string_view label, std::string_view text) const {
+  if (auto log = Log()) log->WriteTrace(level, text, label, 0);
+}
+
+void CCommPort::TraceMessage(Message message, int extra) const {
+  Trace(kLevelError, kErrInfo, FormatMessage(message, extra));
+}
+
+void CCommPort::LoadSettings() {
+  EngineSettings s = LoadEngineSettings(m_nPortNo);
+  m_nDelay.store(s.delay);
+  m_nWriteFileTimeOut.store(s.writeFileTimeOut);
+  auto log = std::make_shared<CTraceLog>(s.logPath, s.logMode, m_nPortNo);
+  log->WriteTrace(kLevelInfo, std::string("OCX Version = ") + LibraryVersion(), kInfo, 0);
+  // The previous log stays alive for as long as an operation on another thread still holds it,
+  // and is destroyed by the last holder: nothing is used after it is freed, nothing accumulates.
+  std::shared_ptr<CTraceLog> previous;
+  {
+    std::lock_guard<std::mutex> hold(m_logLock);
+    previous = std::move(m_pLog);
+    m_pLog = std::move(log);
+  }
+}
+
+Result CCommPort::OpenPort(const char* caller, int32_t baudRate, const char* dataBits,
+                           const char* parity, int32_t transmitBufferSize,
+                           int32_t receiveBufferSize, int32_t autoHandshake) {
+  OperationFrame frame(*this, caller);
+  if (m_nState.load() == kStateOpen) return frame.Fail(Message::kAlreadyOpened);
+  if (dataBits == nullptr || parity == nullptr) return frame.Fail(Message::kParameterError);
+
+  char deviceName[32];
+  if (m_nPortNo <= 9) {
+    std::snprintf(deviceName, sizeof deviceName, "COM%d", m_nPortNo);
+  } else {
+    std::snprintf(deviceName, sizeof deviceName, "\\\\.\\COM%d", m_nPortNo);
+  }
+  m_hComm = platform::OpenSerialLine(deviceName, EngineSettingsFile());
+  if (!m_hComm) return frame.Fail(Message::kCannotBeOpened);
+  frame.Info(std::string("PortName is ") + deviceName);
+
+  auto reject = [&] {
+    m_hComm.reset();
+    return frame.Fail(Message::kParameterError);
+  };
+  if (!m_hComm->SetQueueSizes(static_cast<uint32_t>(receiveBufferSize),
+                              static_cast<uint32_t>(transmitBufferSize))) {
+    return reject();
+  }
+  platform::DeviceControlBlock dcb;
+  if (!m_hComm->GetState(&dcb)) return reject();
+  char parityLetter = parity[0];
+  if (baudRate <= 0 || (dataBits[0] != '7' && dataBits[0] != '8') ||
+      std::string_view("NnEeOo").find(parityLetter) == std::string_view::npos ||
+      parityLetter == '\0') {
+    return reject();
+  }
+  long byteSize = LeadingNumber(dataBits);
+  dcb.BaudRate = static_cast<uint32_t>(baudRate);
+  // Only 7 and 8 pass the SetState check below; larger values such as "78" are refused there
+  // rather than wrapped into a byte.
+  dcb.ByteSize = byteSize > 0 && byteSize < 256 ? static_cast<uint8_t>(byteSize) : 0;
+  dcb.Parity = (parityLetter == 'N' || parityLetter == 'n')   ? platform::NOPARITY
+               : (parityLetter == 'E' || parityLetter == 'e') ? platform::EVENPARITY
+                                                              : platform::ODDPARITY;
+  dcb.fBinary = true;
+  dcb.fOutxCtsFlow = true;
+  dcb.fOutxDsrFlow = true;
+  dcb.fOutX = false;
+  dcb.fInX = false;
+  dcb.fNull = false;
+  dcb.fAbortOnError = false;
+  dcb.fDtrControl = autoHandshake == 1 ? platform::DTR_CONTROL_HANDSHAKE
+                                       : platform::DTR_CONTROL_ENABLE;
+  dcb.fRtsControl = autoHandshake == 1 ? platform::RTS_CONTROL_HANDSHAKE
+                                       : platform::RTS_CONTROL_ENABLE;
+  if (!m_hComm->SetState(dcb)) return reject();
+
+  platform::CommTimeouts timeouts;
+  if (!m_hComm->GetTimeouts(&timeouts)) return reject();
+  timeouts.ReadIntervalTimeout = 0;
+  timeouts.ReadTotalTimeoutMultiplier = 0;
+  timeouts.ReadTotalTimeoutConstant = 1;
+  timeouts.WriteTotalTimeoutMultiplier = 0;
+  timeouts.WriteTotalTimeoutConstant = static_cast<uint32_t>(m_nWriteFileTimeOut.load());
+  if (!m_hComm->SetTimeouts(timeouts)) return reject();
+
+  // The comm-event watcher thread is started here once background receives exist.
+  m_bWatchStop.store(0);
+
+  (void)m_hComm->SetEventMask(kOpenEventMask);
+  m_pfnResponseCallback = nullptr;
+  m_pfnBinaryCallback = nullptr;
+  m_pfnCommCallback = nullptr;
+  m_nState.store(kStateOpen);
+  return frame.Succeed(kSuccess);
+}
+
+Result CCommPort::ClosePort(const char* caller) {
+  OperationFrame frame(*this, caller);
+  if (m_nState.load() == kStateClosed || !m_hComm) return frame.Fail(Message::kAlreadyClosed);
+  // A running background worker and the comm-event watcher are stopped and joined here, before
+  // the line is closed, once they exist.
+  m_hComm.reset();
+  m_nState.store(kStateClosed);
+  return frame.Succeed(kSuccess);
+}
+
+Result CCommPort::ReloadSettings(const char* caller) {
+  std::lock_guard<std::recursive_mutex> hold(m_csPort);
+  LoadSettings();
+  return kSuccess;
+}
+
+}  // namespace linvo::engine

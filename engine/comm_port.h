@@ -1,0 +1,179 @@
+// The port object: one per serial port number, shared by every caller in the process.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "engine/result_codes.h"
+#include "engine/trace_log.h"
+#include "platform/message.h"
+#include "platform/serial.h"
+#include "platform/wake_event.h"
+
+namespace linvo::engine {
+
+// Control bytes of the text protocol.
+inline constexpr uint8_t STX = 0x02;
+inline constexpr uint8_t ETX = 0x03;
+inline constexpr uint8_t EOT = 0x04;
+inline constexpr uint8_t ENQ = 0x05;
+inline constexpr uint8_t ACK = 0x06;
+inline constexpr uint8_t NAK = 0x15;
+
+// The receive buffer the text operations give the primitives.
+inline constexpr int kReceiveCapacity = 5120;
+
+// Port states.
+inline constexpr int32_t kStateClosed = 1;
+inline constexpr int32_t kStateOpen = 2;
+
+// The window message that workers post to a port object's hidden window; registered once, when
+// the library is loaded.
+uint32_t PortEventMessage();
+
+// Callback types stored by the background registrations; they are never called, only tested for
+// null.
+using ResponseCallback = long (*)(long, long, long, long);
+using BinaryCallback = long (*)(long, long, long, long, long);
+using CommCallback = long (*)(long, long, long, long);
+
+class OperationFrame;
+
+class CCommPort {
+ public:
+  // Loads the settings for the port number and creates the hidden window on the calling thread.
+  explicit CCommPort(int16_t portNo);
+  // Destroys the trace log (which closes the trace with an empty line) and the window. Neither
+  // closes the port nor stops threads.
+  virtual ~CCommPort();
+  CCommPort(const CCommPort&) = delete;
+  CCommPort& operator=(const CCommPort&) = delete;
+
+  Result OpenPort(const char* caller, int32_t baudRate, const char* dataBits, const char* parity,
+                  int32_t transmitBufferSize, int32_t receiveBufferSize, int32_t autoHandshake);
+  Result ClosePort(const char* caller);
+  // Re-reads the settings file under the operation lock; writes no trace lines of its own.
+  Result ReloadSettings(const char* caller);
+
+  int16_t PortNo() const { return m_nPortNo; }
+  bool IsOpen() const { return m_nState.load() == kStateOpen; }
+  platform::WindowHandle Window() const { return m_hWnd; }
+  int32_t Delay() const { return m_nDelay.load(); }
+  int32_t WriteFileTimeOut() const { return m_nWriteFileTimeOut.load(); }
+  // The current trace log; a caller keeps the returned object alive while it writes.
+  std::shared_ptr<CTraceLog> Log() const;
+
+  // The block check: XOR of the bytes after the first STX up to and including the first ETX
+  // after it (STX bytes are skipped). Always returns 1.
+  static int CalcBCC(const uint8_t* bytes, int count, uint8_t* bcc);
+
+  // Link primitives of the text protocol. Each writes its own trace lines; none takes the
+  // operation lock.
+  Result WriteComm(const uint8_t* bytes, int count, int32_t timeout, int16_t dsrCheck);
+  // *length on entry: 1 = wait for a single ACK or NAK; otherwise the capacity of a frame
+  // receive. On success buffer holds the frame (or the ACK/NAK byte), *length its size.
+  Result ReadComm(uint8_t* buffer, int* length, int32_t timeout, int16_t dsrCheck);
+  Result ReadCommHF(uint8_t* buffer, int* length, int32_t timeout, int16_t dsrCheck);
+  Result RetryBCC(uint8_t* buffer, int* length, int32_t timeout, int16_t dsrCheck);
+  int IsDSROn();
+  int IsCTSOn();
+
+  // Text command operations. Out texts may be null when the caller does not want them.
+  Result SendCommand(const char* caller, int32_t ackTimer, int32_t dsrCheck, const char* command,
+                     const char* parameter, int16_t parameterLength);
+  Result ReceiveResponse(const char* caller, int16_t recMode, int32_t responseTimer,
+                         int32_t busyTimeOut, int32_t dsrCheck, std::string* status,
+                         std::string* code, std::string* data);
+  Result SendCommandRR(const char* caller, int16_t recMode, int32_t ackTimer, int32_t busyTimeOut,
+                       int32_t dsrCheck, const char* command, const char* parameter,
+                       int16_t parameterLength, std::string* status, std::string* code,
+                       std::string* data);
+
+  // Text data operations.
+  Result SendDataAck(const char* caller, int16_t retryCount, int32_t ackTimer, int32_t dsrCheck,
+                     const char* data, int16_t length);
+  Result SendDataNoAck(const char* caller, int32_t ackTimer, int32_t dsrCheck, const char* data,
+                       int16_t length);
+  Result SendDataFramed(const char* caller, int16_t ackCheck, int16_t retryCount, int32_t ackTimer,
+                        int32_t dsrCheck, const char* data, int16_t length);
+  Result SendDataBCC(const char* caller, int16_t retryCount, int32_t ackTimer, int32_t dsrCheck,
+                     const char* data, int16_t length, std::string* reply, int16_t* replyLength);
+  Result ReceiveDataPlain(const char* caller, int32_t dsrCheck, std::string* data,
+                          int16_t* length);
+  Result ReceiveDataFramed(const char* caller, int16_t ackResponse, int32_t responseTimer,
+                           int32_t dsrCheck, std::string* data, int16_t* length);
+  Result ReceiveDataHF(const char* caller, int16_t ackJudge, int32_t responseTimer,
+                       int32_t dsrCheck, std::string* reserve, std::string* response,
+                       std::string* statusCode, std::string* reserve2, std::string* response2,
+                       std::string* statusCode2, std::string* data, int16_t* length);
+  Result ComBufferClear(const char* caller);
+
+ private:
+  friend class OperationFrame;
+
+  // Reads the settings file: delay, write time-out, a new trace log with the version line.
+  void LoadSettings();
+  void Trace(int level, std::string_view label, std::string_view text) const;
+  void TraceMessage(Message message, int extra = 0) const;
+  void TraceDump(const uint8_t* data, std::size_t length) const;
+  // "[Error]Dump Receive Data" with the bytes, then the failure of a receive whose wait failed:
+  // 112 when the DSR check is on and DSR is off, else 201.
+  Result FailedReceive(const std::vector<uint8_t>& received, int16_t dsrCheck);
+  // Whether a background worker exists and was asked to stop.
+  bool WorkerStopRequested() const;
+  // The descriptor a receive wait includes: the wake-up event while a worker exists (a stop
+  // request then ends the wait), else none.
+  int ReceiveWakeFd() const;
+  // Waits for a received byte up to timeoutMs; with the DSR check on, the wait is cut into
+  // short slices so that DSR dropping is noticed.
+  platform::WaitResult WaitForInput(int timeoutMs, int16_t dsrCheck);
+  // Waits for a stop request only (bytes that arrive meanwhile are left alone).
+  platform::WaitResult WaitForStop(int timeoutMs, int16_t dsrCheck);
+
+  // Polls with EOT ENQ and receives the response until its letter is final (or recMode 0),
+  // re-receiving bad frames with NAK. busyTimeOut is compared as an unsigned number.
+  // *receiveFailed tells whether a failure came from a receive rather than a write.
+  Result PollResponse(int16_t recMode, int32_t timer, int32_t busyTimeOut, int16_t dsrCheck,
+                      uint8_t* frame, int* length, bool* receiveFailed);
+  // Sends the bytes and waits for ACK or NAK, retryCount + 1 times at most; traces the final
+  // time-out or NAK. Returns 2 on ACK.
+  Result SendWithAck(const uint8_t* bytes, int count, int16_t retryCount, int32_t ackTimer,
+                     int16_t dsrCheck);
+
+  std::recursive_mutex m_csPort;   // operation lock
+  std::recursive_mutex m_csRead;   // held for a whole frame receive
+  std::recursive_mutex m_csWrite;  // held for a whole write
+  std::unique_ptr<platform::SerialLine> m_hComm;  // null while closed
+  const int16_t m_nPortNo;
+  std::shared_ptr<CTraceLog> m_pLog;
+  mutable std::mutex m_logLock;    // guards the m_pLog pointer only
+  std::atomic<int32_t> m_nDelay{0};
+  std::atomic<int32_t> m_nState{kStateClosed};
+  std::atomic<int32_t> m_nWriteFileTimeOut{5000};
+
+  // Background receive slot and stop requests. Setting a stop flag also signals m_wake, so a
+  // wait in the kernel sees it at once.
+  std::atomic<std::thread*> m_pWorkerThread{nullptr};
+  std::atomic<int32_t> m_bWorkerStop{0};
+  std::recursive_mutex m_csWorkerStop;
+  std::atomic<int32_t> m_bWatchStop{0};
+  std::recursive_mutex m_csWatchStop;
+  std::atomic<int32_t> m_bClosing{0};
+  std::atomic<int32_t> m_bSyncBusy{0};
+  platform::WakeEvent m_wake;
+
+  ResponseCallback m_pfnResponseCallback = nullptr;
+  BinaryCallback m_pfnBinaryCallback = nullptr;
+  CommCallback m_pfnCommCallback = nullptr;
+  std::atomic<uint32_t> m_lCommEventMask{0};
+
+  platform::WindowHandle m_hWnd = 0;
+};
+
+}  // namespace linvo::engine

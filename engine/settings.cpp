@@ -1,0 +1,86 @@
+#include "engine/settings.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/paths.h"
+#include "platform/profile.h"
+
+namespace linvo::engine {
+
+std::string EngineSettingsFile() {
+  if (platform::FileExists(platform::NativePath(".\\Linvo.ini"))) {
+    return platform::NativePath(".\\Linvo.ini");
+  }
+  if (auto temp = platform::TempDirectory()) return *temp + "Linvo.ini";
+  return "Linvo.ini";
+}
+
+EngineSettings LoadEngineSettings(int16_t portNo) {
+  EngineSettings s;
+  s.file = EngineSettingsFile();
+  s.logMode = platform::GetProfileInt("Log", "Logging", 0, s.file);
+  if (s.logMode < 1 || s.logMode > 4) s.logMode = 0;
+  s.logPattern = platform::GetProfileString("Log", "LogFileName", kDefaultLogPattern, s.file, 256);
+  s.delay = platform::GetProfileInt("Delay", "Delay", 0, s.file);
+  if (s.delay < 0) s.delay = 0;
+  s.writeFileTimeOut = platform::GetProfileInt("TimeOut", "WriteFileTimeOut", 5000, s.file);
+  if (s.writeFileTimeOut < 0) s.writeFileTimeOut = 5000;
+  s.logPath = ExpandLogPattern(s.logPattern, portNo);
+  return s;
+}
+
+std::string ExpandLogPattern(std::string_view pattern, int portNo) {
+  std::string out;
+  bool numberUsed = false;
+  std::size_t i = 0;
+  while (i < pattern.size()) {
+    char c = pattern[i];
+    if (c != '%') {
+      out.push_back(c);
+      ++i;
+      continue;
+    }
+    if (i + 1 < pattern.size() && pattern[i + 1] == '%') {
+      out.push_back('%');
+      i += 2;
+      continue;
+    }
+    // Parse one conversion: flags, width, precision, length, conversion letter.
+    std::size_t start = i++;
+    std::string spec = "%";
+    while (i < pattern.size() && std::strchr("-+ #0'", pattern[i])) spec.push_back(pattern[i++]);
+    bool star = false;
+    // A width or precision of more than three digits, or a '*', makes the conversion literal.
+    auto digits = [&] {
+      int count = 0;
+      while (i < pattern.size() && pattern[i] >= '0' && pattern[i] <= '9') {
+        if (++count > 3) star = true;
+        spec.push_back(pattern[i++]);
+      }
+      if (i < pattern.size() && pattern[i] == '*') ++i, star = true;
+    };
+    digits();
+    if (i < pattern.size() && pattern[i] == '.') {
+      spec.push_back(pattern[i++]);
+      digits();
+    }
+    while (i < pattern.size() && std::strchr("hlLqjzt", pattern[i])) ++i;  // length: dropped
+    char conv = i < pattern.size() ? pattern[i++] : '\0';
+    bool integer = conv != '\0' && std::strchr("diuxXo", conv) != nullptr;
+    if (integer && !numberUsed && !star) {
+      spec.push_back(conv);
+      char text[2048];
+      std::snprintf(text, sizeof text, spec.c_str(), portNo);
+      out.append(text);
+      numberUsed = true;
+    } else {
+      out.append(pattern.substr(start, i - start));
+    }
+  }
+  return out;
+}
+
+const char* LibraryVersion() { return LINVO_VERSION_TEXT; }
+
+}  // namespace linvo::engine

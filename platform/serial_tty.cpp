@@ -1,0 +1,541 @@
+// The POSIX tty backend: real UARTs, USB adapters and pseudo-terminals through termios.
+//
+// Every wait blocks in poll() on the descriptor and the caller's wake-up descriptor. Idle cost:
+// Read and WaitReadable sleep in the kernel until bytes, a hang-up, the wake-up or the time-out.
+// WaitEvent also sleeps without wake-ups on a line whose receive queue is empty, unless it must
+// watch something no descriptor reports: unread bytes still queued (POLLIN stays set, so it
+// looks for more by the counts instead), output draining after a write (EV_TXEMPTY), modem lines
+// of a device that has them, and error counters of a driver that keeps them. While any of those
+// is in the mask and applies, it re-checks every kRecheckMs (a few ioctls a time); a
+// pseudo-terminal has neither modem lines nor counters, so it never does that when idle.
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/serial_tty.h"
+
+namespace linvo::platform {
+namespace {
+
+// How often WaitEvent re-reads counts, modem lines and counters while it must (see above).
+constexpr int kRecheckMs = 10;
+
+constexpr uint32_t kModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
+constexpr uint32_t kErrorEvents = EV_ERR | EV_BREAK;
+constexpr uint32_t kReceiveEvents = EV_RXCHAR | EV_RXFLAG;
+
+speed_t StandardSpeed(uint32_t baud) {
+  switch (baud) {
+    case 50: return B50;
+    case 75: return B75;
+    case 110: return B110;
+    case 134: return B134;
+    case 150: return B150;
+    case 200: return B200;
+    case 300: return B300;
+    case 600: return B600;
+    case 1200: return B1200;
+    case 1800: return B1800;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    case 460800: return B460800;
+    case 500000: return B500000;
+    case 576000: return B576000;
+    case 921600: return B921600;
+    case 1000000: return B1000000;
+    case 1152000: return B1152000;
+    case 1500000: return B1500000;
+    case 2000000: return B2000000;
+    case 2500000: return B2500000;
+    case 3000000: return B3000000;
+    case 3500000: return B3500000;
+    case 4000000: return B4000000;
+    default: return B0;  // not a standard rate: termios2
+  }
+}
+
+bool Failed(short revents) { return (revents & (POLLERR | POLLHUP | POLLNVAL)) != 0; }
+
+class TtyLine final : public SerialLine {
+ public:
+  TtyLine(int fd, std::string path) : m_fd(fd), m_path(std::move(path)) {
+    int bits = 0;
+    m_hasModemLines = ioctl(m_fd, TIOCMGET, &bits) == 0;
+    serial_icounter_struct counters{};
+    m_hasCounters = ioctl(m_fd, TIOCGICOUNT, &counters) == 0;
+    m_errorBase = counters;
+    m_kick = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  }
+
+  ~TtyLine() override {
+    ioctl(m_fd, TIOCNXCL);
+    flock(m_fd, LOCK_UN);
+    close(m_fd);
+    if (m_kick >= 0) close(m_kick);
+  }
+
+  // Takes over the line's present framing and sets it raw; false when the driver refuses.
+  bool Initialise() {
+    if (m_kick < 0) return false;
+    termios settings{};
+    if (tcgetattr(m_fd, &settings) != 0) return false;
+    DeviceControlBlock dcb;
+    dcb.BaudRate = GetTtyOutputSpeed(m_fd).value_or(9600);
+    if (dcb.BaudRate == 0) dcb.BaudRate = 9600;
+    switch (settings.c_cflag & CSIZE) {
+      case CS5: dcb.ByteSize = 5; break;
+      case CS6: dcb.ByteSize = 6; break;
+      case CS7: dcb.ByteSize = 7; break;
+      default: dcb.ByteSize = 8; break;
+    }
+    if (settings.c_cflag & PARENB) {
+      const bool odd = settings.c_cflag & PARODD;
+      if (settings.c_cflag & CMSPAR) {
+        dcb.Parity = odd ? MARKPARITY : SPACEPARITY;
+      } else {
+        dcb.Parity = odd ? ODDPARITY : EVENPARITY;
+      }
+    }
+    dcb.StopBits = (settings.c_cflag & CSTOPB) ? TWOSTOPBITS : ONESTOPBIT;
+    dcb.fOutxCtsFlow = settings.c_cflag & CRTSCTS;
+    return SetState(dcb);
+  }
+
+  const std::string& DevicePath() const override { return m_path; }
+
+  bool SetQueueSizes(uint32_t inQueue, uint32_t outQueue) override {
+    // The driver's queues have fixed sizes; the request is advisory, as Windows allows.
+    return true;
+  }
+
+  bool GetState(DeviceControlBlock* dcb) override {
+    if (dcb == nullptr) return false;
+    std::lock_guard lock(m_mutex);
+    *dcb = m_dcb;
+    return true;
+  }
+
+  bool SetState(const DeviceControlBlock& dcb) override {
+    if (!IsValidDeviceControlBlock(dcb)) return false;
+    std::lock_guard lock(m_mutex);
+    termios settings{};
+    if (tcgetattr(m_fd, &settings) != 0) return false;
+    cfmakeraw(&settings);
+    settings.c_iflag &= ~(INPCK | IXON | IXOFF | IXANY);
+    settings.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    settings.c_cflag |= CLOCAL | CREAD;
+    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+    settings.c_cflag |= kSizes[dcb.ByteSize - 5];
+    switch (dcb.Parity) {
+      case ODDPARITY: settings.c_cflag |= PARENB | PARODD; break;
+      case EVENPARITY: settings.c_cflag |= PARENB; break;
+      case MARKPARITY: settings.c_cflag |= PARENB | CMSPAR | PARODD; break;
+      case SPACEPARITY: settings.c_cflag |= PARENB | CMSPAR; break;
+      default: break;
+    }
+    if (dcb.fParity && dcb.Parity != NOPARITY) settings.c_iflag |= INPCK;
+    // 1.5 stop bits exist only with 5-bit bytes on a UART; termios has one or two.
+    if (dcb.StopBits != ONESTOPBIT) settings.c_cflag |= CSTOPB;
+    // CRTSCTS is both ways on Linux: CTS holds output, RTS follows the receive buffer.
+    if (dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) settings.c_cflag |= CRTSCTS;
+    if (dcb.fOutX) settings.c_iflag |= IXON;
+    if (dcb.fInX) settings.c_iflag |= IXOFF;
+    settings.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
+    settings.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
+    // Non-blocking reads that return what is there; every wait is a poll().
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 0;
+
+    const speed_t standard = StandardSpeed(dcb.BaudRate);
+    if (standard != B0) {
+      cfsetispeed(&settings, standard);
+      cfsetospeed(&settings, standard);
+    }
+    if (tcsetattr(m_fd, TCSANOW, &settings) != 0) return false;
+    if (standard == B0 && !SetTtyCustomSpeed(m_fd, dcb.BaudRate)) return false;
+
+    // DTR and RTS: ENABLE and HANDSHAKE raise the line (the driver has no DTR handshake; with
+    // CRTSCTS it drives RTS itself), DISABLE drops it. RTS TOGGLE drops RTS: its level between
+    // transmissions (the driver does not toggle it around writes).
+    DriveModemLine(TIOCM_DTR, dcb.fDtrControl != DTR_CONTROL_DISABLE);
+    DriveModemLine(TIOCM_RTS, dcb.fRtsControl == RTS_CONTROL_ENABLE ||
+                                  dcb.fRtsControl == RTS_CONTROL_HANDSHAKE);
+    m_dcb = dcb;
+    return true;
+  }
+
+  bool GetTimeouts(CommTimeouts* timeouts) override {
+    if (timeouts == nullptr) return false;
+    std::lock_guard lock(m_mutex);
+    *timeouts = m_timeouts;
+    return true;
+  }
+
+  bool SetTimeouts(const CommTimeouts& timeouts) override {
+    std::lock_guard lock(m_mutex);
+    m_timeouts = timeouts;
+    return true;
+  }
+
+  IoResult Read(uint8_t* buffer, std::size_t size) override {
+    CommTimeouts timeouts;
+    GetTimeouts(&timeouts);
+    return ReadWithTimeouts(
+        timeouts, buffer, size, [this](uint8_t* to, std::size_t n) { return ReadAvailable(to, n); },
+        [this](int timeoutMs) { return PollDescriptor(POLLIN, timeoutMs); });
+  }
+
+  IoResult ReadAvailable(uint8_t* buffer, std::size_t size) override {
+    IoResult result;
+    // Reads are non-blocking and run under the mutex so that WaitEvent sees bytes either still
+    // queued or counted as taken, never neither (see CollectEvents).
+    std::lock_guard lock(m_mutex);
+    while (result.bytes < size) {
+      const ssize_t n = read(m_fd, buffer + result.bytes, size - result.bytes);
+      if (n > 0) {
+        result.bytes += static_cast<std::size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN) result.status = IoStatus::kWaitFailed;
+      break;  // 0 (VMIN 0: nothing there) or EAGAIN
+    }
+    // A hung-up tty reads as empty; poll tells the two apart.
+    if (result.status == IoStatus::kOk && result.bytes == 0 &&
+        PollDescriptor(POLLIN, 0) == WaitResult::kFailed) {
+      result.status = IoStatus::kWaitFailed;
+    }
+    m_taken += result.bytes;
+    return result;
+  }
+
+  WaitResult WaitReadable(int timeoutMs, int wakeFd) override {
+    const int64_t deadline = DeadlineAfter(timeoutMs);
+    for (;;) {
+      pollfd fds[2] = {{m_fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+      const int rc = poll(fds, wakeFd >= 0 ? 2 : 1, MillisecondsUntil(deadline));
+      if (rc < 0) {
+        if (errno == EINTR) continue;
+        return WaitResult::kFailed;
+      }
+      if (fds[1].revents & POLLIN) return WaitResult::kWoken;
+      if (Failed(fds[0].revents) || Failed(fds[1].revents)) return WaitResult::kFailed;
+      if (fds[0].revents & POLLIN) return WaitResult::kReady;
+      if (rc == 0) return WaitResult::kTimeout;
+    }
+  }
+
+  IoResult Write(const uint8_t* data, std::size_t size) override {
+    CommTimeouts timeouts;
+    GetTimeouts(&timeouts);
+    const int totalMs = TotalTimeoutMs(timeouts.WriteTotalTimeoutMultiplier,
+                                       timeouts.WriteTotalTimeoutConstant, size);
+    const int64_t deadline = totalMs == 0 ? -1 : DeadlineAfter(totalMs);
+    IoResult result;
+    bool firstAttempt = true;
+    while (result.bytes < size) {
+      const ssize_t n = write(m_fd, data + result.bytes, size - result.bytes);
+      if (n > 0) {
+        result.bytes += static_cast<std::size_t>(n);
+        firstAttempt = false;
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN) {
+        result.status = firstAttempt ? IoStatus::kFailedAtOnce : IoStatus::kWaitFailed;
+        break;
+      }
+      firstAttempt = false;
+      // The driver's buffer is full (flow control or a slow line): wait for room.
+      const int waitMs = MillisecondsUntil(deadline);
+      if (waitMs == 0) break;
+      const WaitResult room = PollDescriptor(POLLOUT, waitMs);
+      if (room == WaitResult::kFailed) {
+        result.status = IoStatus::kWaitFailed;
+        break;
+      }
+    }
+    if (result.bytes > 0) {
+      std::lock_guard lock(m_mutex);
+      m_txPending = true;
+      if (m_eventMask & EV_TXEMPTY) Kick();
+    }
+    return result;
+  }
+
+  bool GetModemStatus(uint32_t* status) override {
+    if (status == nullptr) return false;
+    if (!m_hasModemLines) {
+      // Wired as a line whose far end is always there and ready.
+      *status = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
+      return true;
+    }
+    int bits = 0;
+    if (ioctl(m_fd, TIOCMGET, &bits) != 0) return false;
+    *status = ((bits & TIOCM_CTS) ? uint32_t{MS_CTS_ON} : 0u) | ((bits & TIOCM_DSR) ? uint32_t{MS_DSR_ON} : 0u) |
+              ((bits & TIOCM_RNG) ? uint32_t{MS_RING_ON} : 0u) | ((bits & TIOCM_CAR) ? uint32_t{MS_RLSD_ON} : 0u);
+    return true;
+  }
+
+  bool EscapeFunction(uint32_t function) override {
+    switch (function) {
+      case SETRTS: return DriveModemLine(TIOCM_RTS, true);
+      case CLRRTS: return DriveModemLine(TIOCM_RTS, false);
+      case SETDTR: return DriveModemLine(TIOCM_DTR, true);
+      case CLRDTR: return DriveModemLine(TIOCM_DTR, false);
+      case SETBREAK:
+      case CLRBREAK: {
+        if (ioctl(m_fd, function == SETBREAK ? TIOCSBRK : TIOCCBRK) == 0) return true;
+        // A device without a break (pseudo-terminal, some adapters) takes it as done.
+        return !m_hasModemLines || errno == ENOTTY || errno == EINVAL;
+      }
+      default: return false;
+    }
+  }
+
+  bool Purge(uint32_t flags) override {
+    if (flags & ~(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)) return false;
+    // The ABORT flags end pending overlapped calls; calls here are synchronous, so none is pending.
+    const bool rx = flags & PURGE_RXCLEAR;
+    const bool tx = flags & PURGE_TXCLEAR;
+    if (!rx && !tx) return true;
+    std::lock_guard lock(m_mutex);
+    // Purged bytes count as taken, so the received total never goes back (see CollectEvents).
+    const int dropped = rx ? InQueue().value_or(0) : 0;
+    if (tcflush(m_fd, rx && tx ? TCIOFLUSH : (rx ? TCIFLUSH : TCOFLUSH)) != 0) return false;
+    m_taken += static_cast<uint64_t>(dropped);
+    return true;
+  }
+
+  bool ClearError(uint32_t* errors, CommStatus* status) override {
+    std::lock_guard lock(m_mutex);
+    if (errors != nullptr) {
+      *errors = 0;
+      serial_icounter_struct now{};
+      if (m_hasCounters && ioctl(m_fd, TIOCGICOUNT, &now) == 0) {
+        const serial_icounter_struct& was = m_errorBase;
+        if (now.frame != was.frame) *errors |= CE_FRAME;
+        if (now.overrun != was.overrun) *errors |= CE_OVERRUN;
+        if (now.parity != was.parity) *errors |= CE_RXPARITY;
+        if (now.brk != was.brk) *errors |= CE_BREAK;
+        if (now.buf_overrun != was.buf_overrun) *errors |= CE_RXOVER;
+        m_errorBase = now;
+      }
+    }
+    if (status != nullptr) {
+      const auto in = InQueue();
+      const auto out = OutQueue();
+      if (!in || !out) return false;
+      status->cbInQue = static_cast<uint32_t>(*in);
+      status->cbOutQue = static_cast<uint32_t>(*out);
+    }
+    return true;
+  }
+
+  bool SetEventMask(uint32_t mask) override {
+    std::lock_guard lock(m_mutex);
+    m_eventMask = mask;
+    m_pendingEvents = 0;
+    ++m_maskGeneration;
+    // Events count from here: take the present state as the baseline.
+    m_lastInQueue = InQueue().value_or(0);
+    m_lastReceived = m_taken + static_cast<uint64_t>(m_lastInQueue);
+    if (m_hasModemLines) ioctl(m_fd, TIOCMGET, &m_lastModem);
+    if (m_hasCounters) ioctl(m_fd, TIOCGICOUNT, &m_eventBase);
+    Kick();  // a waiter re-reads the mask
+    return true;
+  }
+
+  bool GetEventMask(uint32_t* mask) override {
+    if (mask == nullptr) return false;
+    std::lock_guard lock(m_mutex);
+    *mask = m_eventMask;
+    return true;
+  }
+
+  WaitResult WaitEvent(uint32_t* events, int timeoutMs, int wakeFd) override {
+    if (events != nullptr) *events = 0;
+    const int64_t deadline = DeadlineAfter(timeoutMs);
+    uint64_t generation;
+    {
+      std::lock_guard lock(m_mutex);
+      if (m_eventMask == 0) return WaitResult::kFailed;  // nothing could ever end the wait
+      generation = m_maskGeneration;
+    }
+    for (;;) {
+      bool watchInput = false;
+      bool recheck = false;
+      {
+        std::lock_guard lock(m_mutex);
+        // A new mask ends the wait with no events, as SetCommMask does to a pending wait.
+        if (m_maskGeneration != generation) return WaitResult::kReady;
+        m_pendingEvents |= CollectEvents() & m_eventMask;
+        if (m_pendingEvents != 0) {
+          if (events != nullptr) *events = m_pendingEvents;
+          m_pendingEvents = 0;
+          return WaitResult::kReady;
+        }
+        const uint32_t mask = m_eventMask;
+        // POLLIN is level-triggered: it serves only while the queue is empty.
+        watchInput = m_lastInQueue == 0 && (mask & (kReceiveEvents | kErrorEvents));
+        recheck = ((mask & kReceiveEvents) && m_lastInQueue > 0) ||
+                  ((mask & EV_TXEMPTY) && m_txPending) ||
+                  ((mask & kModemEvents) && m_hasModemLines) ||
+                  ((mask & kErrorEvents) && m_hasCounters);
+      }
+      int waitMs = MillisecondsUntil(deadline);
+      if (waitMs == 0) return WaitResult::kTimeout;
+      if (recheck && (waitMs < 0 || waitMs > kRecheckMs)) waitMs = kRecheckMs;
+
+      pollfd fds[3] = {{m_fd, static_cast<short>(watchInput ? POLLIN : 0), 0},
+                       {m_kick, POLLIN, 0},
+                       {wakeFd, POLLIN, 0}};
+      const int rc = poll(fds, wakeFd >= 0 ? 3 : 2, waitMs);
+      if (rc < 0) {
+        if (errno == EINTR) continue;
+        return WaitResult::kFailed;
+      }
+      if (fds[2].revents & POLLIN) return WaitResult::kWoken;
+      if (Failed(fds[0].revents) || Failed(fds[2].revents)) return WaitResult::kFailed;
+      if (fds[1].revents & POLLIN) {
+        uint64_t drained;
+        [[maybe_unused]] const ssize_t n = read(m_kick, &drained, sizeof drained);
+      }
+    }
+  }
+
+ private:
+  std::optional<int> InQueue() const {
+    int count = 0;
+    if (ioctl(m_fd, FIONREAD, &count) != 0) return std::nullopt;
+    return count;
+  }
+
+  std::optional<int> OutQueue() const {
+    int count = 0;
+    if (ioctl(m_fd, TIOCOUTQ, &count) != 0) return std::nullopt;
+    return count;
+  }
+
+  // Raises or drops DTR/RTS; on a device without modem lines that changes nothing and succeeds.
+  bool DriveModemLine(int bit, bool on) {
+    if (!m_hasModemLines) return true;
+    return ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &bit) == 0;
+  }
+
+  void Kick() {
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = write(m_kick, &one, sizeof one);
+  }
+
+  // The events since the previous look (under m_mutex), moving the baselines on. Bytes received
+  // so far = bytes taken by reads and purges + bytes queued; it grows exactly when bytes arrive,
+  // even when a reader empties the queue between two looks.
+  uint32_t CollectEvents() {
+    uint32_t happened = 0;
+    const int inQueue = InQueue().value_or(m_lastInQueue);
+    const uint64_t received = m_taken + static_cast<uint64_t>(inQueue);
+    if (received > m_lastReceived) happened |= EV_RXCHAR;
+    m_lastReceived = received;
+    m_lastInQueue = inQueue;
+    if (m_hasCounters) {
+      serial_icounter_struct now{};
+      if (ioctl(m_fd, TIOCGICOUNT, &now) == 0) {
+        const serial_icounter_struct& was = m_eventBase;
+        // The receive counter also catches bytes that arrived while a reader emptied the queue.
+        if (now.rx != was.rx) happened |= EV_RXCHAR;
+        if (now.cts != was.cts) happened |= EV_CTS;
+        if (now.dsr != was.dsr) happened |= EV_DSR;
+        if (now.dcd != was.dcd) happened |= EV_RLSD;
+        if (now.rng != was.rng) happened |= EV_RING;
+        if (now.frame != was.frame || now.overrun != was.overrun || now.parity != was.parity ||
+            now.buf_overrun != was.buf_overrun) {
+          happened |= EV_ERR;
+        }
+        if (now.brk != was.brk) happened |= EV_BREAK | EV_ERR;
+        m_eventBase = now;
+      }
+    }
+    if (m_hasModemLines) {
+      int bits = 0;
+      if (ioctl(m_fd, TIOCMGET, &bits) == 0) {
+        const int changed = bits ^ m_lastModem;
+        if (changed & TIOCM_CTS) happened |= EV_CTS;
+        if (changed & TIOCM_DSR) happened |= EV_DSR;
+        if (changed & TIOCM_CAR) happened |= EV_RLSD;
+        if (changed & TIOCM_RNG) happened |= EV_RING;
+        m_lastModem = bits;
+      }
+    }
+    if (m_txPending && OutQueue().value_or(1) == 0) {
+      happened |= EV_TXEMPTY;
+      m_txPending = false;
+    }
+    return happened;
+  }
+
+  WaitResult PollDescriptor(short what, int timeoutMs) {
+    pollfd fd = {m_fd, what, 0};
+    const int rc = poll(&fd, 1, timeoutMs);
+    if (rc < 0) return errno == EINTR ? WaitResult::kReady : WaitResult::kFailed;
+    if (Failed(fd.revents)) return WaitResult::kFailed;
+    return rc == 0 ? WaitResult::kTimeout : WaitResult::kReady;
+  }
+
+  const int m_fd;
+  const std::string m_path;
+  bool m_hasModemLines = false;
+  bool m_hasCounters = false;
+  int m_kick = -1;  // eventfd: wakes a WaitEvent when the mask changes or a write starts draining
+
+  std::mutex m_mutex;
+  DeviceControlBlock m_dcb;
+  CommTimeouts m_timeouts;
+  uint32_t m_eventMask = 0;
+  uint32_t m_pendingEvents = 0;
+  uint64_t m_maskGeneration = 0;
+  uint64_t m_taken = 0;         // bytes taken from the receive queue by reads and purges
+  uint64_t m_lastReceived = 0;  // m_taken + queued bytes at WaitEvent's previous look
+  int m_lastInQueue = 0;
+  int m_lastModem = 0;
+  bool m_txPending = false;
+  serial_icounter_struct m_eventBase{};
+  serial_icounter_struct m_errorBase{};
+};
+
+}  // namespace
+
+std::unique_ptr<SerialLine> OpenTtyLine(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  // flock makes the open exclusive against every descriptor, root's included; TIOCEXCL adds the
+  // kernel's own refusal for programs that do not take the lock (it does not stop root).
+  if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return nullptr;
+  }
+  ioctl(fd, TIOCEXCL);
+  auto line = std::make_unique<TtyLine>(fd, path);
+  if (!line->Initialise()) return nullptr;
+  return line;
+}
+
+}  // namespace linvo::platform

@@ -1,0 +1,482 @@
+// The virtual null-modem line: an in-process pair of ends for tests and the simulator.
+//
+// Both ends share one LineState under one mutex. Waits block in poll() on eventfds that the
+// state keeps readable exactly while there is something to see (bytes for the host, bytes for
+// the peer, host events), so a silent line costs nothing. A stalled host write sleeps on a
+// condition variable until its time-out, an unstall or a disconnect.
+//
+// Rules of this line beyond the header: bytes and errors the peer sends while no host end is
+// open are lost (nobody listens); closing the host end drops DTR and RTS; a disconnected line
+// cannot be opened again (the device is gone) until the name is registered anew.
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <system_error>
+
+#include "platform/serial_tty.h"
+#include "platform/serial_virtual.h"
+
+namespace linvo::platform {
+namespace {
+
+constexpr uint32_t kModemBits = MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON;
+constexpr uint32_t kErrorBits = CE_RXOVER | CE_OVERRUN | CE_RXPARITY | CE_FRAME | CE_BREAK;
+constexpr uint32_t kPurgeFlags = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+
+// An eventfd used as a level: readable while Set(true). The owner serialises the calls.
+class Level {
+ public:
+  Level() : m_fd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    if (m_fd < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+  }
+  ~Level() { close(m_fd); }
+  Level(const Level&) = delete;
+  Level& operator=(const Level&) = delete;
+
+  void Set(bool on) {
+    if (on == m_on) return;
+    uint64_t value = 1;
+    // eventfd reads and writes of 8 bytes do not fail short; only the level matters.
+    [[maybe_unused]] const ssize_t n =
+        on ? write(m_fd, &value, sizeof value) : read(m_fd, &value, sizeof value);
+    m_on = on;
+  }
+  int Fd() const { return m_fd; }
+
+ private:
+  int m_fd;
+  bool m_on = false;
+};
+
+// Polls `fd` and the optional wake-up descriptor. Returns kWoken, kReady (fd readable: look at
+// the state), kTimeout, or kFailed (a bad wake-up descriptor).
+WaitResult PollLevel(int fd, int wakeFd, int timeoutMs) {
+  pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+  const int rc = poll(fds, wakeFd >= 0 ? 2 : 1, timeoutMs);
+  if (rc < 0) return errno == EINTR ? WaitResult::kReady : WaitResult::kFailed;
+  if (fds[1].revents & POLLIN) return WaitResult::kWoken;
+  if ((fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) || (fds[0].revents & POLLNVAL)) {
+    return WaitResult::kFailed;
+  }
+  return rc == 0 ? WaitResult::kTimeout : WaitResult::kReady;
+}
+
+struct LineState {
+  explicit LineState(std::string comName) : name(std::move(comName)) {}
+
+  // Brings the three levels in line with the state; call after every change, under the mutex.
+  void UpdateLevels() {
+    hostReadable.Set(!toHost.empty() || disconnected);
+    peerReadable.Set(!toPeer.empty());
+    hostEvent.Set(pendingEvents != 0 || maskInterrupt || disconnected);
+  }
+  // Records events for the host's WaitEvent (only those of its mask, as Windows does).
+  void Raise(uint32_t events) {
+    if (hostOpen) pendingEvents |= events & eventMask;
+  }
+
+  const std::string name;  // "COMn"
+  std::mutex mutex;
+  std::condition_variable transmitter;  // a stalled host write waits here
+
+  std::deque<uint8_t> toHost;
+  std::deque<uint8_t> toPeer;
+  bool hostOpen = false;
+  bool disconnected = false;
+  bool stalled = false;
+  std::size_t stalledBytes = 0;  // bytes of host writes held by the stall (the output queue)
+  uint32_t modemLines = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
+  uint32_t hostLines = 0;
+  uint32_t errors = 0;
+  DeviceControlBlock dcb;
+  CommTimeouts timeouts;
+  uint32_t eventMask = 0;
+  uint32_t pendingEvents = 0;
+  uint64_t maskGeneration = 0;
+  int eventWaiters = 0;
+  bool maskInterrupt = false;  // SetEventMask happened while WaitEvent waited
+
+  Level hostReadable;
+  Level peerReadable;
+  Level hostEvent;
+};
+
+// The host's DTR and RTS as the control modes of the block set them.
+uint32_t LinesForModes(const DeviceControlBlock& dcb, uint32_t lines) {
+  lines &= ~(kHostDtr | kHostRts);
+  if (dcb.fDtrControl != DTR_CONTROL_DISABLE) lines |= kHostDtr;
+  if (dcb.fRtsControl == RTS_CONTROL_ENABLE || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) {
+    lines |= kHostRts;
+  }
+  return lines;
+}
+
+class VirtualHostLine final : public SerialLine {
+ public:
+  explicit VirtualHostLine(std::shared_ptr<LineState> state)
+      : m_state(std::move(state)), m_path("virtual:" + m_state->name) {}
+
+  ~VirtualHostLine() override {
+    LineState& s = *m_state;
+    std::lock_guard lock(s.mutex);
+    s.hostOpen = false;
+    s.hostLines = 0;
+    s.toHost.clear();
+    s.errors = 0;
+    s.eventMask = 0;
+    s.pendingEvents = 0;
+    s.UpdateLevels();
+  }
+
+  const std::string& DevicePath() const override { return m_path; }
+
+  bool SetQueueSizes(uint32_t inQueue, uint32_t outQueue) override { return true; }
+
+  bool GetState(DeviceControlBlock* dcb) override {
+    if (dcb == nullptr) return false;
+    std::lock_guard lock(m_state->mutex);
+    *dcb = m_state->dcb;
+    return true;
+  }
+
+  bool SetState(const DeviceControlBlock& dcb) override {
+    if (!IsValidDeviceControlBlock(dcb)) return false;
+    std::lock_guard lock(m_state->mutex);
+    m_state->dcb = dcb;
+    m_state->hostLines = LinesForModes(dcb, m_state->hostLines);
+    return true;
+  }
+
+  bool GetTimeouts(CommTimeouts* timeouts) override {
+    if (timeouts == nullptr) return false;
+    std::lock_guard lock(m_state->mutex);
+    *timeouts = m_state->timeouts;
+    return true;
+  }
+
+  bool SetTimeouts(const CommTimeouts& timeouts) override {
+    std::lock_guard lock(m_state->mutex);
+    m_state->timeouts = timeouts;
+    return true;
+  }
+
+  IoResult Read(uint8_t* buffer, std::size_t size) override {
+    CommTimeouts timeouts;
+    GetTimeouts(&timeouts);
+    return ReadWithTimeouts(
+        timeouts, buffer, size, [this](uint8_t* to, std::size_t n) { return ReadAvailable(to, n); },
+        [this](int timeoutMs) {
+          // Bytes and a disconnect both make the level readable; ReadAvailable tells which.
+          const WaitResult result = PollLevel(m_state->hostReadable.Fd(), -1, timeoutMs);
+          return result == WaitResult::kTimeout ? result : WaitResult::kReady;
+        });
+  }
+
+  IoResult ReadAvailable(uint8_t* buffer, std::size_t size) override {
+    LineState& s = *m_state;
+    std::lock_guard lock(s.mutex);
+    if (s.disconnected) return {IoStatus::kWaitFailed, 0};
+    const std::size_t n = std::min(size, s.toHost.size());
+    std::copy_n(s.toHost.begin(), n, buffer);
+    s.toHost.erase(s.toHost.begin(), s.toHost.begin() + static_cast<std::ptrdiff_t>(n));
+    s.UpdateLevels();
+    return {IoStatus::kOk, n};
+  }
+
+  WaitResult WaitReadable(int timeoutMs, int wakeFd) override {
+    const int64_t deadline = DeadlineAfter(timeoutMs);
+    for (;;) {
+      const WaitResult polled =
+          PollLevel(m_state->hostReadable.Fd(), wakeFd, MillisecondsUntil(deadline));
+      if (polled == WaitResult::kWoken || polled == WaitResult::kFailed) return polled;
+      std::lock_guard lock(m_state->mutex);
+      if (m_state->disconnected) return WaitResult::kFailed;
+      if (!m_state->toHost.empty()) return WaitResult::kReady;
+      if (polled == WaitResult::kTimeout) return WaitResult::kTimeout;
+    }
+  }
+
+  IoResult Write(const uint8_t* data, std::size_t size) override {
+    LineState& s = *m_state;
+    std::unique_lock lock(s.mutex);
+    if (s.disconnected) return {IoStatus::kWaitFailed, 0};
+    if (size == 0) return {};
+    if (s.stalled) {
+      const int totalMs = TotalTimeoutMs(s.timeouts.WriteTotalTimeoutMultiplier,
+                                         s.timeouts.WriteTotalTimeoutConstant, size);
+      auto released = [&s] { return !s.stalled || s.disconnected; };
+      s.stalledBytes += size;
+      if (totalMs == 0) {
+        s.transmitter.wait(lock, released);
+      } else {
+        s.transmitter.wait_for(lock, std::chrono::milliseconds(totalMs), released);
+      }
+      s.stalledBytes -= size;
+      if (s.disconnected) return {IoStatus::kWaitFailed, 0};
+      if (s.stalled) return {IoStatus::kOk, 0};  // the write time-out passed
+    }
+    // The virtual transmitter is instantaneous: everything is with the peer at once.
+    s.toPeer.insert(s.toPeer.end(), data, data + size);
+    s.Raise(EV_TXEMPTY);
+    s.UpdateLevels();
+    return {IoStatus::kOk, size};
+  }
+
+  bool GetModemStatus(uint32_t* status) override {
+    if (status == nullptr) return false;
+    std::lock_guard lock(m_state->mutex);
+    *status = m_state->modemLines;
+    return true;
+  }
+
+  bool EscapeFunction(uint32_t function) override {
+    std::lock_guard lock(m_state->mutex);
+    uint32_t& lines = m_state->hostLines;
+    switch (function) {
+      case SETRTS: lines |= kHostRts; return true;
+      case CLRRTS: lines &= ~kHostRts; return true;
+      case SETDTR: lines |= kHostDtr; return true;
+      case CLRDTR: lines &= ~kHostDtr; return true;
+      case SETBREAK: lines |= kHostBreak; return true;
+      case CLRBREAK: lines &= ~kHostBreak; return true;
+      default: return false;
+    }
+  }
+
+  bool Purge(uint32_t flags) override {
+    if (flags & ~kPurgeFlags) return false;
+    std::lock_guard lock(m_state->mutex);
+    // The transmitter is instantaneous, so PURGE_TXCLEAR finds nothing; ABORT has no pending
+    // overlapped call to end.
+    if (flags & PURGE_RXCLEAR) m_state->toHost.clear();
+    m_state->UpdateLevels();
+    return true;
+  }
+
+  bool ClearError(uint32_t* errors, CommStatus* status) override {
+    std::lock_guard lock(m_state->mutex);
+    if (errors != nullptr) *errors = m_state->errors;
+    m_state->errors = 0;
+    if (status != nullptr) {
+      status->cbInQue = static_cast<uint32_t>(m_state->toHost.size());
+      status->cbOutQue = static_cast<uint32_t>(m_state->stalledBytes);
+    }
+    return true;
+  }
+
+  bool SetEventMask(uint32_t mask) override {
+    LineState& s = *m_state;
+    std::lock_guard lock(s.mutex);
+    s.eventMask = mask;
+    s.pendingEvents = 0;
+    ++s.maskGeneration;
+    if (s.eventWaiters > 0) s.maskInterrupt = true;
+    s.UpdateLevels();
+    return true;
+  }
+
+  bool GetEventMask(uint32_t* mask) override {
+    if (mask == nullptr) return false;
+    std::lock_guard lock(m_state->mutex);
+    *mask = m_state->eventMask;
+    return true;
+  }
+
+  WaitResult WaitEvent(uint32_t* events, int timeoutMs, int wakeFd) override {
+    if (events != nullptr) *events = 0;
+    LineState& s = *m_state;
+    const int64_t deadline = DeadlineAfter(timeoutMs);
+    uint64_t generation;
+    {
+      std::lock_guard lock(s.mutex);
+      if (s.eventMask == 0) return WaitResult::kFailed;  // nothing could ever end the wait
+      generation = s.maskGeneration;
+      ++s.eventWaiters;
+    }
+    auto finish = [&s](WaitResult result) {  // under the mutex
+      if (--s.eventWaiters == 0) s.maskInterrupt = false;
+      s.UpdateLevels();
+      return result;
+    };
+    for (;;) {
+      {
+        std::lock_guard lock(s.mutex);
+        if (s.disconnected) return finish(WaitResult::kFailed);
+        // A new mask ends the wait with no events, as SetCommMask does to a pending wait.
+        if (s.maskGeneration != generation) return finish(WaitResult::kReady);
+        if (s.pendingEvents != 0) {
+          if (events != nullptr) *events = s.pendingEvents;
+          s.pendingEvents = 0;
+          return finish(WaitResult::kReady);
+        }
+      }
+      const int waitMs = MillisecondsUntil(deadline);
+      const WaitResult polled =
+          waitMs == 0 ? WaitResult::kTimeout : PollLevel(s.hostEvent.Fd(), wakeFd, waitMs);
+      if (polled != WaitResult::kReady) {
+        std::lock_guard lock(s.mutex);
+        return finish(polled);
+      }
+    }
+  }
+
+ private:
+  const std::shared_ptr<LineState> m_state;
+  const std::string m_path;
+};
+
+class VirtualPeerEnd final : public VirtualPeer {
+ public:
+  explicit VirtualPeerEnd(std::shared_ptr<LineState> state) : m_state(std::move(state)) {}
+
+  void Write(const uint8_t* data, std::size_t size) override {
+    LineState& s = *m_state;
+    std::lock_guard lock(s.mutex);
+    if (!s.hostOpen || s.disconnected || size == 0) return;
+    s.toHost.insert(s.toHost.end(), data, data + size);
+    uint32_t events = EV_RXCHAR;
+    if (std::find(data, data + size, static_cast<uint8_t>(s.dcb.EvtChar)) != data + size) {
+      events |= EV_RXFLAG;
+    }
+    s.Raise(events);
+    s.UpdateLevels();
+  }
+
+  std::size_t Read(uint8_t* buffer, std::size_t size) override {
+    LineState& s = *m_state;
+    std::lock_guard lock(s.mutex);
+    const std::size_t n = std::min(size, s.toPeer.size());
+    std::copy_n(s.toPeer.begin(), n, buffer);
+    s.toPeer.erase(s.toPeer.begin(), s.toPeer.begin() + static_cast<std::ptrdiff_t>(n));
+    s.UpdateLevels();
+    return n;
+  }
+
+  bool WaitReadable(int timeoutMs) override {
+    const int64_t deadline = DeadlineAfter(timeoutMs);
+    for (;;) {
+      const WaitResult polled =
+          PollLevel(m_state->peerReadable.Fd(), -1, MillisecondsUntil(deadline));
+      {
+        std::lock_guard lock(m_state->mutex);
+        if (!m_state->toPeer.empty()) return true;
+      }
+      if (polled != WaitResult::kReady) return false;
+    }
+  }
+
+  int Fd() const override { return m_state->peerReadable.Fd(); }
+
+  void SetModemLines(uint32_t msBits) override {
+    LineState& s = *m_state;
+    std::lock_guard lock(s.mutex);
+    msBits &= kModemBits;
+    const uint32_t changed = msBits ^ s.modemLines;
+    s.modemLines = msBits;
+    s.Raise(((changed & MS_CTS_ON) ? uint32_t{EV_CTS} : 0u) | ((changed & MS_DSR_ON) ? uint32_t{EV_DSR} : 0u) |
+            ((changed & MS_RLSD_ON) ? uint32_t{EV_RLSD} : 0u) | ((changed & MS_RING_ON) ? uint32_t{EV_RING} : 0u));
+    s.UpdateLevels();
+  }
+
+  uint32_t ModemLines() const override {
+    std::lock_guard lock(m_state->mutex);
+    return m_state->modemLines;
+  }
+
+  uint32_t HostLines() const override {
+    std::lock_guard lock(m_state->mutex);
+    return m_state->hostLines;
+  }
+
+  void InjectErrors(uint32_t ceBits) override {
+    LineState& s = *m_state;
+    std::lock_guard lock(s.mutex);
+    ceBits &= kErrorBits;
+    if (ceBits == 0 || !s.hostOpen) return;
+    s.errors |= ceBits;
+    s.Raise(EV_ERR | ((ceBits & CE_BREAK) ? uint32_t{EV_BREAK} : 0u));
+    s.UpdateLevels();
+  }
+
+  void StallTransmitter(bool stalled) override {
+    std::lock_guard lock(m_state->mutex);
+    m_state->stalled = stalled;
+    m_state->transmitter.notify_all();
+  }
+
+  void Disconnect() override {
+    std::lock_guard lock(m_state->mutex);
+    m_state->disconnected = true;
+    m_state->UpdateLevels();
+    m_state->transmitter.notify_all();
+  }
+
+  bool HostOpen() const override {
+    std::lock_guard lock(m_state->mutex);
+    return m_state->hostOpen;
+  }
+
+ private:
+  const std::shared_ptr<LineState> m_state;
+};
+
+struct Registry {
+  std::mutex mutex;
+  std::map<std::string, std::shared_ptr<LineState>> lines;  // by "COMn"
+};
+
+Registry& TheRegistry() {
+  static Registry registry;
+  return registry;
+}
+
+}  // namespace
+
+std::shared_ptr<VirtualPeer> RegisterVirtualLine(const std::string& windowsName) {
+  std::string comName = NormalisePortName(windowsName);
+  if (comName.empty()) throw std::invalid_argument("not a port name: " + windowsName);
+  auto state = std::make_shared<LineState>(comName);
+  Registry& registry = TheRegistry();
+  std::lock_guard lock(registry.mutex);
+  registry.lines[comName] = state;
+  return std::make_shared<VirtualPeerEnd>(std::move(state));
+}
+
+void UnregisterVirtualLine(const std::string& windowsName) {
+  const std::string comName = NormalisePortName(windowsName);
+  Registry& registry = TheRegistry();
+  std::lock_guard lock(registry.mutex);
+  registry.lines.erase(comName);
+}
+
+bool IsVirtualLineRegistered(const std::string& comName) {
+  Registry& registry = TheRegistry();
+  std::lock_guard lock(registry.mutex);
+  return registry.lines.count(comName) != 0;
+}
+
+std::unique_ptr<SerialLine> OpenVirtualHost(const std::string& comName, bool* registered) {
+  Registry& registry = TheRegistry();
+  std::lock_guard registryLock(registry.mutex);
+  const auto found = registry.lines.find(comName);
+  *registered = found != registry.lines.end();
+  if (!*registered) return nullptr;
+  const std::shared_ptr<LineState>& state = found->second;
+  std::lock_guard lock(state->mutex);
+  if (state->hostOpen || state->disconnected) return nullptr;
+  state->hostOpen = true;
+  state->hostLines = LinesForModes(state->dcb, 0);
+  state->timeouts = {};
+  return std::make_unique<VirtualHostLine>(state);
+}
+
+}  // namespace linvo::platform

@@ -1,0 +1,22 @@
+// Private to the serial unit: the virtual-line registry as OpenSerialLine sees it.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/serial.h"
+
+namespace linvo::platform {
+
+// "COMn" for a valid port name ("COMn" or "\\.\COMn", any case, n 1..256), else "".
+std::string NormalisePortName(const std::string& windowsName);
+
+// Whether a virtual line is registered under the normalised name.
+bool IsVirtualLineRegistered(const std::string& comName);
+
+// Opens the host end of the virtual line registered under the normalised name. `registered`
+// tells whether there is such a line; the result is null when there is none, when its host end
+// is already open, or when the line has been disconnected.
+std::unique_ptr<SerialLine> OpenVirtualHost(const std::string& comName, bool* registered);
+
+}  // namespace linvo::platform

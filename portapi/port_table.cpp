@@ -1,0 +1,156 @@
+#include "portapi/port_table.h"
+
+namespace linvo::portapi {
+
+CPortTable::~CPortTable() {
+  for (int n = 1; n <= kMaxPortNo; ++n) {
+    delete m_slots[n];
+    m_slots[n] = nullptr;
+  }
+}
+
+engine::CCommPort* CPortTable::Find(int32_t portNo) {
+  std::lock_guard<std::mutex> hold(TableLock());
+  int16_t n = static_cast<int16_t>(portNo);
+  return n >= 1 && n <= kMaxPortNo ? m_slots[n] : nullptr;
+}
+
+engine::CCommPort* CPortTable::SlotFor(int16_t portNo) {
+  if (m_slots[portNo] == nullptr) {
+    // Storage exhaustion while creating the object leaves the slot empty; the entry function
+    // then reports 30 without forwarding.
+    try {
+      m_slots[portNo] = new engine::CCommPort(portNo);
+    } catch (const std::bad_alloc&) {
+      return nullptr;
+    }
+  }
+  return m_slots[portNo];
+}
+
+CPortTable& PortTable() {
+  static CPortTable table;
+  return table;
+}
+
+// Constructs the table when the library is loaded.
+[[maybe_unused]] static CPortTable& g_loadTable = PortTable();
+
+engine::Result OpenPort(const char* caller, int32_t portNo, int32_t baudRate, const char* dataBits,
+                        const char* parity, int32_t transmitBufferSize, int32_t receiveBufferSize,
+                        int32_t autoHandshake) {
+  return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
+    return port.OpenPort(caller, baudRate, dataBits, parity, transmitBufferSize,
+                         receiveBufferSize, autoHandshake);
+  });
+}
+
+engine::Result ClosePort(const char* caller, int32_t portNo) {
+  return PortTable().Forward(portNo,
+                             [&](engine::CCommPort& port) { return port.ClosePort(caller); });
+}
+
+engine::Result ReloadSettings(const char* caller, int32_t portNo) {
+  return PortTable().Forward(portNo,
+                             [&](engine::CCommPort& port) { return port.ReloadSettings(caller); });
+}
+
+// 16-bit arguments travel as 32-bit values; the port object reads their low 16 bits.
+namespace {
+int16_t Low16(int32_t value) { return static_cast<int16_t>(value); }
+}  // namespace
+
+engine::Result SendCommand(const char* caller, int32_t portNo, int32_t ackTimer, int32_t dsrCheck,
+                           const char* command, const char* parameter, int32_t parameterLength) {
+  return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
+    return port.SendCommand(caller, ackTimer, dsrCheck, command, parameter,
+                            Low16(parameterLength));
+  });
+}
+
+engine::Result SendCommandRR(const char* caller, int32_t portNo, int32_t recMode, int32_t ackTimer,
+                             int32_t busyTimeOut, int32_t dsrCheck, const char* command,
+                             const char* parameter, int32_t parameterLength, std::string* status,
+                             std::string* code, std::string* data) {
+  return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
+    return port.SendCommandRR(caller, Low16(recMode), ackTimer, busyTimeOut, dsrCheck, command,
+                              parameter, Low16(parameterLength), status, code, data);
+  });
+}
+
+engine::Result ReceiveResponse(const char* caller, int32_t portNo, int32_t recMode,
+                               int32_t responseTimer, int32_t busyTimeOut, int32_t dsrCheck,
+                               std::string* status, std::string* code, std::string* data) {
+  return PortTable().Forward(portNo, [&](engine::CCommPort& port) -> engine::Result {
+    int16_t mode = Low16(recMode);
+    if (mode != 0 && mode != 1) return engine::kParameterError;
+    return port.ReceiveResponse(caller, mode, responseTimer, busyTimeOut, dsrCheck, status, code,
+                                data);
+  });
+}
+
+engine::Result SendDataAck(const char* caller, int32_t portNo, int32_t retryCount,
+                           int32_t ackTimer, int32_t dsrCheck, const char* data, int32_t length) {
+  return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
+    return port.SendDataAck(caller, Low16(retryCount), ackTimer, dsrCheck, data, Low16(length));
+  });
+}
+
+engine::Result SendDataNoAck(const char* caller, int32_t portNo, int32_t ackTimer,
+                             int32_t dsrCheck, const char* data, int32_t length) {
+  return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
+    return port.SendDataNoAck(caller, ackTimer, dsrCheck, data, Low16(length));
+  });
+}
+
+engine::Result SendDataFramed(const char* caller, int32_t portNo, int32_t ackCheck,
+                              int32_t retryCount, int32_t ackTimer, int32_t dsrCheck,
+                              const char* data, int32_t length) {
+  return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
+    return port.SendDataFramed(caller, Low16(ackCheck), Low16(retryCount), ackTimer, dsrCheck,
+                               data, Low16(length));
+  });
+}
+
+engine::Result SendDataBCC(const char* caller, int32_t portNo, int32_t retryCount,
+                           int32_t ackTimer, int32_t dsrCheck, const char* data, int32_t length,
+                           std::string* reply, int16_t* replyLength) {
+  return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
+    return port.SendDataBCC(caller, Low16(retryCount), ackTimer, dsrCheck, data, Low16(length),
+                            reply, replyLength);
+  });
+}
+
+engine::Result ReceiveDataPlain(const char* caller, int32_t portNo, int32_t dsrCheck,
+                                std::string* data, int16_t* length) {
+  return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
+    return port.ReceiveDataPlain(caller, dsrCheck, data, length);
+  });
+}
+
+engine::Result ReceiveDataFramed(const char* caller, int32_t portNo, int32_t ackResponse,
+                                 int32_t responseTimer, int32_t dsrCheck, std::string* data,
+                                 int16_t* length) {
+  return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
+    return port.ReceiveDataFramed(caller, Low16(ackResponse), responseTimer, dsrCheck, data,
+                                  length);
+  });
+}
+
+engine::Result ReceiveDataHF(const char* caller, int32_t portNo, int32_t ackJudge,
+                             int32_t responseTimer, int32_t dsrCheck, std::string* reserve,
+                             std::string* response, std::string* statusCode,
+                             std::string* reserve2, std::string* response2,
+                             std::string* statusCode2, std::string* data, int16_t* length) {
+  return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
+    return port.ReceiveDataHF(caller, Low16(ackJudge), responseTimer, dsrCheck, reserve, response,
+                              statusCode, reserve2, response2, statusCode2, data, length);
+  });
+}
+
+engine::Result ComBufferClear(const char* caller, int32_t portNo) {
+  return PortTable().Forward(portNo,
+                             [&](engine::CCommPort& port) { return port.ComBufferClear(caller); });
+}
+
+}  // namespace linvo::portapi

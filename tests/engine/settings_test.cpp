@@ -1,0 +1,125 @@
+#include "engine/settings.h"
+
+#include <sys/stat.h>
+
+#include "engine/comm_port.h"
+#include "support/test_env.h"
+
+namespace linvo::engine {
+namespace {
+
+using test::ScopedWorkDir;
+using test::WriteFile;
+
+TEST(Settings, DefaultsWithoutAFile) {
+  ScopedWorkDir dir;
+  EngineSettings s = LoadEngineSettings(7);
+  EXPECT_EQ(s.logMode, 0);
+  EXPECT_EQ(s.logPattern, ".\\Linvo%03d.log");
+  EXPECT_EQ(s.logPath, ".\\Linvo007.log");
+  EXPECT_EQ(s.delay, 0);
+  EXPECT_EQ(s.writeFileTimeOut, 5000);
+  EXPECT_EQ(s.file, dir.TempDir() + "Linvo.ini");
+}
+
+struct ClampCase {
+  const char* ini;
+  int mode;
+  int delay;
+  int writeTimeout;
+};
+
+class SettingsClamps : public ::testing::TestWithParam<ClampCase> {};
+
+TEST_P(SettingsClamps, ValuesOutOfRange) {
+  ScopedWorkDir dir;
+  WriteFile("Linvo.ini", GetParam().ini);
+  EngineSettings s = LoadEngineSettings(1);
+  EXPECT_EQ(s.logMode, GetParam().mode);
+  EXPECT_EQ(s.delay, GetParam().delay);
+  EXPECT_EQ(s.writeFileTimeOut, GetParam().writeTimeout);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SettingsClamps,
+    ::testing::Values(ClampCase{"[Log]\nLogging=7\n", 0, 0, 5000},
+                      ClampCase{"[Log]\nLogging=-1\n", 0, 0, 5000},
+                      ClampCase{"[log]\nlogging=4\n", 4, 0, 5000},
+                      ClampCase{"[Delay]\nDelay=-5\n", 0, 0, 5000},
+                      ClampCase{"[Delay]\nDelay=25\n[TimeOut]\nWriteFileTimeOut=-1\n", 0, 25, 5000},
+                      ClampCase{"[TimeOut]\nWriteFileTimeOut=0\n", 0, 0, 0}));
+
+TEST(Settings, CurrentDirectoryFileWinsOverTempDirectory) {
+  ScopedWorkDir dir;
+  ::mkdir(dir.TempDir().c_str(), 0700);
+  WriteFile(dir.TempDir() + "Linvo.ini", "[Delay]\nDelay=11\n");
+  EXPECT_EQ(LoadEngineSettings(1).delay, 11);
+  WriteFile("Linvo.ini", "[Delay]\nDelay=22\n");
+  EXPECT_EQ(LoadEngineSettings(1).delay, 22);
+}
+
+struct PatternCase {
+  const char* pattern;
+  int port;
+  const char* expanded;
+};
+
+class LogPattern : public ::testing::TestWithParam<PatternCase> {};
+
+TEST_P(LogPattern, OnlyTheFirstIntegerConversionTakesThePortNumber) {
+  EXPECT_EQ(ExpandLogPattern(GetParam().pattern, GetParam().port), GetParam().expanded);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LogPattern,
+    ::testing::Values(PatternCase{".\\Linvo%03d.log", 7, ".\\Linvo007.log"},
+                      PatternCase{"log-%d-%d.txt", 12, "log-12-%d.txt"},
+                      PatternCase{"%s%s%n%d", 3, "%s%s%n3"},
+                      PatternCase{"%x_%ld", 255, "ff_%ld"},
+                      PatternCase{"%-4d|", 5, "5   |"},
+                      PatternCase{"100%%_%d", 2, "100%_2"},
+                      PatternCase{"%*d", 9, "%*d"},
+                      PatternCase{"%99999999d", 1, "%99999999d"},
+                      PatternCase{"plain", 1, "plain"},
+                      PatternCase{"trailing%", 1, "trailing%"},
+                      PatternCase{"%p%f%c", 1, "%p%f%c"}));
+
+TEST(Settings, PortObjectReloadsAndWritesTheVersionLine) {
+  ScopedWorkDir dir;
+  WriteFile("Linvo.ini", test::LoggingIni(dir.Path()) + "[Delay]\nDelay=3\n");
+  CCommPort port(4);
+  EXPECT_EQ(port.Delay(), 3);
+  EXPECT_EQ(port.Log()->Path(), dir.Path() + "/trace004.log");
+  EXPECT_EQ(test::TraceSequence(dir.Path() + "/trace004.log"),
+            std::vector<std::string>{"Info    |OCX Version = 1, 0, 0, 0"});
+
+  WriteFile("Linvo.ini", "[Log]\nLogging=1\nLogFileName=" + dir.Path() +
+                             "/second%d.log\n[Delay]\nDelay=-5\n[TimeOut]\nWriteFileTimeOut=70\n");
+  std::shared_ptr<CTraceLog> held = port.Log();  // an operation still writing elsewhere
+  EXPECT_EQ(port.ReloadSettings("SetLogFlag"), 0);
+  EXPECT_EQ(port.Delay(), 0);
+  EXPECT_EQ(port.WriteFileTimeOut(), 70);
+  EXPECT_EQ(port.Log()->Path(), dir.Path() + "/second4.log");
+  EXPECT_EQ(held->WriteTrace(kLevelInfo, "still usable", kInfo), 1);
+  held.reset();  // the last holder retires the old log, which closes its trace
+  EXPECT_EQ(test::ReadFile(dir.Path() + "/trace004.log").back(), '\n');
+  EXPECT_EQ(test::TraceSequence(dir.Path() + "/trace004.log"),
+            (std::vector<std::string>{"Info    |OCX Version = 1, 0, 0, 0",
+                                      "Info    |still usable"}));
+  EXPECT_EQ(test::TraceSequence(dir.Path() + "/second4.log"),
+            std::vector<std::string>{"Info    |OCX Version = 1, 0, 0, 0"});
+}
+
+TEST(Settings, DestroyingThePortAppendsOneEmptyLine) {
+  ScopedWorkDir dir;
+  WriteFile("Linvo.ini", test::LoggingIni(dir.Path()));
+  std::string before;
+  {
+    CCommPort port(9);
+    before = test::ReadFile(dir.Path() + "/trace009.log");
+  }
+  EXPECT_EQ(test::ReadFile(dir.Path() + "/trace009.log"), before + "\n");
+}
+
+}  // namespace
+}  // namespace linvo::engine

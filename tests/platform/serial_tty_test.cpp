@@ -1,0 +1,149 @@
+// The tty backend on pseudo-terminals: exclusive open, termios settings, a line without modem
+// lines, partial writes and a line that goes away.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/serial.h"
+#include "platform/serial_tty.h"
+#include "support/test_env.h"
+
+namespace linvo::platform {
+namespace {
+
+class SerialTtyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::WriteFile(m_ini, "[Ports]\nCOM3=" + m_pty.SlavePath() + "\n");
+  }
+  std::unique_ptr<SerialLine> Open() { return OpenSerialLine("COM3", m_ini); }
+  // Whether OpenSerialLine succeeds in a child process (exit code 1: opened, 0: refused).
+  bool OpensInOtherProcess() {
+    const pid_t child = fork();
+    if (child == 0) _exit(Open() != nullptr ? 1 : 0);
+    int status = 0;
+    EXPECT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status));
+    return WEXITSTATUS(status) == 1;
+  }
+  termios DeviceSettings() {
+    termios settings{};
+    // On a pseudo-terminal the master reads the slave's settings.
+    EXPECT_EQ(tcgetattr(m_pty.MasterFd(), &settings), 0);
+    return settings;
+  }
+
+  test::ScopedWorkDir m_dir;
+  PseudoTerminal m_pty;
+  std::string m_ini = m_dir.Path() + "/settings.ini";
+};
+
+TEST_F(SerialTtyTest, OpenIsExclusiveAcrossDescriptorsAndProcesses) {
+  auto first = Open();
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->DevicePath(), m_pty.SlavePath());
+  EXPECT_EQ(Open(), nullptr);
+  EXPECT_FALSE(OpensInOtherProcess());
+  first.reset();
+  EXPECT_TRUE(OpensInOtherProcess());
+  EXPECT_NE(Open(), nullptr);
+}
+
+TEST_F(SerialTtyTest, PseudoTerminalActsAsLineWithModemLinesOn) {
+  const auto line = Open();
+  ASSERT_NE(line, nullptr);
+  uint32_t status = 0;
+  ASSERT_TRUE(line->GetModemStatus(&status));
+  EXPECT_EQ(status, uint32_t{MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON});
+  for (const uint32_t function : {SETDTR, CLRDTR, SETRTS, CLRRTS, SETBREAK, CLRBREAK}) {
+    EXPECT_TRUE(line->EscapeFunction(function)) << function;
+  }
+  ASSERT_TRUE(line->GetModemStatus(&status));
+  EXPECT_EQ(status, uint32_t{MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON});
+}
+
+// What the pseudo-terminal driver keeps of a block (it forces CS8 and clears PARENB itself, so
+// byte size and parity enable cannot be seen here).
+TEST_F(SerialTtyTest, SetStateProgramsTheDriver) {
+  const auto line = Open();
+  ASSERT_NE(line, nullptr);
+  termios settings = DeviceSettings();
+  EXPECT_EQ(settings.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u) << "raw from the open on";
+  EXPECT_EQ(settings.c_oflag & OPOST, 0u);
+  EXPECT_EQ(settings.c_cflag & (CLOCAL | CREAD), tcflag_t{CLOCAL | CREAD});
+
+  DeviceControlBlock dcb;
+  dcb.BaudRate = 115200;
+  dcb.Parity = MARKPARITY;
+  dcb.fParity = true;
+  dcb.StopBits = ONE5STOPBITS;
+  dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  dcb.fOutX = true;
+  dcb.XonChar = 0x01;
+  dcb.XoffChar = 0x02;
+  ASSERT_TRUE(line->SetState(dcb));
+  settings = DeviceSettings();
+  EXPECT_EQ(cfgetospeed(&settings), speed_t{B115200});
+  EXPECT_EQ(settings.c_cflag & (PARODD | CMSPAR | CSTOPB | CRTSCTS),
+            tcflag_t{PARODD | CMSPAR | CSTOPB | CRTSCTS});
+  EXPECT_EQ(settings.c_iflag & (INPCK | IXON | IXOFF), tcflag_t{INPCK | IXON});
+  EXPECT_EQ(settings.c_cc[VSTART], 0x01);
+  EXPECT_EQ(settings.c_cc[VSTOP], 0x02);
+
+  dcb = DeviceControlBlock{};
+  dcb.BaudRate = 250000;
+  ASSERT_TRUE(line->SetState(dcb));
+  settings = DeviceSettings();
+  EXPECT_EQ(GetTtyOutputSpeed(m_pty.MasterFd()), 250000u);
+  EXPECT_EQ(settings.c_cflag & (PARODD | CMSPAR | CSTOPB | CRTSCTS), 0u);
+  EXPECT_EQ(settings.c_iflag & (INPCK | IXON | IXOFF), 0u);
+
+  dcb.BaudRate = 9600;  // back from a custom rate to a standard one
+  ASSERT_TRUE(line->SetState(dcb));
+  EXPECT_EQ(GetTtyOutputSpeed(m_pty.MasterFd()), 9600u);
+}
+
+TEST_F(SerialTtyTest, WriteReturnsWhatFitsByItsTimeOut) {
+  const auto line = Open();
+  ASSERT_NE(line, nullptr);
+  ASSERT_TRUE(line->SetTimeouts({0, 0, 0, 0, 20}));
+  // Nobody reads the master: the pseudo-terminal's buffers fill and stay full.
+  const std::vector<uint8_t> data(1 << 20, 'x');
+  const IoResult written = line->Write(data.data(), data.size());
+  EXPECT_EQ(written.status, IoStatus::kOk);
+  EXPECT_GT(written.bytes, 0u);
+  EXPECT_LT(written.bytes, data.size());
+  CommStatus status;
+  EXPECT_TRUE(line->ClearError(nullptr, &status));
+}
+
+TEST(SerialTtyGoneTest, ClosedMasterFailsReadsWaitsAndWrites) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  char path[128];
+  ASSERT_EQ(ptsname_r(master, path, sizeof path), 0);
+  const auto line = OpenTtyLine(path);
+  ASSERT_NE(line, nullptr);
+  ASSERT_TRUE(line->SetEventMask(EV_RXCHAR));
+  close(master);
+
+  EXPECT_EQ(line->WaitReadable(-1, -1), WaitResult::kFailed);
+  uint32_t events = 0;
+  EXPECT_EQ(line->WaitEvent(&events, -1, -1), WaitResult::kFailed);
+  uint8_t buffer[4];
+  EXPECT_EQ(line->ReadAvailable(buffer, sizeof buffer).status, IoStatus::kWaitFailed);
+  EXPECT_EQ(line->Read(buffer, sizeof buffer).status, IoStatus::kWaitFailed);
+  EXPECT_EQ(line->Write(buffer, sizeof buffer).status, IoStatus::kFailedAtOnce);
+}
+
+}  // namespace
+}  // namespace linvo::platform

@@ -1,0 +1,217 @@
+// The virtual null-modem line: the far end's controls as the host end sees them.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/serial.h"
+
+namespace linvo::platform {
+namespace {
+
+using namespace std::chrono_literals;
+
+class SerialVirtualTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_peer = RegisterVirtualLine("COM5");
+    m_line = OpenSerialLine("COM5", "");
+    ASSERT_NE(m_line, nullptr);
+  }
+  void TearDown() override { UnregisterVirtualLine("COM5"); }
+
+  IoResult Write(const std::string& bytes) {
+    return m_line->Write(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  }
+  std::string Received() {
+    const std::vector<uint8_t> bytes = m_peer->ReadAll();
+    return std::string(bytes.begin(), bytes.end());
+  }
+
+  std::shared_ptr<VirtualPeer> m_peer;
+  std::unique_ptr<SerialLine> m_line;
+};
+
+TEST_F(SerialVirtualTest, OneHostEndAtATime) {
+  EXPECT_TRUE(m_peer->HostOpen());
+  EXPECT_EQ(m_line->DevicePath(), "virtual:COM5");
+  EXPECT_EQ(OpenSerialLine("\\\\.\\COM5", ""), nullptr);
+  m_line.reset();
+  EXPECT_FALSE(m_peer->HostOpen());
+  m_line = OpenSerialLine("COM5", "");
+  EXPECT_NE(m_line, nullptr);
+}
+
+TEST_F(SerialVirtualTest, ModemLinesBothWays) {
+  uint32_t status = 0;
+  ASSERT_TRUE(m_line->GetModemStatus(&status));
+  EXPECT_EQ(status, uint32_t{MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON});
+  m_peer->SetModemLines(MS_CTS_ON | MS_RING_ON | 0x1000);  // unknown bits are dropped
+  EXPECT_EQ(m_peer->ModemLines(), uint32_t{MS_CTS_ON | MS_RING_ON});
+  ASSERT_TRUE(m_line->GetModemStatus(&status));
+  EXPECT_EQ(status, uint32_t{MS_CTS_ON | MS_RING_ON});
+
+  EXPECT_EQ(m_peer->HostLines(), uint32_t{kHostDtr | kHostRts}) << "raised by the open";
+  struct Step {
+    uint32_t function;
+    uint32_t lines;
+  };
+  const Step steps[] = {
+      {CLRDTR, kHostRts},  {SETBREAK, kHostRts | kHostBreak}, {CLRRTS, kHostBreak},
+      {SETDTR, kHostDtr | kHostBreak}, {CLRBREAK, kHostDtr}, {SETRTS, kHostDtr | kHostRts},
+  };
+  for (const Step& step : steps) {
+    EXPECT_TRUE(m_line->EscapeFunction(step.function));
+    EXPECT_EQ(m_peer->HostLines(), step.lines) << step.function;
+  }
+  DeviceControlBlock dcb;
+  dcb.fDtrControl = DTR_CONTROL_DISABLE;
+  dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  ASSERT_TRUE(m_line->SetState(dcb));
+  EXPECT_EQ(m_peer->HostLines(), uint32_t{kHostRts});
+  m_line.reset();
+  EXPECT_EQ(m_peer->HostLines(), 0u) << "closing drops DTR and RTS";
+}
+
+struct EventCase {
+  const char* what;
+  uint32_t mask;
+  std::function<void(VirtualPeer&, SerialLine&)> act;
+  uint32_t events;  // 0: none, the wait times out
+};
+
+TEST_F(SerialVirtualTest, FarEndRaisesEvents) {
+  constexpr uint32_t kAll = EV_RXCHAR | EV_RXFLAG | EV_TXEMPTY | EV_CTS | EV_DSR | EV_RLSD |
+                            EV_BREAK | EV_ERR | EV_RING;
+  const EventCase cases[] = {
+      {"CTS drops", kAll, [](VirtualPeer& p, SerialLine&) { p.SetModemLines(MS_DSR_ON | MS_RLSD_ON); },
+       EV_CTS},
+      {"all drop", kAll, [](VirtualPeer& p, SerialLine&) { p.SetModemLines(0); },
+       EV_CTS | EV_DSR | EV_RLSD},
+      {"ring", kAll,
+       [](VirtualPeer& p, SerialLine&) { p.SetModemLines(MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON | MS_RING_ON); },
+       EV_RING},
+      {"same lines again", kAll,
+       [](VirtualPeer& p, SerialLine&) { p.SetModemLines(MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON); }, 0},
+      {"only the mask", EV_DSR, [](VirtualPeer& p, SerialLine&) { p.SetModemLines(0); }, EV_DSR},
+      {"framing error", kAll, [](VirtualPeer& p, SerialLine&) { p.InjectErrors(CE_FRAME); }, EV_ERR},
+      {"break", kAll, [](VirtualPeer& p, SerialLine&) { p.InjectErrors(CE_BREAK); },
+       EV_ERR | EV_BREAK},
+      {"byte", kAll, [](VirtualPeer& p, SerialLine&) { p.Write("a"); }, EV_RXCHAR},
+      {"event character", kAll, [](VirtualPeer& p, SerialLine&) { p.Write("ab\n"); },
+       EV_RXCHAR | EV_RXFLAG},
+      {"byte outside the mask", EV_CTS, [](VirtualPeer& p, SerialLine&) { p.Write("a"); }, 0},
+      {"host write", kAll,
+       [](VirtualPeer&, SerialLine& l) {
+         const uint8_t b = 1;
+         l.Write(&b, 1);
+       },
+       EV_TXEMPTY},
+  };
+  DeviceControlBlock dcb;
+  dcb.EvtChar = '\n';
+  ASSERT_TRUE(m_line->SetState(dcb));
+  for (const EventCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    m_peer->SetModemLines(MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON);
+    ASSERT_TRUE(m_line->SetEventMask(c.mask));
+    c.act(*m_peer, *m_line);
+    uint32_t events = 99;
+    EXPECT_EQ(m_line->WaitEvent(&events, c.events != 0 ? 2000 : 10, -1),
+              c.events != 0 ? WaitResult::kReady : WaitResult::kTimeout);
+    EXPECT_EQ(events, c.events);
+    EXPECT_EQ(m_line->WaitEvent(&events, 0, -1), WaitResult::kTimeout) << "reported once";
+  }
+}
+
+TEST_F(SerialVirtualTest, ClearErrorReportsInjectedErrorsOnce) {
+  m_peer->InjectErrors(CE_FRAME);
+  m_peer->InjectErrors(CE_OVERRUN);
+  m_peer->Write("abc");
+  uint32_t errors = 0;
+  CommStatus status;
+  ASSERT_TRUE(m_line->ClearError(&errors, &status));
+  EXPECT_EQ(errors, uint32_t{CE_FRAME | CE_OVERRUN});
+  EXPECT_EQ(status.cbInQue, 3u);
+  EXPECT_EQ(status.cbOutQue, 0u);
+  ASSERT_TRUE(m_line->ClearError(&errors, nullptr));
+  EXPECT_EQ(errors, 0u);
+}
+
+TEST_F(SerialVirtualTest, BlockedWaitsWakeForEventsAndWakeFd) {
+  ASSERT_TRUE(m_line->SetEventMask(EV_DSR));
+  auto waiting = std::async(std::launch::async, [&] {
+    uint32_t events = 0;
+    const WaitResult result = m_line->WaitEvent(&events, 5000, -1);
+    return std::make_pair(result, events);
+  });
+  std::this_thread::sleep_for(10ms);
+  m_peer->SetModemLines(MS_CTS_ON);
+  EXPECT_EQ(waiting.get(), std::make_pair(WaitResult::kReady, uint32_t{EV_DSR}));
+}
+
+TEST_F(SerialVirtualTest, StalledTransmitterHoldsWritesUntilTheirTimeOut) {
+  ASSERT_TRUE(m_line->SetTimeouts({0, 0, 0, 1, 10}));  // 1 ms a byte + 10 ms
+  m_peer->StallTransmitter(true);
+  IoResult written = Write("hello");
+  EXPECT_EQ(written.status, IoStatus::kOk);
+  EXPECT_EQ(written.bytes, 0u);
+  EXPECT_EQ(Received(), "");
+
+  // Without a time-out the write waits for the unstall and then delivers everything.
+  ASSERT_TRUE(m_line->SetTimeouts({}));
+  auto pending = std::async(std::launch::async, [&] { return Write("hello"); });
+  std::this_thread::sleep_for(10ms);
+  m_peer->StallTransmitter(false);
+  written = pending.get();
+  EXPECT_EQ(written.status, IoStatus::kOk);
+  EXPECT_EQ(written.bytes, 5u);
+  EXPECT_EQ(Received(), "hello");
+}
+
+TEST_F(SerialVirtualTest, DisconnectFailsBlockedAndLaterCalls) {
+  ASSERT_TRUE(m_line->SetEventMask(EV_RXCHAR));
+  m_peer->StallTransmitter(true);
+  auto readable = std::async(std::launch::async, [&] { return m_line->WaitReadable(-1, -1); });
+  auto event = std::async(std::launch::async, [&] {
+    uint32_t events = 0;
+    return m_line->WaitEvent(&events, -1, -1);
+  });
+  auto write = std::async(std::launch::async, [&] { return Write("held").status; });
+  std::this_thread::sleep_for(10ms);
+  m_peer->Disconnect();
+  EXPECT_EQ(readable.get(), WaitResult::kFailed);
+  EXPECT_EQ(event.get(), WaitResult::kFailed);
+  EXPECT_EQ(write.get(), IoStatus::kWaitFailed);
+
+  uint8_t buffer[4];
+  EXPECT_EQ(m_line->Read(buffer, sizeof buffer).status, IoStatus::kWaitFailed);
+  EXPECT_EQ(m_line->ReadAvailable(buffer, sizeof buffer).status, IoStatus::kWaitFailed);
+  EXPECT_EQ(Write("x").status, IoStatus::kWaitFailed);
+  m_line.reset();
+  EXPECT_EQ(OpenSerialLine("COM5", ""), nullptr) << "the device is gone";
+}
+
+TEST_F(SerialVirtualTest, EitherEndMayGoFirst) {
+  m_peer.reset();  // the host end keeps the line
+  EXPECT_EQ(Write("x").bytes, 1u);
+  uint8_t buffer[4];
+  EXPECT_EQ(m_line->ReadAvailable(buffer, sizeof buffer).bytes, 0u);
+
+  m_peer = RegisterVirtualLine("COM6");
+  auto line = OpenSerialLine("COM6", "");
+  ASSERT_NE(line, nullptr);
+  UnregisterVirtualLine("COM6");
+  m_peer->Write("y");
+  EXPECT_EQ(line->ReadAvailable(buffer, sizeof buffer).bytes, 1u);
+  line.reset();
+  m_peer->Write("lost");  // nobody listens
+  EXPECT_FALSE(m_peer->HostOpen());
+}
+
+}  // namespace
+}  // namespace linvo::platform

@@ -1,0 +1,30 @@
+#include "support/port_fixture.h"
+
+namespace linvo::test {
+
+void VirtualPortTest::SetUp() {
+  WriteFile("Linvo.ini", LoggingIni(m_dir.Path()));
+  m_peer = platform::RegisterVirtualLine("COM3");
+  m_port = std::make_unique<engine::CCommPort>(kPortNo);
+  ASSERT_EQ(m_port->OpenPort("lvoOpenPort", 9600, "8", "N", 8192, 8192, 0), 0);
+  NewTrace();
+}
+
+void VirtualPortTest::TearDown() {
+  if (m_port->IsOpen()) m_port->ClosePort("lvoClosePort");
+  m_port.reset();
+  platform::UnregisterVirtualLine("COM3");
+}
+
+std::string VirtualPortTest::TraceText() { return ReadFile(m_dir.Path() + "/trace003.log"); }
+
+std::vector<std::string> VirtualPortTest::NewTrace() {
+  std::vector<std::string> all = TraceSequence(m_dir.Path() + "/trace003.log");
+  std::vector<std::string> fresh(all.begin() + static_cast<std::ptrdiff_t>(
+                                                   std::min(m_traceSeen, all.size())),
+                                 all.end());
+  m_traceSeen = all.size();
+  return fresh;
+}
+
+}  // namespace linvo::test

@@ -1,0 +1,89 @@
+#include "support/test_env.h"
+
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace linvo::test {
+
+ScopedWorkDir::ScopedWorkDir() {
+  char base[] = "/tmp/linvo-test-XXXXXX";
+  char* made = ::mkdtemp(base);
+  if (made == nullptr) throw std::runtime_error("mkdtemp failed");
+  m_path = made;
+  char cwd[PATH_MAX];
+  if (::getcwd(cwd, sizeof cwd) != nullptr) m_oldCwd = cwd;
+  if (const char* t = ::getenv("TMPDIR")) m_hadTmpdir = true, m_oldTmpdir = t;
+  if (const char* x = ::getenv("XDG_RUNTIME_DIR")) m_hadXdg = true, m_oldXdg = x;
+  ::setenv("TMPDIR", m_path.c_str(), 1);
+  ::unsetenv("XDG_RUNTIME_DIR");
+  if (::chdir(m_path.c_str()) != 0) throw std::runtime_error("chdir failed");
+}
+
+ScopedWorkDir::~ScopedWorkDir() {
+  if (!m_oldCwd.empty() && ::chdir(m_oldCwd.c_str()) != 0) {
+  }
+  if (m_hadTmpdir) {
+    ::setenv("TMPDIR", m_oldTmpdir.c_str(), 1);
+  } else {
+    ::unsetenv("TMPDIR");
+  }
+  if (m_hadXdg) ::setenv("XDG_RUNTIME_DIR", m_oldXdg.c_str(), 1);
+  std::string cmd = "rm -rf '" + m_path + "'";
+  if (std::system(cmd.c_str()) != 0) {
+  }
+}
+
+std::string ScopedWorkDir::TempDir() const {
+  return m_path + "/linvo-" + std::to_string(::getuid()) + "/";
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<TraceLine> ReadTrace(const std::string& path) {
+  std::vector<TraceLine> lines;
+  std::istringstream in(ReadFile(path));
+  std::string line;
+  while (std::getline(in, line)) {
+    // date(3 fields):time(3):ms:pid:tid:tag:label: text — nine fixed fields, then the tag.
+    std::size_t pos = 0;
+    std::size_t cut[10];
+    int colons = 0;
+    while (colons < 10 && (pos = line.find(':', pos)) != std::string::npos) cut[colons++] = pos++;
+    if (colons < 10 || line.size() < cut[9] + 9) continue;
+    TraceLine t;
+    t.tag = line.substr(cut[8] + 1, cut[9] - cut[8] - 1);
+    std::string rest = line.substr(cut[9] + 1);
+    t.label = rest.substr(0, 8);
+    t.text = rest.size() > 10 ? rest.substr(10) : "";
+    lines.push_back(std::move(t));
+  }
+  return lines;
+}
+
+std::vector<std::string> TraceSequence(const std::string& path) {
+  std::vector<std::string> out;
+  for (const TraceLine& t : ReadTrace(path)) out.push_back(t.label + "|" + t.text);
+  return out;
+}
+
+std::string LoggingIni(const std::string& dir, int mode) {
+  return "[Log]\nLogging=" + std::to_string(mode) + "\nLogFileName=" + dir +
+         "/trace%03d.log\n";
+}
+
+}  // namespace linvo::test

@@ -1,0 +1,445 @@
+// The device simulator, driven with raw bytes from the host end of a virtual line or of a
+// pseudo-terminal.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/serial.h"
+#include "sim/device_sim.h"
+#include "sim/endpoint.h"
+#include "sim/scenarios.h"
+#include "support/test_env.h"
+
+extern char** environ;
+
+namespace linvo::sim {
+namespace {
+
+// Bytes from "04 02 53".
+std::string Bytes(std::string_view hex) {
+  std::string out;
+  for (std::size_t i = 0; i < hex.size(); i += 3) {
+    out += static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
+  }
+  return out;
+}
+
+// Reads from the host end until `count` bytes have arrived or timeoutMs passes; with count 0,
+// collects whatever arrives within timeoutMs.
+std::string ReadFromDevice(platform::SerialLine& host, std::size_t count, int timeoutMs) {
+  std::string got;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (count == 0 || got.size() < count) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline - std::chrono::steady_clock::now())
+                          .count();
+    if (left <= 0) break;
+    if (host.WaitReadable(static_cast<int>(left), -1) != platform::WaitResult::kReady) continue;
+    uint8_t buffer[256];
+    const platform::IoResult r =
+        host.ReadAvailable(buffer, count == 0 ? sizeof buffer
+                                              : std::min(sizeof buffer, count - got.size()));
+    if (r.status != platform::IoStatus::kOk) break;
+    got.append(reinterpret_cast<const char*>(buffer), r.bytes);
+  }
+  return got;
+}
+
+void WriteToDevice(platform::SerialLine& host, std::string_view bytes) {
+  const platform::IoResult r =
+      host.Write(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  ASSERT_EQ(r.status, platform::IoStatus::kOk);
+  ASSERT_EQ(r.bytes, bytes.size());
+}
+
+constexpr int kArrive = 2000;  // limit for bytes that must come (only a failing test waits it)
+constexpr int kQuiet = 50;     // how long "nothing comes" is watched
+
+const std::string kCommandS1 = Bytes("04 02 53 31 03 61");
+const std::string kPoll = Bytes("04 05");
+const std::string kAckByte = Bytes("06");
+const std::string kNakByte = Bytes("15");
+const std::string kResponseA = Bytes("02 41 30 30 30 30 03 42");
+const std::string kResponseB = Bytes("02 42 30 30 30 30 03 41");
+
+class SimOnVirtualLine : public ::testing::Test {
+ protected:
+  static constexpr const char* kPort = "COM201";
+
+  void StartSim(Config config = {}) {
+    m_peer = platform::RegisterVirtualLine(kPort);
+    m_host = platform::OpenSerialLine(kPort, "");
+    ASSERT_NE(m_host, nullptr);
+    m_sim = std::make_unique<DeviceSimulator>(MakeVirtualEndpoint(m_peer), std::move(config));
+    ASSERT_TRUE(m_sim->Start());
+  }
+  void TearDown() override {
+    m_sim.reset();
+    m_host.reset();
+    platform::UnregisterVirtualLine(kPort);
+  }
+  // Sends the bytes and returns the `count` bytes the device answers.
+  std::string Exchange(std::string_view bytes, std::size_t count) {
+    WriteToDevice(*m_host, bytes);
+    return HexBytes(ReadFromDevice(*m_host, count, kArrive));
+  }
+  // Sends the bytes and returns everything the device sends within kQuiet ms.
+  std::string ExchangeQuiet(std::string_view bytes) {
+    WriteToDevice(*m_host, bytes);
+    return HexBytes(ReadFromDevice(*m_host, 0, kQuiet));
+  }
+
+  std::shared_ptr<platform::VirtualPeer> m_peer;
+  std::unique_ptr<platform::SerialLine> m_host;
+  std::unique_ptr<DeviceSimulator> m_sim;
+};
+
+struct AckCase {
+  const char* name;
+  AckMode mode;
+  int dataNak;
+  std::string sent;
+  const char* answer;  // hex; "" = nothing within kQuiet ms
+};
+
+TEST_F(SimOnVirtualLine, AcknowledgesFramesByModeAndBcc) {
+  const std::vector<AckCase> cases = {
+      {"command, good BCC", AckMode::kByBcc, 0, kCommandS1, "06"},
+      {"command, wrong BCC", AckMode::kByBcc, 0, Bytes("04 02 53 31 03 60"), "15"},
+      {"command with params", AckMode::kByBcc, 0, Bytes("04 02 52 44 31 32 03 16"), "06"},
+      // The byte after ETX is the BCC even when it is a control character (here STX).
+      {"BCC equal to STX", AckMode::kByBcc, 0, Bytes("04 02 30 31 03 02"), "15"},
+      {"data frame, good BCC", AckMode::kByBcc, 0, Bytes("02 41 42 03 00"), "06"},
+      {"data frame, wrong BCC", AckMode::kByBcc, 0, Bytes("02 41 42 03 01"), "15"},
+      {"data frame, data-nak", AckMode::kByBcc, 1, Bytes("02 41 42 03 00"), "15"},
+      {"command, data-nak leaves it", AckMode::kByBcc, 1, kCommandS1, "06"},
+      {"always NAK", AckMode::kAlwaysNak, 0, kCommandS1, "15"},
+      {"silent, command", AckMode::kSilent, 0, kCommandS1, ""},
+      {"silent, data frame", AckMode::kSilent, 0, Bytes("02 41 42 03 00"), ""},
+  };
+  StartSim();
+  for (const AckCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Config config;
+    config.ackMode = c.mode;
+    config.dataNak = c.dataNak;
+    m_sim->SetConfig(config);
+    EXPECT_EQ(ExchangeQuiet(c.sent), c.answer);
+  }
+}
+
+TEST_F(SimOnVirtualLine, PollAfterCommandGetsConfiguredResponse) {
+  Config config;
+  config.letter = 'R';
+  config.status = "01";
+  config.code = "23";
+  config.data = "XYZ";
+  StartSim(config);
+  EXPECT_EQ(Exchange(kCommandS1, 1), "06");
+  EXPECT_EQ(Exchange(kPoll, 11), "02 52 30 31 32 33 58 59 5A 03 0A");
+  const Counters counters = m_sim->GetCounters();
+  EXPECT_EQ(counters.commands, 1);
+  EXPECT_EQ(counters.polls, 1);
+}
+
+TEST_F(SimOnVirtualLine, BusyAnswersBUntilCountThenLetterAgainAfterEachCommand) {
+  Config config;
+  config.busyPolls = 2;
+  StartSim(config);
+  for (int command = 0; command < 2; ++command) {
+    SCOPED_TRACE(command);
+    EXPECT_EQ(Exchange(kCommandS1, 1), "06");
+    EXPECT_EQ(Exchange(kPoll, 8), HexBytes(kResponseB));
+    EXPECT_EQ(Exchange(kPoll, 8), HexBytes(kResponseB));
+    EXPECT_EQ(Exchange(kPoll, 8), HexBytes(kResponseA));
+  }
+}
+
+TEST_F(SimOnVirtualLine, WrongBccRepeatedOnHostNakThenCorrect) {
+  Config config;
+  config.wrongBcc = 2;
+  StartSim(config);
+  const std::string wrong = HexBytes(Bytes("02 41 30 30 30 30 03 BD"));  // 0x42 ^ 0xFF
+  EXPECT_EQ(Exchange(kCommandS1, 1), "06");
+  EXPECT_EQ(Exchange(kPoll, 8), wrong);
+  EXPECT_EQ(Exchange(kNakByte, 8), wrong);
+  EXPECT_EQ(Exchange(kNakByte, 8), HexBytes(kResponseA));
+  EXPECT_EQ(m_sim->GetCounters().hostNaks, 2);
+  // The next command's reply is wrong again: the count is per exchange.
+  EXPECT_EQ(Exchange(kCommandS1, 1), "06");
+  EXPECT_EQ(Exchange(kPoll, 8), wrong);
+}
+
+TEST_F(SimOnVirtualLine, SilentPollsAndSilentScenarioSendNothing) {
+  Config config;
+  ASSERT_TRUE(ApplyScenario("silent-polls", &config));
+  StartSim(config);
+  EXPECT_EQ(Exchange(kCommandS1, 1), "06");
+  EXPECT_EQ(ExchangeQuiet(kPoll), "");
+
+  config = {};
+  ASSERT_TRUE(ApplyScenario("silent", &config));
+  m_sim->SetConfig(config);
+  EXPECT_EQ(ExchangeQuiet(kCommandS1), "");
+  EXPECT_EQ(ExchangeQuiet(kPoll), "");
+  EXPECT_EQ(m_sim->GetCounters().polls, 2);
+}
+
+TEST_F(SimOnVirtualLine, DataReplyIsRepeatedOnNakAndHostAckIsLogged) {
+  Config config;
+  ASSERT_TRUE(ApplyScenario("data-reply", &config));
+  StartSim(config);
+  EXPECT_EQ(Exchange(Bytes("02 41 42 03 00"), 6), "06 02 4F 4B 03 07");
+  EXPECT_EQ(Exchange(kNakByte, 5), "02 4F 4B 03 07");
+  WriteToDevice(*m_host, kAckByte);
+  EXPECT_TRUE(m_sim->WaitForCounters([](const Counters& c) { return c.repliesAcked == 1; },
+                                     kArrive));
+  const std::vector<LogEvent> events = m_sim->Events();
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.back().direction, Direction::kNote);
+  EXPECT_EQ(events.back().bytes, "host ACK of the data reply");
+  EXPECT_EQ(m_sim->Received(), Bytes("02 41 42 03 00 15 06"));
+  EXPECT_EQ(HexBytes(m_sim->Sent()), "06 02 4F 4B 03 07 02 4F 4B 03 07");
+}
+
+struct HfCase {
+  const char* scenario;
+  const char* answer;
+};
+
+TEST_F(SimOnVirtualLine, HfRepliesFollowTheAckOfADataFrame) {
+  const std::vector<HfCase> cases = {
+      {"hf", "06 02 30 30 30 30 30 48 46 44 41 54 41 03 2D"},
+      {"hf-two-part",
+       "06 02 30 30 35 30 32 03 34 02 30 30 30 30 30 48 46 44 41 54 41 03 2D"},
+  };
+  StartSim();
+  for (const HfCase& c : cases) {
+    SCOPED_TRACE(c.scenario);
+    Config config;
+    ASSERT_TRUE(ApplyScenario(c.scenario, &config));
+    m_sim->SetConfig(config);
+    EXPECT_EQ(ExchangeQuiet(Bytes("02 41 42 03 00")), c.answer);
+  }
+}
+
+TEST_F(SimOnVirtualLine, GarbageWithoutStxPrecedesEachFrame) {
+  Config config;
+  config.garbage = 12;
+  StartSim(config);
+  EXPECT_EQ(Exchange(kCommandS1, 1), "06");  // acknowledgements carry no garbage
+  WriteToDevice(*m_host, kPoll);
+  const std::string reply = ReadFromDevice(*m_host, 12 + 8, kArrive);
+  ASSERT_EQ(reply.size(), 20u);
+  EXPECT_EQ(reply.substr(0, 12).find(kStx), std::string::npos);
+  EXPECT_EQ(HexBytes(reply.substr(12)), HexBytes(kResponseA));
+}
+
+TEST_F(SimOnVirtualLine, MessagesSplitAcrossWritesStillParse) {
+  StartSim();
+  const std::string stream = kCommandS1 + kPoll;
+  for (std::size_t i = 0; i < kCommandS1.size(); ++i) {
+    WriteToDevice(*m_host, stream.substr(i, 1));
+    // Each byte is taken on its own before the next is written, so the parser sees them apart.
+    ASSERT_TRUE(m_sim->WaitForReceived(i + 1, kArrive));
+    if (i + 1 < kCommandS1.size()) EXPECT_EQ(m_sim->Sent(), "") << "after byte " << i;
+  }
+  EXPECT_EQ(HexBytes(ReadFromDevice(*m_host, 1, kArrive)), "06");
+  WriteToDevice(*m_host, kPoll.substr(0, 1));
+  ASSERT_TRUE(m_sim->WaitForReceived(kCommandS1.size() + 1, kArrive));
+  EXPECT_EQ(Exchange(kPoll.substr(1), 8), HexBytes(kResponseA));
+}
+
+TEST_F(SimOnVirtualLine, RawBlocksAckedAfterQuietGapWithDataNak) {
+  Config config;
+  ASSERT_TRUE(ApplyScenario("ack-raw", &config));
+  config.dataNak = 2;
+  StartSim(config);
+  EXPECT_EQ(Exchange("HELLO", 1), "15");
+  EXPECT_EQ(Exchange("HELLO", 1), "15");
+  EXPECT_EQ(Exchange("HELLO", 1), "06");
+  EXPECT_EQ(m_sim->GetCounters().rawBlocks, 3);
+}
+
+TEST_F(SimOnVirtualLine, DelayedReplyComesLaterAndInOrder) {
+  Config config;
+  config.delayMs = 40;
+  config.hfParts = 1;
+  config.hfFirst = {'0', "00", "00", ""};
+  config.dataReply = "OK";
+  StartSim(config);
+  WriteToDevice(*m_host, Bytes("02 41 42 03 00"));
+  // The ACK is immediate; the frames wait for the delay.
+  EXPECT_EQ(HexBytes(ReadFromDevice(*m_host, 0, 10)), "06");
+  EXPECT_EQ(HexBytes(ReadFromDevice(*m_host, 13, kArrive)),
+            "02 4F 4B 03 07 02 30 30 30 30 30 03 03");
+}
+
+TEST_F(SimOnVirtualLine, SendOnDemand) {
+  Config config;
+  config.unsolicited = {"\x02X\x03"};
+  StartSim(config);
+  EXPECT_TRUE(m_sim->SendUnsolicited(0));
+  EXPECT_FALSE(m_sim->SendUnsolicited(1));
+  EXPECT_TRUE(m_sim->SendFrame("AB"));
+  EXPECT_EQ(HexBytes(ReadFromDevice(*m_host, 8, kArrive)), "02 58 03 02 41 42 03 00");
+  // A frame sent on demand is the one a host NAK repeats.
+  EXPECT_EQ(Exchange(kNakByte, 5), "02 41 42 03 00");
+}
+
+TEST(SimStop, StopReturnsPromptlyWhileIdleAndWhileAWriteIsBlocked) {
+  platform::PseudoTerminal pty;
+  DeviceSimulator sim(MakePtyEndpoint(pty.MasterFd()));
+  ASSERT_TRUE(sim.Start());
+  auto start = std::chrono::steady_clock::now();
+  sim.Stop();
+  // Generous: only a loop that waits out a poll time-out instead of waking would miss it.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+
+  // Nobody reads the pseudo-terminal: the write fills its buffer and blocks until Stop().
+  ASSERT_TRUE(sim.Start());
+  bool sent = true;
+  std::thread writer([&] { sent = sim.SendRaw(std::string(1 << 20, 'x')); });
+  // Give the writer time to block; should Stop() come first, the write fails all the same.
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  sim.Stop();
+  writer.join();
+  EXPECT_FALSE(sent);
+}
+
+TEST(SimOptions, ScenariosAndOptionsApplyInOrder) {
+  ProgramOptions options;
+  std::string error;
+  ASSERT_TRUE(ParseOptions({"--scenario", "hf-two-part", "--busy=3", "--scenario", "busy",
+                            "--letter", "R", "--code", "\\x41B", "--hf-second", "1,00,01,a,b",
+                            "--ack", "silent", "--unsolicited", "x", "--verbose"},
+                           &options, &error))
+      << error;
+  const Config& c = options.config;
+  EXPECT_EQ(c.busyPolls, 2);  // the later scenario wins
+  EXPECT_EQ(c.letter, 'R');
+  EXPECT_EQ(c.code, "AB");
+  EXPECT_EQ(c.hfParts, 2);
+  EXPECT_EQ(c.hfFirst.resp, "05");
+  EXPECT_EQ(c.hfSecond.reserve, '1');
+  EXPECT_EQ(c.hfSecond.stat, "01");
+  EXPECT_EQ(c.hfSecond.data, "a,b");
+  EXPECT_EQ(c.ackMode, AckMode::kSilent);
+  EXPECT_EQ(c.unsolicited, std::vector<std::string>{"x"});
+  EXPECT_TRUE(options.verbose);
+  EXPECT_FALSE(c.keepHistory);  // the program keeps no history
+
+  ASSERT_TRUE(ParseOptions({"--busy", "4", "--scenario", "default"}, &options, &error));
+  EXPECT_EQ(options.config.busyPolls, 0);
+}
+
+TEST(SimOptions, BadInputIsRejectedWithTheOptionNamed) {
+  const std::vector<std::vector<std::string>> bad = {
+      {"--scenario", "nope"}, {"--busy", "-1"},     {"--busy", "2x"},   {"--busy"},
+      {"--status", "1"},      {"--letter", "AB"},   {"--ack", "maybe"}, {"--data", "\\x4"},
+      {"--hf", "0,00"},       {"--silent-polls=1"}, {"--frobnicate"},   {"--log", ""},
+  };
+  for (const auto& args : bad) {
+    ProgramOptions options;
+    std::string error;
+    EXPECT_FALSE(ParseOptions(args, &options, &error)) << args[0];
+    EXPECT_EQ(error.rfind(args[0].substr(0, args[0].find('=')), 0), 0u) << error;
+  }
+}
+
+// The host opens the pseudo-terminal's slave by a port name mapped in the settings file.
+TEST(SimOnPseudoTerminal, CommandAndPollExchange) {
+  test::ScopedWorkDir dir;
+  platform::PseudoTerminal pty;
+  Config config;
+  config.busyPolls = 1;
+  config.data = "DATA";
+  DeviceSimulator sim(MakePtyEndpoint(pty.MasterFd()), config);
+  ASSERT_TRUE(sim.Start());
+  const std::string ini = dir.Path() + "/Linvo.ini";
+  test::WriteFile(ini, "[Ports]\nCOM9=" + pty.SlavePath() + "\n");
+  auto host = platform::OpenSerialLine("COM9", ini);
+  ASSERT_NE(host, nullptr);
+  EXPECT_EQ(host->DevicePath(), pty.SlavePath());
+
+  WriteToDevice(*host, kCommandS1);
+  EXPECT_EQ(HexBytes(ReadFromDevice(*host, 1, kArrive)), "06");
+  WriteToDevice(*host, kPoll);
+  EXPECT_EQ(HexBytes(ReadFromDevice(*host, 8, kArrive)), HexBytes(kResponseB));
+  WriteToDevice(*host, kPoll);
+  EXPECT_EQ(HexBytes(ReadFromDevice(*host, 12, kArrive)),
+            "02 41 30 30 30 30 44 41 54 41 03 42");
+  sim.Stop();
+  EXPECT_EQ(sim.Received(), kCommandS1 + kPoll + kPoll);
+}
+
+// The program: prints its one line, serves, and ends with exit status 0 when standard input
+// closes.
+TEST(SimProgram, ServesUntilStdinCloses) {
+  const char* binDir = std::getenv("LINVO_TEST_BINARY_DIR");
+  const std::string program = std::string(binDir ? binDir : "") + "/tools/linvo-sim";
+  if (binDir == nullptr || ::access(program.c_str(), X_OK) != 0) {
+    GTEST_SKIP() << "linvo-sim not built";
+  }
+  test::ScopedWorkDir dir;
+  int toChild[2];
+  int fromChild[2];
+  ASSERT_EQ(::pipe(toChild), 0);
+  ASSERT_EQ(::pipe(fromChild), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, toChild[1]);
+  posix_spawn_file_actions_addclose(&actions, fromChild[0]);
+  const std::string log = dir.Path() + "/sim.log";
+  std::vector<std::string> args = {program,       "--scenario", "nak", "--stdin-control",
+                                   "--log", log};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(toChild[0]);
+  ::close(fromChild[1]);
+
+  std::string out;
+  char c;
+  while (::read(fromChild[0], &c, 1) == 1 && c != '\n') out += c;
+  const std::string prefix = "linvo-sim: serving ";
+  ASSERT_EQ(out.rfind(prefix, 0), 0u) << out;
+  const std::string ini = dir.Path() + "/Linvo.ini";
+  test::WriteFile(ini, "[Ports]\nCOM9=" + out.substr(prefix.size()) + "\n");
+  auto host = platform::OpenSerialLine("COM9", ini);
+  ASSERT_NE(host, nullptr);
+  WriteToDevice(*host, kCommandS1);
+  EXPECT_EQ(HexBytes(ReadFromDevice(*host, 1, kArrive)), "15");
+  // A control line reaches the device: "frame AB" sends STX A B ETX BCC.
+  ASSERT_EQ(::write(toChild[1], "frame AB\n", 9), 9);
+  EXPECT_EQ(HexBytes(ReadFromDevice(*host, 5, kArrive)), "02 41 42 03 00");
+
+  ::close(toChild[1]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  std::string rest;
+  while (::read(fromChild[0], &c, 1) == 1) rest += c;
+  ::close(fromChild[0]);
+  EXPECT_EQ(rest, "");  // exactly one line on standard output
+  const std::string logText = test::ReadFile(log);
+  EXPECT_NE(logText.find(" << 04 02 53 31 03 61\n"), std::string::npos) << logText;
+  EXPECT_NE(logText.find(" >> 15\n"), std::string::npos) << logText;
+}
+
+}  // namespace
+}  // namespace linvo::sim

@@ -1,0 +1,58 @@
+// The device side of a line as the simulator sees it: bytes to the host, bytes from the host, and
+// a wake-up descriptor that interrupts every wait, so the simulator's loop blocks in poll() on
+// the line and on the wake-up descriptor together and never spins.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string_view>
+
+#include "platform/serial.h"
+#include "platform/wake_event.h"
+
+namespace linvo::sim {
+
+class Endpoint {
+ public:
+  enum class WaitStatus {
+    kReadable,  // bytes from the host are waiting
+    kWoken,     // Wake() was called
+    kTimeout,   // the time limit passed
+    kClosed,    // the line is gone; nothing more will arrive
+  };
+
+  virtual ~Endpoint() = default;
+
+  // Sends all bytes to the host. Blocks only while the line cannot take them (a full
+  // pseudo-terminal buffer); returns false when the line failed or Wake() interrupted the write.
+  virtual bool Write(std::string_view bytes) = 0;
+  // Takes what the host has sent, at most `size` bytes, without waiting. Sets *closed when the
+  // line is gone.
+  virtual std::size_t ReadAvailable(char* buffer, std::size_t size, bool* closed) = 0;
+  // Readable while bytes from the host are waiting.
+  virtual int Fd() const = 0;
+
+  // Blocks in poll() until bytes arrive, Wake() is called, or timeoutMs passes (negative: no
+  // limit).
+  WaitStatus Wait(int timeoutMs);
+  // Waits as Wait() and then reads what is there. Returns the byte count; *status (may be null)
+  // tells why nothing was read.
+  std::size_t Read(char* buffer, std::size_t size, int timeoutMs, WaitStatus* status = nullptr);
+
+  // Interrupts Wait() and a blocked Write() from any thread; stays signalled until ClearWake().
+  void Wake() { m_wake.Signal(); }
+  void ClearWake() { m_wake.Clear(); }
+  int WakeFd() const { return m_wake.Fd(); }
+
+ private:
+  platform::WakeEvent m_wake;
+};
+
+// The device end of a virtual null-modem line (platform::RegisterVirtualLine).
+std::unique_ptr<Endpoint> MakeVirtualEndpoint(std::shared_ptr<platform::VirtualPeer> peer);
+
+// The master side of a pseudo-terminal. The descriptor stays owned by the caller (for example a
+// platform::PseudoTerminal that outlives the endpoint); it is switched to non-blocking mode.
+std::unique_ptr<Endpoint> MakePtyEndpoint(int masterFd);
+
+}  // namespace linvo::sim

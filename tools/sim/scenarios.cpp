@@ -1,0 +1,434 @@
+#include "sim/scenarios.h"
+
+#include <charconv>
+#include <sstream>
+
+namespace linvo::sim {
+
+namespace {
+
+constexpr int kMaxNumber = 1000000;
+
+const std::vector<ScenarioInfo> kScenarios = {
+    {"default", "ACK frames with a good BCC, NAK others; answer polls 'A' \"00\" \"00\", no data"},
+    {"busy", "answer 'B' to the first 2 polls after a command, then the response"},
+    {"nak", "NAK every command and data frame"},
+    {"silent", "answer nothing at all"},
+    {"silent-polls", "ACK commands but never answer polls"},
+    {"wrong-bcc", "send the first 2 reply frames after a command or data frame with a wrong BCC"},
+    {"garbage", "send 8 bytes of line noise before every frame"},
+    {"data-reply", "after ACKing a data frame reply STX \"OK\" ETX BCC and expect the host's ACK"},
+    {"hf", "after ACKing a data frame reply one HF frame '0' \"00\" \"00\" \"HFDATA\""},
+    {"hf-two-part", "HF reply in two frames: '0' \"05\" \"02\", then '0' \"00\" \"00\" \"HFDATA\""},
+    {"ack-raw", "ACK each unframed data block after a 3 ms quiet gap"},
+};
+
+bool ParseNumber(std::string_view text, int* value) {
+  int v = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (ec != std::errc() || end != text.data() + text.size() || v < 0 || v > kMaxNumber) {
+    return false;
+  }
+  *value = v;
+  return true;
+}
+
+// "R,RESP,STAT[,DATA]": the data is everything after the third comma (it may hold commas).
+bool ParseHf(std::string_view text, HfFrameSpec* spec, std::string* error) {
+  std::string bytes;
+  if (!DecodeEscapes(text, &bytes, error)) return false;
+  std::vector<std::string> parts;
+  std::size_t pos = 0;
+  for (int i = 0; i < 3; ++i) {
+    const std::size_t comma = bytes.find(',', pos);
+    if (comma == std::string::npos) {
+      parts.push_back(bytes.substr(pos));
+      pos = bytes.size() + 1;
+      break;
+    }
+    parts.push_back(bytes.substr(pos, comma - pos));
+    pos = comma + 1;
+  }
+  if (parts.size() < 3 || parts[0].size() != 1 || parts[1].size() != 2 || parts[2].size() != 2) {
+    *error = "expected RESERVE,RESP,STAT[,DATA] with 1, 2 and 2 characters";
+    return false;
+  }
+  spec->reserve = parts[0][0];
+  spec->resp = parts[1];
+  spec->stat = parts[2];
+  spec->data = pos <= bytes.size() ? bytes.substr(pos) : "";
+  return true;
+}
+
+// Splits "--name=value" and looks up whether the option takes a value.
+struct OptionCursor {
+  explicit OptionCursor(const std::vector<std::string>& list) : args(list) {}
+
+  const std::vector<std::string>& args;
+  std::size_t index = 0;
+  std::string name;
+  std::string inlineValue;
+  bool hasInline = false;
+
+  bool Next() {
+    if (index >= args.size()) return false;
+    const std::string& arg = args[index++];
+    const std::size_t eq = arg.find('=');
+    hasInline = arg.rfind("--", 0) == 0 && eq != std::string::npos;
+    name = hasInline ? arg.substr(0, eq) : arg;
+    inlineValue = hasInline ? arg.substr(eq + 1) : "";
+    return true;
+  }
+  bool Value(std::string* value, std::string* error) {
+    if (hasInline) {
+      *value = inlineValue;
+      return true;
+    }
+    if (index >= args.size()) {
+      *error = name + ": missing value";
+      return false;
+    }
+    *value = args[index++];
+    return true;
+  }
+};
+
+// Applies one device option at the cursor. Returns 1 when applied, 0 when the option is not a
+// device option, -1 on a bad value (*error set).
+int ApplyConfigOption(OptionCursor& cur, Config* config, std::string* error) {
+  const std::string& name = cur.name;
+  std::string value;
+  auto fail = [&](const std::string& why) {
+    *error = name + (value.empty() ? "" : " " + value) + ": " + why;
+    return -1;
+  };
+  auto text = [&](std::string* out) {
+    std::string why;
+    return DecodeEscapes(value, out, &why);
+  };
+  auto flag = [&](bool* out) {
+    if (cur.hasInline) return fail("takes no value");
+    *out = true;
+    return 1;
+  };
+  auto number = [&](int* out) {
+    if (!cur.Value(&value, error)) return -1;
+    if (!ParseNumber(value, out)) {
+      return fail("expected a whole number from 0 to " + std::to_string(kMaxNumber));
+    }
+    return 1;
+  };
+  auto fixedText = [&](std::string* out, std::size_t size) {
+    if (!cur.Value(&value, error)) return -1;
+    std::string bytes;
+    if (!text(&bytes) || bytes.size() != size) {
+      return fail("expected exactly " + std::to_string(size) + " character(s)");
+    }
+    *out = bytes;
+    return 1;
+  };
+  auto freeText = [&](std::string* out) {
+    if (!cur.Value(&value, error)) return -1;
+    if (!text(out)) return fail("bad escape (use \\xHH, \\r, \\n, \\t or \\\\)");
+    return 1;
+  };
+
+  if (name == "--scenario") {
+    if (!cur.Value(&value, error)) return -1;
+    if (!ApplyScenario(value, config)) return fail("unknown scenario (see --help)");
+    return 1;
+  }
+  if (name == "--ack") {
+    if (!cur.Value(&value, error)) return -1;
+    if (value == "bcc") {
+      config->ackMode = AckMode::kByBcc;
+    } else if (value == "nak") {
+      config->ackMode = AckMode::kAlwaysNak;
+    } else if (value == "silent") {
+      config->ackMode = AckMode::kSilent;
+    } else {
+      return fail("expected bcc, nak or silent");
+    }
+    return 1;
+  }
+  if (name == "--letter") {
+    std::string letter;
+    const int r = fixedText(&letter, 1);
+    if (r == 1) config->letter = letter[0];
+    return r;
+  }
+  if (name == "--status") return fixedText(&config->status, 2);
+  if (name == "--code") return fixedText(&config->code, 2);
+  if (name == "--data") return freeText(&config->data);
+  if (name == "--busy") return number(&config->busyPolls);
+  if (name == "--wrong-bcc") return number(&config->wrongBcc);
+  if (name == "--silent-polls") return flag(&config->silentPolls);
+  if (name == "--garbage") return number(&config->garbage);
+  if (name == "--delay") return number(&config->delayMs);
+  if (name == "--data-nak") return number(&config->dataNak);
+  if (name == "--data-reply") {
+    std::string reply;
+    const int r = freeText(&reply);
+    if (r == 1) config->dataReply = reply;
+    return r;
+  }
+  if (name == "--no-host-ack") {
+    if (cur.hasInline) return fail("takes no value");
+    config->expectHostAck = false;
+    return 1;
+  }
+  if (name == "--hf" || name == "--hf-second") {
+    if (!cur.Value(&value, error)) return -1;
+    std::string why;
+    HfFrameSpec& spec = name == "--hf" ? config->hfFirst : config->hfSecond;
+    if (!ParseHf(value, &spec, &why)) return fail(why);
+    if (name == "--hf-second") {
+      config->hfParts = 2;
+    } else if (config->hfParts == 0) {
+      config->hfParts = 1;
+    }
+    return 1;
+  }
+  if (name == "--ack-raw") return flag(&config->ackRaw);
+  if (name == "--raw-gap") return number(&config->rawGapMs);
+  if (name == "--unsolicited") {
+    std::string bytes;
+    const int r = freeText(&bytes);
+    if (r == 1) config->unsolicited.push_back(bytes);
+    return r;
+  }
+  return 0;
+}
+
+}  // namespace
+
+const std::vector<ScenarioInfo>& Scenarios() { return kScenarios; }
+
+bool ApplyScenario(std::string_view name, Config* config) {
+  if (name == "default") {
+    // Whatever the program itself chose (history) survives a reset of the device's behaviour.
+    const bool keepHistory = config->keepHistory;
+    *config = Config{};
+    config->keepHistory = keepHistory;
+  } else if (name == "busy") {
+    config->busyPolls = 2;
+  } else if (name == "nak") {
+    config->ackMode = AckMode::kAlwaysNak;
+  } else if (name == "silent") {
+    config->ackMode = AckMode::kSilent;
+    config->silentPolls = true;
+  } else if (name == "silent-polls") {
+    config->silentPolls = true;
+  } else if (name == "wrong-bcc") {
+    config->wrongBcc = 2;
+  } else if (name == "garbage") {
+    config->garbage = 8;
+  } else if (name == "data-reply") {
+    config->dataReply = "OK";
+    config->expectHostAck = true;
+  } else if (name == "hf") {
+    config->hfParts = 1;
+    config->hfFirst = {'0', "00", "00", "HFDATA"};
+  } else if (name == "hf-two-part") {
+    config->hfParts = 2;
+    config->hfFirst = {'0', "05", "02", ""};
+    config->hfSecond = {'0', "00", "00", "HFDATA"};
+  } else if (name == "ack-raw") {
+    config->ackRaw = true;
+    config->rawGapMs = 3;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool DecodeEscapes(std::string_view text, std::string* bytes, std::string* error) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\') {
+      out += text[i];
+      continue;
+    }
+    if (i + 1 >= text.size()) {
+      *error = "a lone backslash at the end";
+      return false;
+    }
+    const char e = text[++i];
+    if (e == '\\') {
+      out += '\\';
+    } else if (e == 'r') {
+      out += '\r';
+    } else if (e == 'n') {
+      out += '\n';
+    } else if (e == 't') {
+      out += '\t';
+    } else if (e == 'x') {
+      unsigned value = 0;
+      const char* begin = text.data() + i + 1;
+      const auto [end, ec] =
+          i + 2 < text.size() ? std::from_chars(begin, begin + 2, value, 16)
+                              : std::from_chars_result{begin, std::errc::invalid_argument};
+      if (ec != std::errc() || end != begin + 2) {
+        *error = "\\x needs two hex digits";
+        return false;
+      }
+      out += static_cast<char>(value);
+      i += 2;
+    } else {
+      *error = std::string("unknown escape \\") + e;
+      return false;
+    }
+  }
+  *bytes = std::move(out);
+  return true;
+}
+
+bool ParseConfigOptions(const std::vector<std::string>& args, Config* config, std::string* error) {
+  OptionCursor cur(args);
+  while (cur.Next()) {
+    const int r = ApplyConfigOption(cur, config, error);
+    if (r < 0) return false;
+    if (r == 0) {
+      *error = cur.name + ": unknown option (see --help)";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ParseOptions(const std::vector<std::string>& args, ProgramOptions* options,
+                  std::string* error) {
+  ProgramOptions result;
+  // The program serves only through its log sink; the history would grow without end.
+  result.config.keepHistory = false;
+  OptionCursor cur(args);
+  while (cur.Next()) {
+    const int r = ApplyConfigOption(cur, &result.config, error);
+    if (r < 0) return false;
+    if (r > 0) continue;
+    if (cur.name == "--help" || cur.name == "-h") {
+      result.help = true;
+    } else if (cur.name == "--verbose" || cur.name == "-v") {
+      result.verbose = true;
+    } else if (cur.name == "--stdin-control") {
+      result.stdinControl = true;
+    } else if (cur.name == "--log") {
+      if (!cur.Value(&result.logFile, error)) return false;
+      if (result.logFile.empty()) {
+        *error = "--log: empty file name";
+        return false;
+      }
+    } else {
+      *error = cur.name + ": unknown option (see --help)";
+      return false;
+    }
+  }
+  *options = std::move(result);
+  return true;
+}
+
+std::string UsageText() {
+  std::ostringstream out;
+  out << "Usage: linvo-sim [--scenario NAME] [options] [--log FILE] [--verbose]\n"
+         "\n"
+         "Plays the device side of the text protocol on a new pseudo-terminal. Prints\n"
+         "\"linvo-sim: serving <device path>\" and serves until SIGINT or SIGTERM (or, with\n"
+         "--stdin-control, until standard input ends).\n"
+         "\n"
+         "Scenarios (--scenario NAME; scenarios and options apply in the order given, each\n"
+         "changing only its own settings; \"default\" restores them all):\n";
+  for (const ScenarioInfo& s : kScenarios) {
+    std::string name(s.name);
+    name.resize(14, ' ');
+    out << "  " << name << s.description << "\n";
+  }
+  out << "\n"
+         "Device options (TEXT accepts \\xHH, \\r, \\n, \\t and \\\\ escapes):\n"
+         "  --ack bcc|nak|silent   how command and data frames are acknowledged (bcc)\n"
+         "  --letter C             status letter of the response (A)\n"
+         "  --status XX            communication status of the response (00)\n"
+         "  --code XX              error or sense code of the response (00)\n"
+         "  --data TEXT            response data (none)\n"
+         "  --busy N               answer 'B' to the first N polls after each command\n"
+         "  --wrong-bcc K          first K reply frames after a command or data frame carry a\n"
+         "                         wrong BCC; each host NAK gets the frame again\n"
+         "  --silent-polls         never answer polls\n"
+         "  --garbage G            G bytes of line noise (never STX) before every frame\n"
+         "  --delay MS             pause before each reply frame (acknowledgements are immediate)\n"
+         "  --data-nak N           NAK the first N good data frames (and raw blocks)\n"
+         "  --data-reply TEXT      after ACKing a data frame send STX TEXT ETX BCC\n"
+         "  --no-host-ack          do not expect the host's ACK of the data reply\n"
+         "  --hf R,RESP,STAT[,DATA]         after ACKing a data frame send this HF frame\n"
+         "  --hf-second R,RESP,STAT[,DATA]  and this second HF frame (a two-part reply)\n"
+         "  --ack-raw              ACK each unframed data block after a quiet gap\n"
+         "  --raw-gap MS           the quiet gap that ends an unframed block (3)\n"
+         "  --unsolicited TEXT     bytes to send on demand (repeatable; see \"send N\")\n"
+         "\n"
+         "Program options:\n"
+         "  --log FILE             log every byte received (<<) and sent (>>) to FILE\n"
+         "  --verbose, -v          log to standard error\n"
+         "  --stdin-control        read commands from standard input; stop when it ends:\n"
+         "                           send N        send the N-th --unsolicited text (from 0)\n"
+         "                           raw TEXT      send TEXT as it is\n"
+         "                           frame TEXT    send STX TEXT ETX BCC\n"
+         "                           hf            send the configured HF reply\n"
+         "                           set OPTIONS   apply device options (\"set --busy 3\")\n"
+         "                           quit          stop serving\n"
+         "  --help, -h             this text\n";
+  return out.str();
+}
+
+bool RunControlLine(DeviceSimulator& simulator, std::string_view line, bool* quit,
+                    std::string* error) {
+  *quit = false;
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' ')) {
+    line.remove_suffix(1);
+  }
+  while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+  if (line.empty()) return true;
+  const std::size_t space = line.find(' ');
+  const std::string_view command = line.substr(0, space);
+  const std::string_view rest = space == std::string_view::npos ? "" : line.substr(space + 1);
+
+  if (command == "quit") {
+    *quit = true;
+    return true;
+  }
+  if (command == "hf") {
+    if (simulator.SendHfReply()) return true;
+    *error = "write failed";
+    return false;
+  }
+  if (command == "raw" || command == "frame") {
+    std::string bytes;
+    if (!DecodeEscapes(rest, &bytes, error)) return false;
+    const bool ok = command == "raw" ? simulator.SendRaw(bytes) : simulator.SendFrame(bytes);
+    if (!ok) *error = "write failed";
+    return ok;
+  }
+  if (command == "send") {
+    int index = 0;
+    if (!ParseNumber(rest, &index)) {
+      *error = "send: expected the number of an --unsolicited text";
+      return false;
+    }
+    if (!simulator.SendUnsolicited(static_cast<std::size_t>(index))) {
+      *error = "send " + std::string(rest) + ": no such --unsolicited text, or write failed";
+      return false;
+    }
+    return true;
+  }
+  if (command == "set") {
+    std::vector<std::string> args;
+    std::istringstream words{std::string(rest)};
+    for (std::string word; words >> word;) args.push_back(word);
+    Config config = simulator.GetConfig();
+    if (!ParseConfigOptions(args, &config, error)) return false;
+    simulator.SetConfig(config);
+    return true;
+  }
+  *error = "unknown command \"" + std::string(command) + "\" (send, raw, frame, hf, set, quit)";
+  return false;
+}
+
+}  // namespace linvo::sim
