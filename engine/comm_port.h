@@ -114,6 +114,39 @@ class CCommPort {
                        std::string* statusCode2, std::string* data, int16_t* length);
   Result ComBufferClear(const char* caller);
 
+  // Binary link functions: SYN-escaped frames, two-byte control messages, raw bytes. Capacity 2
+  // selects the acknowledgement read.
+  Result WriteCommForBinary(const uint8_t* bytes, int32_t length, int32_t timeout,
+                            int16_t dsrCheck, int16_t ctsCheck);
+  Result ReadCommForBinary(uint8_t* buffer, int* length, int32_t timeout, int16_t dsrCheck);
+  Result ReadCommForUnformattedBinary(uint8_t* buffer, int* length, int32_t timeout,
+                                      int16_t dsrCheck);
+
+  // Binary operations. Reply buffers are the caller's, of the stated capacity.
+  Result SendBinaryCommandRR(const char* caller, int32_t ackTimer, int16_t retryCount,
+                             int32_t dsrCheck, int32_t ctsCheck, const uint8_t* data,
+                             int16_t length, int32_t responseTimer, uint8_t* reply,
+                             int16_t capacity, int16_t* replyLength);
+  Result SendBinaryCommand(const char* caller, int32_t ackTimer, int16_t retryCount,
+                           int32_t dsrCheck, int32_t ctsCheck, const uint8_t* data,
+                           int16_t length);
+  Result ReceiveBinaryReport(const char* caller, int32_t responseTimer, int16_t retryCount,
+                             int32_t dsrCheck, int32_t ctsCheck, uint8_t* reply, int16_t capacity,
+                             int16_t* replyLength);
+  Result SendBinaryData(const char* caller, int32_t timeout, int32_t dsrCheck, int32_t ctsCheck,
+                        const uint8_t* data, int16_t length);
+  Result ReceiveBinaryData(const char* caller, int32_t timeout, int32_t dsrCheck, uint8_t* buffer,
+                           int16_t capacity, int16_t* length);
+
+  // Line control and line status.
+  Result SetCommSettings(const char* caller, int16_t dsrFlow, int16_t ctsFlow);
+  Result GetModemStatus(const char* caller, uint32_t* status);
+  int32_t IsClaimed(const char* caller);
+  Result PurgeBuffers(const char* caller);
+  Result SetEventMask(const char* caller, uint32_t mask);
+  Result SetCancelFlag(const char* caller, int32_t flag);
+  Result SetLineControl(const char* caller, int32_t selector, int32_t state);
+
  private:
   friend class OperationFrame;
 
@@ -135,6 +168,12 @@ class CCommPort {
   platform::WaitResult WaitForInput(int timeoutMs, int16_t dsrCheck);
   // Waits for a stop request only (bytes that arrive meanwhile are left alone).
   platform::WaitResult WaitForStop(int timeoutMs, int16_t dsrCheck);
+
+  // Reads reports until a valid one arrives (answering SYN ACK) or the bad-block limit is
+  // reached (answering SYN NAK before each new read); 130 when the report does not fit.
+  Result ReceiveReport(int32_t timer, int16_t retryCount, int16_t dsrCheck, int16_t ctsCheck,
+                       int32_t ackTimer, uint8_t* reply, int16_t capacity, int16_t* replyLength,
+                       bool reportOnly);
 
   // Polls with EOT ENQ and receives the response until its letter is final (or recMode 0),
   // re-receiving bad frames with NAK. busyTimeOut is compared as an unsigned number.

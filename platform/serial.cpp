@@ -86,7 +86,8 @@ bool IsValidDeviceControlBlock(const DeviceControlBlock& dcb) {
 std::vector<uint8_t> VirtualPeer::ReadAll() {
   std::vector<uint8_t> bytes;
   uint8_t chunk[4096];
-  for (std::size_t n; (n = Read(chunk, sizeof chunk)) > 0;) bytes.insert(bytes.end(), chunk, chunk + n);
+  for (std::size_t n; (n = Read(chunk, sizeof chunk)) > 0;)
+    bytes.insert(bytes.end(), chunk, chunk + n);
   return bytes;
 }
 

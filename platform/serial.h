@@ -175,11 +175,15 @@ class SerialLine {
   // queue counts. Either pointer may be null.
   virtual bool ClearError(uint32_t* errors, CommStatus* status) = 0;
 
-  virtual bool SetEventMask(uint32_t mask) = 0;  // EV_* bits
+  // EV_* bits. A WaitEvent pending in another thread ends with kReady and no events, as with
+  // SetCommMask.
+  virtual bool SetEventMask(uint32_t mask) = 0;
   virtual bool GetEventMask(uint32_t* mask) = 0;
   // WaitCommEvent: blocks until an event of the mask has happened since the previous call (or
   // since SetEventMask), wakeFd (may be -1) is readable, or timeoutMs passes (negative: no
-  // limit). On kReady *events holds the events that happened (masked); otherwise 0.
+  // limit). On kReady *events holds the events that happened (masked); otherwise 0. An empty
+  // mask fails at once (kFailed). The tty backend does not report EV_RXFLAG (it would have to
+  // read the bytes to see the event character); the virtual line does.
   virtual WaitResult WaitEvent(uint32_t* events, int timeoutMs, int wakeFd) = 0;
 };
 
@@ -235,7 +239,11 @@ class VirtualPeer {
 };
 
 // Registers a virtual line under the Windows name ("COM3"); OpenSerialLine of that name then
-// opens its host end (one at a time). Replaces an earlier registration of the name.
+// opens its host end (one at a time). Replaces an earlier registration of the name (a host end
+// open on the old line keeps working with the old peer). Throws std::invalid_argument for a
+// name that is not a port name. On the line, the peer's bytes and errors are lost while no host
+// end is open; closing the host end drops DTR and RTS; a disconnected line cannot be opened
+// again until the name is registered anew.
 std::shared_ptr<VirtualPeer> RegisterVirtualLine(const std::string& windowsName);
 void UnregisterVirtualLine(const std::string& windowsName);
 

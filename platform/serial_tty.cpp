@@ -8,6 +8,8 @@
 // of a device that has them, and error counters of a driver that keeps them. While any of those
 // is in the mask and applies, it re-checks every kRecheckMs (a few ioctls a time); a
 // pseudo-terminal has neither modem lines nor counters, so it never does that when idle.
+#include "platform/serial_tty.h"
+
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -24,8 +26,6 @@
 #include <optional>
 #include <string>
 
-#include "platform/serial_tty.h"
-
 namespace linvo::platform {
 namespace {
 
@@ -34,42 +34,33 @@ constexpr int kRecheckMs = 10;
 
 constexpr uint32_t kModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
 constexpr uint32_t kErrorEvents = EV_ERR | EV_BREAK;
-constexpr uint32_t kReceiveEvents = EV_RXCHAR | EV_RXFLAG;
+// EV_RXFLAG is not reported here: telling the event character would mean reading the bytes.
+constexpr uint32_t kReceiveEvents = EV_RXCHAR;
 
+// The rates termios names; any other goes through termios2.
+constexpr struct {
+  uint32_t baud;
+  speed_t code;
+} kStandardSpeeds[] = {
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000},
+};
+
+// CSIZE codes of 5..8 data bits.
+constexpr tcflag_t kByteSizes[] = {CS5, CS6, CS7, CS8};
+
+// The termios code of a standard rate, B0 for any other.
 speed_t StandardSpeed(uint32_t baud) {
-  switch (baud) {
-    case 50: return B50;
-    case 75: return B75;
-    case 110: return B110;
-    case 134: return B134;
-    case 150: return B150;
-    case 200: return B200;
-    case 300: return B300;
-    case 600: return B600;
-    case 1200: return B1200;
-    case 1800: return B1800;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    case 460800: return B460800;
-    case 500000: return B500000;
-    case 576000: return B576000;
-    case 921600: return B921600;
-    case 1000000: return B1000000;
-    case 1152000: return B1152000;
-    case 1500000: return B1500000;
-    case 2000000: return B2000000;
-    case 2500000: return B2500000;
-    case 3000000: return B3000000;
-    case 3500000: return B3500000;
-    case 4000000: return B4000000;
-    default: return B0;  // not a standard rate: termios2
+  for (const auto& entry : kStandardSpeeds) {
+    if (entry.baud == baud) return entry.code;
   }
+  return B0;
 }
 
 bool Failed(short revents) { return (revents & (POLLERR | POLLHUP | POLLNVAL)) != 0; }
@@ -100,11 +91,8 @@ class TtyLine final : public SerialLine {
     DeviceControlBlock dcb;
     dcb.BaudRate = GetTtyOutputSpeed(m_fd).value_or(9600);
     if (dcb.BaudRate == 0) dcb.BaudRate = 9600;
-    switch (settings.c_cflag & CSIZE) {
-      case CS5: dcb.ByteSize = 5; break;
-      case CS6: dcb.ByteSize = 6; break;
-      case CS7: dcb.ByteSize = 7; break;
-      default: dcb.ByteSize = 8; break;
+    for (uint8_t bits = 5; bits <= 8; ++bits) {
+      if ((settings.c_cflag & CSIZE) == kByteSizes[bits - 5]) dcb.ByteSize = bits;
     }
     if (settings.c_cflag & PARENB) {
       const bool odd = settings.c_cflag & PARODD;
@@ -142,14 +130,22 @@ class TtyLine final : public SerialLine {
     settings.c_iflag &= ~(INPCK | IXON | IXOFF | IXANY);
     settings.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
     settings.c_cflag |= CLOCAL | CREAD;
-    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-    settings.c_cflag |= kSizes[dcb.ByteSize - 5];
+    settings.c_cflag |= kByteSizes[dcb.ByteSize - 5];
     switch (dcb.Parity) {
-      case ODDPARITY: settings.c_cflag |= PARENB | PARODD; break;
-      case EVENPARITY: settings.c_cflag |= PARENB; break;
-      case MARKPARITY: settings.c_cflag |= PARENB | CMSPAR | PARODD; break;
-      case SPACEPARITY: settings.c_cflag |= PARENB | CMSPAR; break;
-      default: break;
+      case ODDPARITY:
+        settings.c_cflag |= PARENB | PARODD;
+        break;
+      case EVENPARITY:
+        settings.c_cflag |= PARENB;
+        break;
+      case MARKPARITY:
+        settings.c_cflag |= PARENB | CMSPAR | PARODD;
+        break;
+      case SPACEPARITY:
+        settings.c_cflag |= PARENB | CMSPAR;
+        break;
+      default:
+        break;
     }
     if (dcb.fParity && dcb.Parity != NOPARITY) settings.c_iflag |= INPCK;
     // 1.5 stop bits exist only with 5-bit bytes on a UART; termios has one or two.
@@ -290,24 +286,31 @@ class TtyLine final : public SerialLine {
     }
     int bits = 0;
     if (ioctl(m_fd, TIOCMGET, &bits) != 0) return false;
-    *status = ((bits & TIOCM_CTS) ? uint32_t{MS_CTS_ON} : 0u) | ((bits & TIOCM_DSR) ? uint32_t{MS_DSR_ON} : 0u) |
-              ((bits & TIOCM_RNG) ? uint32_t{MS_RING_ON} : 0u) | ((bits & TIOCM_CAR) ? uint32_t{MS_RLSD_ON} : 0u);
+    *status = ((bits & TIOCM_CTS) ? uint32_t{MS_CTS_ON} : 0u) |
+              ((bits & TIOCM_DSR) ? uint32_t{MS_DSR_ON} : 0u) |
+              ((bits & TIOCM_RNG) ? uint32_t{MS_RING_ON} : 0u) |
+              ((bits & TIOCM_CAR) ? uint32_t{MS_RLSD_ON} : 0u);
     return true;
   }
 
   bool EscapeFunction(uint32_t function) override {
     switch (function) {
-      case SETRTS: return DriveModemLine(TIOCM_RTS, true);
-      case CLRRTS: return DriveModemLine(TIOCM_RTS, false);
-      case SETDTR: return DriveModemLine(TIOCM_DTR, true);
-      case CLRDTR: return DriveModemLine(TIOCM_DTR, false);
+      case SETRTS:
+        return DriveModemLine(TIOCM_RTS, true);
+      case CLRRTS:
+        return DriveModemLine(TIOCM_RTS, false);
+      case SETDTR:
+        return DriveModemLine(TIOCM_DTR, true);
+      case CLRDTR:
+        return DriveModemLine(TIOCM_DTR, false);
       case SETBREAK:
       case CLRBREAK: {
         if (ioctl(m_fd, function == SETBREAK ? TIOCSBRK : TIOCCBRK) == 0) return true;
         // A device without a break (pseudo-terminal, some adapters) takes it as done.
         return !m_hasModemLines || errno == ENOTTY || errno == EINVAL;
       }
-      default: return false;
+      default:
+        return false;
     }
   }
 

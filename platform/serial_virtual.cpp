@@ -8,6 +8,8 @@
 // Rules of this line beyond the header: bytes and errors the peer sends while no host end is
 // open are lost (nobody listens); closing the host end drops DTR and RTS; a disconnected line
 // cannot be opened again (the device is gone) until the name is registered anew.
+#include "platform/serial_virtual.h"
+
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -23,7 +25,6 @@
 #include <system_error>
 
 #include "platform/serial_tty.h"
-#include "platform/serial_virtual.h"
 
 namespace linvo::platform {
 namespace {
@@ -242,13 +243,26 @@ class VirtualHostLine final : public SerialLine {
     std::lock_guard lock(m_state->mutex);
     uint32_t& lines = m_state->hostLines;
     switch (function) {
-      case SETRTS: lines |= kHostRts; return true;
-      case CLRRTS: lines &= ~kHostRts; return true;
-      case SETDTR: lines |= kHostDtr; return true;
-      case CLRDTR: lines &= ~kHostDtr; return true;
-      case SETBREAK: lines |= kHostBreak; return true;
-      case CLRBREAK: lines &= ~kHostBreak; return true;
-      default: return false;
+      case SETRTS:
+        lines |= kHostRts;
+        return true;
+      case CLRRTS:
+        lines &= ~kHostRts;
+        return true;
+      case SETDTR:
+        lines |= kHostDtr;
+        return true;
+      case CLRDTR:
+        lines &= ~kHostDtr;
+        return true;
+      case SETBREAK:
+        lines |= kHostBreak;
+        return true;
+      case CLRBREAK:
+        lines &= ~kHostBreak;
+        return true;
+      default:
+        return false;
     }
   }
 
@@ -382,8 +396,10 @@ class VirtualPeerEnd final : public VirtualPeer {
     msBits &= kModemBits;
     const uint32_t changed = msBits ^ s.modemLines;
     s.modemLines = msBits;
-    s.Raise(((changed & MS_CTS_ON) ? uint32_t{EV_CTS} : 0u) | ((changed & MS_DSR_ON) ? uint32_t{EV_DSR} : 0u) |
-            ((changed & MS_RLSD_ON) ? uint32_t{EV_RLSD} : 0u) | ((changed & MS_RING_ON) ? uint32_t{EV_RING} : 0u));
+    s.Raise(((changed & MS_CTS_ON) ? uint32_t{EV_CTS} : 0u) |
+            ((changed & MS_DSR_ON) ? uint32_t{EV_DSR} : 0u) |
+            ((changed & MS_RLSD_ON) ? uint32_t{EV_RLSD} : 0u) |
+            ((changed & MS_RING_ON) ? uint32_t{EV_RING} : 0u));
     s.UpdateLevels();
   }
 

@@ -153,4 +153,91 @@ engine::Result ComBufferClear(const char* caller, int32_t portNo) {
                              [&](engine::CCommPort& port) { return port.ComBufferClear(caller); });
 }
 
+engine::Result SendBinaryCommandRR(const char* caller, int32_t portNo, int32_t ackTimer,
+                                   int32_t retryCount, int32_t dsrCheck, int32_t ctsCheck,
+                                   const uint8_t* data, int32_t length, int32_t responseTimer,
+                                   uint8_t* reply, int32_t capacity, int16_t* replyLength) {
+  return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
+    return port.SendBinaryCommandRR(caller, ackTimer, Low16(retryCount), dsrCheck, ctsCheck, data,
+                                    Low16(length), responseTimer, reply, Low16(capacity),
+                                    replyLength);
+  });
+}
+
+engine::Result SendBinaryCommand(const char* caller, int32_t portNo, int32_t ackTimer,
+                                 int32_t retryCount, int32_t dsrCheck, int32_t ctsCheck,
+                                 const uint8_t* data, int32_t length) {
+  return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
+    return port.SendBinaryCommand(caller, ackTimer, Low16(retryCount), dsrCheck, ctsCheck, data,
+                                  Low16(length));
+  });
+}
+
+engine::Result ReceiveBinaryReport(const char* caller, int32_t portNo, int32_t responseTimer,
+                                   int32_t retryCount, int32_t dsrCheck, int32_t ctsCheck,
+                                   uint8_t* reply, int32_t capacity, int16_t* replyLength) {
+  return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
+    return port.ReceiveBinaryReport(caller, responseTimer, Low16(retryCount), dsrCheck, ctsCheck,
+                                    reply, Low16(capacity), replyLength);
+  });
+}
+
+engine::Result SendBinaryData(const char* caller, int32_t portNo, int32_t timeout,
+                              int32_t dsrCheck, int32_t ctsCheck, const uint8_t* data,
+                              int32_t length) {
+  return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
+    return port.SendBinaryData(caller, timeout, dsrCheck, ctsCheck, data, Low16(length));
+  });
+}
+
+engine::Result ReceiveBinaryData(const char* caller, int32_t portNo, int32_t timeout,
+                                 int32_t dsrCheck, uint8_t* buffer, int32_t capacity,
+                                 int16_t* length) {
+  return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
+    return port.ReceiveBinaryData(caller, timeout, dsrCheck, buffer, Low16(capacity), length);
+  });
+}
+
+engine::Result SetCommSettings(const char* caller, int32_t portNo, int32_t dsrFlow,
+                               int32_t ctsFlow) {
+  return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
+    return port.SetCommSettings(caller, Low16(dsrFlow), Low16(ctsFlow));
+  });
+}
+
+engine::Result GetModemStatus(const char* caller, int32_t portNo, uint32_t* status) {
+  if (status != nullptr) *status = 0;
+  return PortTable().Forward(
+      portNo, [&](engine::CCommPort& port) { return port.GetModemStatus(caller, status); });
+}
+
+int32_t IsClaimed(const char* caller, int32_t portNo) {
+  return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
+    return static_cast<engine::Result>(port.IsClaimed(caller));
+  });
+}
+
+engine::Result PurgeBuffers(const char* caller, int32_t portNo) {
+  return PortTable().Forward(portNo,
+                             [&](engine::CCommPort& port) { return port.PurgeBuffers(caller); });
+}
+
+engine::Result SetEventMask(const char* caller, int32_t portNo, uint32_t mask) {
+  return PortTable().Forward(
+      portNo, [&](engine::CCommPort& port) { return port.SetEventMask(caller, mask); });
+}
+
+engine::Result SetCancelFlag(const char* caller, int32_t portNo, int32_t flag) {
+  return PortTable().Forward(
+      portNo, [&](engine::CCommPort& port) { return port.SetCancelFlag(caller, flag); });
+}
+
+engine::Result SetLineControl(const char* caller, int32_t portNo, int32_t selector,
+                              int32_t state) {
+  return PortTable().Forward(
+      portNo,
+      [&](engine::CCommPort& port) { return port.SetLineControl(caller, selector, state); },
+      selector >= 1 && selector <= 3);
+}
+
 }  // namespace linvo::portapi

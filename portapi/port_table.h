@@ -96,4 +96,34 @@ engine::Result ReceiveDataHF(const char* caller, int32_t portNo, int32_t ackJudg
                              std::string* statusCode2, std::string* data, int16_t* length);
 engine::Result ComBufferClear(const char* caller, int32_t portNo);
 
+engine::Result SendBinaryCommandRR(const char* caller, int32_t portNo, int32_t ackTimer,
+                                   int32_t retryCount, int32_t dsrCheck, int32_t ctsCheck,
+                                   const uint8_t* data, int32_t length, int32_t responseTimer,
+                                   uint8_t* reply, int32_t capacity, int16_t* replyLength);
+engine::Result SendBinaryCommand(const char* caller, int32_t portNo, int32_t ackTimer,
+                                 int32_t retryCount, int32_t dsrCheck, int32_t ctsCheck,
+                                 const uint8_t* data, int32_t length);
+engine::Result ReceiveBinaryReport(const char* caller, int32_t portNo, int32_t responseTimer,
+                                   int32_t retryCount, int32_t dsrCheck, int32_t ctsCheck,
+                                   uint8_t* reply, int32_t capacity, int16_t* replyLength);
+engine::Result SendBinaryData(const char* caller, int32_t portNo, int32_t timeout,
+                              int32_t dsrCheck, int32_t ctsCheck, const uint8_t* data,
+                              int32_t length);
+engine::Result ReceiveBinaryData(const char* caller, int32_t portNo, int32_t timeout,
+                                 int32_t dsrCheck, uint8_t* buffer, int32_t capacity,
+                                 int16_t* length);
+
+engine::Result SetCommSettings(const char* caller, int32_t portNo, int32_t dsrFlow,
+                               int32_t ctsFlow);
+// Stores 0 in *status before anything else, so a refused call leaves 0 there.
+engine::Result GetModemStatus(const char* caller, int32_t portNo, uint32_t* status);
+// 1 when the port is open; 100 for a bad port number.
+int32_t IsClaimed(const char* caller, int32_t portNo);
+engine::Result PurgeBuffers(const char* caller, int32_t portNo);
+engine::Result SetEventMask(const char* caller, int32_t portNo, uint32_t mask);
+engine::Result SetCancelFlag(const char* caller, int32_t portNo, int32_t flag);
+// The selector must be 1 (DTR), 2 (RTS) or 3 (break); it is checked with the port number.
+engine::Result SetLineControl(const char* caller, int32_t portNo, int32_t selector,
+                              int32_t state);
+
 }  // namespace linvo::portapi

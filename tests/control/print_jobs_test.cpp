@@ -85,11 +85,17 @@ class PrintJobClearTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
     s_server = test::CupsServer::Start({"empty", "three", "refused"}, &s_startError).release();
+    if (const char* previous = getenv("CUPS_SERVER")) s_previousServer = previous;
     if (s_server != nullptr) setenv("CUPS_SERVER", s_server->Address().c_str(), 1);
   }
   static void TearDownTestSuite() {
     delete s_server;
     s_server = nullptr;
+    if (s_previousServer) {
+      setenv("CUPS_SERVER", s_previousServer->c_str(), 1);
+    } else {
+      unsetenv("CUPS_SERVER");
+    }
   }
   void SetUp() override { ASSERT_NE(s_server, nullptr) << s_startError; }
 
@@ -108,10 +114,12 @@ class PrintJobClearTest : public testing::Test {
 
   static test::CupsServer* s_server;
   static std::string s_startError;
+  static std::optional<std::string> s_previousServer;
 };
 
 test::CupsServer* PrintJobClearTest::s_server = nullptr;
 std::string PrintJobClearTest::s_startError;
+std::optional<std::string> PrintJobClearTest::s_previousServer;
 
 TEST_F(PrintJobClearTest, UnknownPrinterFails) {
   CaptureStdout();

@@ -1,13 +1,13 @@
 // Behaviour both serial backends share, run against a pseudo-terminal and a virtual line.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <future>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -74,6 +74,9 @@ class VirtualFarEnd final : public FarEnd {
 };
 
 enum class Backend { kPty, kVirtual };
+std::ostream& operator<<(std::ostream& out, Backend backend) {
+  return out << (backend == Backend::kPty ? "Pty" : "Virtual");
+}
 
 class SerialLineTest : public ::testing::TestWithParam<Backend> {
  protected:
@@ -92,8 +95,8 @@ class SerialLineTest : public ::testing::TestWithParam<Backend> {
   // Read with a guard: a read that does not return within five seconds is a failure, and the
   // far end then sends enough bytes to release it.
   IoResult GuardedRead(std::vector<uint8_t>& buffer) {
-    auto pending = std::async(std::launch::async,
-                              [&] { return m_line->Read(buffer.data(), buffer.size()); });
+    auto pending =
+        std::async(std::launch::async, [&] { return m_line->Read(buffer.data(), buffer.size()); });
     if (pending.wait_for(5s) == std::future_status::timeout) {
       ADD_FAILURE() << "Read did not return";
       m_far->Send(std::string(buffer.size(), 'x'));
@@ -224,7 +227,7 @@ TEST_P(SerialLineTest, StateRoundTripAndRejectedValues) {
   }
 }
 
-TEST_P(SerialLineTest, PurgeDropsReceivedBytesOnly) {
+TEST_P(SerialLineTest, PurgeDropsReceivedBytes) {
   m_far->Send("stale");
   ASSERT_EQ(m_line->WaitReadable(2000, -1), WaitResult::kReady);
   EXPECT_TRUE(m_line->Purge(PURGE_RXCLEAR | PURGE_RXABORT));
@@ -236,10 +239,9 @@ TEST_P(SerialLineTest, PurgeDropsReceivedBytesOnly) {
   EXPECT_EQ(status.cbInQue, 0u);
   EXPECT_EQ(errors, 0u);
 
-  const std::string sent = "kept";
-  ASSERT_EQ(m_line->Write(reinterpret_cast<const uint8_t*>(sent.data()), sent.size()).bytes, 4u);
+  // What PURGE_TXCLEAR drops depends on the driver (a pseudo-terminal drops what the master
+  // has not read; the virtual line has sent everything already): see the backends' tests.
   EXPECT_TRUE(m_line->Purge(PURGE_TXCLEAR | PURGE_TXABORT));
-  EXPECT_EQ(m_far->Receive(sent.size()), sent);
   EXPECT_FALSE(m_line->Purge(0x10));
 }
 
@@ -313,8 +315,7 @@ TEST_P(SerialLineTest, QueueSizesTimeoutsAndUnknownEscape) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, SerialLineTest,
-                         ::testing::Values(Backend::kPty, Backend::kVirtual),
-                         [](const auto& info) {
+                         ::testing::Values(Backend::kPty, Backend::kVirtual), [](const auto& info) {
                            return info.param == Backend::kPty ? "Pty" : "Virtual";
                          });
 

@@ -1,18 +1,18 @@
 // The tty backend on pseudo-terminals: exclusive open, termios settings, a line without modem
 // lines, partial writes and a line that goes away.
+#include "platform/serial_tty.h"
+
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "platform/serial.h"
-#include "platform/serial_tty.h"
 #include "support/test_env.h"
 
 namespace linvo::platform {
@@ -20,9 +20,7 @@ namespace {
 
 class SerialTtyTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    test::WriteFile(m_ini, "[Ports]\nCOM3=" + m_pty.SlavePath() + "\n");
-  }
+  void SetUp() override { test::WriteFile(m_ini, "[Ports]\nCOM3=" + m_pty.SlavePath() + "\n"); }
   std::unique_ptr<SerialLine> Open() { return OpenSerialLine("COM3", m_ini); }
   // Whether OpenSerialLine succeeds in a child process (exit code 1: opened, 0: refused).
   bool OpensInOtherProcess() {

@@ -61,8 +61,9 @@ TEST_F(SerialVirtualTest, ModemLinesBothWays) {
     uint32_t lines;
   };
   const Step steps[] = {
-      {CLRDTR, kHostRts},  {SETBREAK, kHostRts | kHostBreak}, {CLRRTS, kHostBreak},
-      {SETDTR, kHostDtr | kHostBreak}, {CLRBREAK, kHostDtr}, {SETRTS, kHostDtr | kHostRts},
+      {CLRDTR, kHostRts},   {SETBREAK, kHostRts | kHostBreak},
+      {CLRRTS, kHostBreak}, {SETDTR, kHostDtr | kHostBreak},
+      {CLRBREAK, kHostDtr}, {SETRTS, kHostDtr | kHostRts},
   };
   for (const Step& step : steps) {
     EXPECT_TRUE(m_line->EscapeFunction(step.function));
@@ -85,20 +86,23 @@ struct EventCase {
 };
 
 TEST_F(SerialVirtualTest, FarEndRaisesEvents) {
-  constexpr uint32_t kAll = EV_RXCHAR | EV_RXFLAG | EV_TXEMPTY | EV_CTS | EV_DSR | EV_RLSD |
-                            EV_BREAK | EV_ERR | EV_RING;
+  constexpr uint32_t kAll =
+      EV_RXCHAR | EV_RXFLAG | EV_TXEMPTY | EV_CTS | EV_DSR | EV_RLSD | EV_BREAK | EV_ERR | EV_RING;
   const EventCase cases[] = {
-      {"CTS drops", kAll, [](VirtualPeer& p, SerialLine&) { p.SetModemLines(MS_DSR_ON | MS_RLSD_ON); },
-       EV_CTS},
+      {"CTS drops", kAll,
+       [](VirtualPeer& p, SerialLine&) { p.SetModemLines(MS_DSR_ON | MS_RLSD_ON); }, EV_CTS},
       {"all drop", kAll, [](VirtualPeer& p, SerialLine&) { p.SetModemLines(0); },
        EV_CTS | EV_DSR | EV_RLSD},
       {"ring", kAll,
-       [](VirtualPeer& p, SerialLine&) { p.SetModemLines(MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON | MS_RING_ON); },
+       [](VirtualPeer& p, SerialLine&) {
+         p.SetModemLines(MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON | MS_RING_ON);
+       },
        EV_RING},
       {"same lines again", kAll,
        [](VirtualPeer& p, SerialLine&) { p.SetModemLines(MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON); }, 0},
       {"only the mask", EV_DSR, [](VirtualPeer& p, SerialLine&) { p.SetModemLines(0); }, EV_DSR},
-      {"framing error", kAll, [](VirtualPeer& p, SerialLine&) { p.InjectErrors(CE_FRAME); }, EV_ERR},
+      {"framing error", kAll, [](VirtualPeer& p, SerialLine&) { p.InjectErrors(CE_FRAME); },
+       EV_ERR},
       {"break", kAll, [](VirtualPeer& p, SerialLine&) { p.InjectErrors(CE_BREAK); },
        EV_ERR | EV_BREAK},
       {"byte", kAll, [](VirtualPeer& p, SerialLine&) { p.Write("a"); }, EV_RXCHAR},
@@ -128,6 +132,12 @@ TEST_F(SerialVirtualTest, FarEndRaisesEvents) {
   }
 }
 
+TEST_F(SerialVirtualTest, TransmitPurgeFindsNothingToDrop) {
+  ASSERT_EQ(Write("sent").bytes, 4u);
+  EXPECT_TRUE(m_line->Purge(PURGE_TXCLEAR));
+  EXPECT_EQ(Received(), "sent");
+}
+
 TEST_F(SerialVirtualTest, ClearErrorReportsInjectedErrorsOnce) {
   m_peer->InjectErrors(CE_FRAME);
   m_peer->InjectErrors(CE_OVERRUN);
@@ -142,7 +152,7 @@ TEST_F(SerialVirtualTest, ClearErrorReportsInjectedErrorsOnce) {
   EXPECT_EQ(errors, 0u);
 }
 
-TEST_F(SerialVirtualTest, BlockedWaitsWakeForEventsAndWakeFd) {
+TEST_F(SerialVirtualTest, BlockedWaitEndsOnEvent) {
   ASSERT_TRUE(m_line->SetEventMask(EV_DSR));
   auto waiting = std::async(std::launch::async, [&] {
     uint32_t events = 0;

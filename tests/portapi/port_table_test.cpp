@@ -62,5 +62,18 @@ TEST(PortTable, OpenAndCloseThroughTheEntryFunctions) {
   platform::UnregisterVirtualLine("COM40");
 }
 
+TEST(PortTable, ResponseModeIsCheckedAfterTheObjectExists) {
+  ScopedWorkDir dir;
+  WriteFile("Linvo.ini", test::LoggingIni(dir.Path()));
+  std::string s;
+  for (int32_t mode : {2, -1, 0x10002}) {
+    EXPECT_EQ(ReceiveResponse("lvoReceiveResponse", 41, mode, 100, 0, 0, &s, &s, &s), 100);
+  }
+  EXPECT_NE(PortTable().Find(41), nullptr);
+  EXPECT_EQ(test::TraceSequence(dir.Path() + "/trace041.log").size(), 1u) << "only the version line";
+  // Mode 0x10001 is mode 1 in its low 16 bits: the port object answers (not open).
+  EXPECT_EQ(ReceiveResponse("lvoReceiveResponse", 41, 0x10001, 100, 0, 0, &s, &s, &s), 101);
+}
+
 }  // namespace
 }  // namespace linvo::portapi

@@ -39,8 +39,24 @@ std::string Hex(const Bytes& bytes) {
   return out;
 }
 
-VirtualDevice::VirtualDevice(std::shared_ptr<platform::VirtualPeer> peer, Script script)
-    : m_peer(std::move(peer)), m_script(std::move(script)), m_thread([this] { Run(); }) {}
+Bytes BinaryFrame(const Bytes& data, uint8_t spoil) {
+  Bytes out{0x16, 0x02};
+  uint8_t check = 0x03;
+  for (uint8_t b : data) {
+    if (b == 0x16) out.push_back(0x16);
+    out.push_back(b);
+    check ^= b;
+  }
+  out.insert(out.end(), {0x16, 0x03, static_cast<uint8_t>(check ^ spoil)});
+  return out;
+}
+
+VirtualDevice::VirtualDevice(std::shared_ptr<platform::VirtualPeer> peer, Script script,
+                             Framing framing)
+    : m_peer(std::move(peer)),
+      m_script(std::move(script)),
+      m_framing(framing),
+      m_thread([this] { Run(); }) {}
 
 VirtualDevice::~VirtualDevice() {
   m_stop = true;
@@ -83,6 +99,22 @@ void VirtualDevice::Run() {
     uint8_t byte;
     while (m_peer->Read(&byte, 1) == 1) {
       pending.push_back(byte);
+      if (m_framing == Framing::kBinary) {
+        // SYN x outside a frame is a message; inside a frame SYN SYN is a data byte and
+        // SYN ETX is followed by the BCC.
+        const std::size_t n = pending.size();
+        if (n == 2 && pending[0] == 0x16 && byte != 0x02) {
+          complete();
+        } else if (n == 2 && pending[0] == 0x16) {
+          inFrame = true;
+        } else if (inFrame && n >= 4 && pending[n - 3] == 0x16 && pending[n - 2] == 0x03) {
+          // Count the SYNs before ETX: an odd run ends the frame.
+          std::size_t run = 0;
+          for (std::size_t i = n - 3; i >= 2 && pending[i] == 0x16; --i) ++run;
+          if (run % 2 == 1) complete();
+        }
+        continue;
+      }
       if (pending.size() == 1 && (byte == 0x06 || byte == 0x15)) {
         complete();
       } else if (pending.size() == 2 && pending[0] == 0x04 && byte == 0x05) {

@@ -22,6 +22,8 @@ Bytes B(const std::string& text);
 Bytes operator+(Bytes a, const Bytes& b);
 // STX text ETX BCC, with the BCC XORed with `spoil` (non-zero gives a wrong BCC).
 Bytes Frame(const std::string& text, uint8_t spoil = 0);
+// SYN STX data (0x16 doubled) SYN ETX BCC, the BCC XORed with `spoil`.
+Bytes BinaryFrame(const Bytes& data, uint8_t spoil = 0);
 std::string Hex(const Bytes& bytes);
 
 // Splits what the host sends into messages — a single ACK or NAK, EOT ENQ, a frame up to the
@@ -30,8 +32,11 @@ std::string Hex(const Bytes& bytes);
 class VirtualDevice {
  public:
   using Script = std::function<Bytes(const Bytes& message, int index)>;
+  // kBinary splits SYN-escaped frames and two-byte SYN messages instead of text messages.
+  enum class Framing { kText, kBinary };
 
-  VirtualDevice(std::shared_ptr<platform::VirtualPeer> peer, Script script);
+  VirtualDevice(std::shared_ptr<platform::VirtualPeer> peer, Script script,
+                Framing framing = Framing::kText);
   ~VirtualDevice();
 
   // The host's messages so far.
@@ -44,6 +49,7 @@ class VirtualDevice {
 
   std::shared_ptr<platform::VirtualPeer> m_peer;
   Script m_script;
+  Framing m_framing;
   std::mutex m_lock;
   std::condition_variable m_changed;
   std::vector<Bytes> m_messages;

@@ -116,8 +116,8 @@ TEST_F(SimOnVirtualLine, AcknowledgesFramesByModeAndBcc) {
       {"command, good BCC", AckMode::kByBcc, 0, kCommandS1, "06"},
       {"command, wrong BCC", AckMode::kByBcc, 0, Bytes("04 02 53 31 03 60"), "15"},
       {"command with params", AckMode::kByBcc, 0, Bytes("04 02 52 44 31 32 03 16"), "06"},
-      // The byte after ETX is the BCC even when it is a control character (here STX).
-      {"BCC equal to STX", AckMode::kByBcc, 0, Bytes("04 02 30 31 03 02"), "15"},
+      // The byte after ETX is the BCC even when it equals STX (0x30 ^ 0x31 ^ 0x03).
+      {"BCC equal to STX", AckMode::kByBcc, 0, Bytes("04 02 30 31 03 02"), "06"},
       {"data frame, good BCC", AckMode::kByBcc, 0, Bytes("02 41 42 03 00"), "06"},
       {"data frame, wrong BCC", AckMode::kByBcc, 0, Bytes("02 41 42 03 01"), "15"},
       {"data frame, data-nak", AckMode::kByBcc, 1, Bytes("02 41 42 03 00"), "15"},
@@ -246,12 +246,13 @@ TEST_F(SimOnVirtualLine, GarbageWithoutStxPrecedesEachFrame) {
 
 TEST_F(SimOnVirtualLine, MessagesSplitAcrossWritesStillParse) {
   StartSim();
-  const std::string stream = kCommandS1 + kPoll;
   for (std::size_t i = 0; i < kCommandS1.size(); ++i) {
-    WriteToDevice(*m_host, stream.substr(i, 1));
+    WriteToDevice(*m_host, kCommandS1.substr(i, 1));
     // Each byte is taken on its own before the next is written, so the parser sees them apart.
     ASSERT_TRUE(m_sim->WaitForReceived(i + 1, kArrive));
-    if (i + 1 < kCommandS1.size()) EXPECT_EQ(m_sim->Sent(), "") << "after byte " << i;
+    if (i + 1 < kCommandS1.size()) {
+      EXPECT_EQ(m_sim->Sent(), "") << "after byte " << i;
+    }
   }
   EXPECT_EQ(HexBytes(ReadFromDevice(*m_host, 1, kArrive)), "06");
   WriteToDevice(*m_host, kPoll.substr(0, 1));
@@ -281,7 +282,7 @@ TEST_F(SimOnVirtualLine, DelayedReplyComesLaterAndInOrder) {
   // The ACK is immediate; the frames wait for the delay.
   EXPECT_EQ(HexBytes(ReadFromDevice(*m_host, 0, 10)), "06");
   EXPECT_EQ(HexBytes(ReadFromDevice(*m_host, 13, kArrive)),
-            "02 4F 4B 03 07 02 30 30 30 30 30 03 03");
+            "02 4F 4B 03 07 02 30 30 30 30 30 03 33");
 }
 
 TEST_F(SimOnVirtualLine, SendOnDemand) {
@@ -294,6 +295,28 @@ TEST_F(SimOnVirtualLine, SendOnDemand) {
   EXPECT_EQ(HexBytes(ReadFromDevice(*m_host, 8, kArrive)), "02 58 03 02 41 42 03 00");
   // A frame sent on demand is the one a host NAK repeats.
   EXPECT_EQ(Exchange(kNakByte, 5), "02 41 42 03 00");
+}
+
+TEST(SimEndpoint, ReadTimesOutWakesAndReads) {
+  auto peer = platform::RegisterVirtualLine("COM202");
+  auto host = platform::OpenSerialLine("COM202", "");
+  ASSERT_NE(host, nullptr);
+  auto endpoint = MakeVirtualEndpoint(peer);
+  char buffer[16];
+  Endpoint::WaitStatus status;
+  EXPECT_EQ(endpoint->Read(buffer, sizeof buffer, 10, &status), 0u);
+  EXPECT_EQ(status, Endpoint::WaitStatus::kTimeout);
+  endpoint->Wake();
+  EXPECT_EQ(endpoint->Read(buffer, sizeof buffer, -1, &status), 0u);
+  EXPECT_EQ(status, Endpoint::WaitStatus::kWoken);
+  endpoint->ClearWake();
+  WriteToDevice(*host, "abc");
+  EXPECT_EQ(endpoint->Read(buffer, sizeof buffer, -1, &status), 3u);
+  EXPECT_EQ(std::string(buffer, 3), "abc");
+  ASSERT_TRUE(endpoint->Write("xyz"));
+  EXPECT_EQ(ReadFromDevice(*host, 3, kArrive), "xyz");
+  host.reset();
+  platform::UnregisterVirtualLine("COM202");
 }
 
 TEST(SimStop, StopReturnsPromptlyWhileIdleAndWhileAWriteIsBlocked) {
@@ -374,10 +397,11 @@ TEST(SimOnPseudoTerminal, CommandAndPollExchange) {
   WriteToDevice(*host, kCommandS1);
   EXPECT_EQ(HexBytes(ReadFromDevice(*host, 1, kArrive)), "06");
   WriteToDevice(*host, kPoll);
-  EXPECT_EQ(HexBytes(ReadFromDevice(*host, 8, kArrive)), HexBytes(kResponseB));
+  EXPECT_EQ(HexBytes(ReadFromDevice(*host, 12, kArrive)),
+            "02 42 30 30 30 30 44 41 54 41 03 51");
   WriteToDevice(*host, kPoll);
   EXPECT_EQ(HexBytes(ReadFromDevice(*host, 12, kArrive)),
-            "02 41 30 30 30 30 44 41 54 41 03 42");
+            "02 41 30 30 30 30 44 41 54 41 03 52");
   sim.Stop();
   EXPECT_EQ(sim.Received(), kCommandS1 + kPoll + kPoll);
 }

@@ -115,6 +115,10 @@ bool DeviceSimulator::Start() {
   if (m_thread.joinable()) return false;
   m_stop = false;
   m_endpoint->ClearWake();
+  {
+    std::lock_guard lock(m_mutex);
+    m_pending.clear();  // delayed frames of an earlier run are not sent after a restart
+  }
   m_thread = std::thread([this] { Loop(); });
   return true;
 }
