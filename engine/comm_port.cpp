@@ -39,11 +39,20 @@ CCommPort::CCommPort(int16_t portNo) : m_nPortNo(portNo) {
   // The window belongs to the constructing thread: port events are handled there when that
   // thread pumps its messages.
   m_hWnd = platform::CreateMessageWindow(
-      kWindowName, [](uint32_t, platform::WParam, platform::LParam) -> std::intptr_t { return 0; });
-  (void)g_portEventMessage;
+      kWindowName,
+      [this](uint32_t msg, platform::WParam w, platform::LParam l) -> std::intptr_t {
+        return msg == g_portEventMessage ? OnPortEvent(w, l) : 0;
+      },
+      // Reports that will never be handled (window destroyed, thread ended) are freed here.
+      [](uint32_t msg, platform::WParam w, platform::LParam) {
+        if (msg == g_portEventMessage) FreeNotifyRecord(reinterpret_cast<NotifyRecord*>(w));
+      });
 }
 
 CCommPort::~CCommPort() {
+  // Threads still running on this object are stopped and joined first: nothing may outlive the
+  // object it works on.
+  StopThreads();
   {
     std::lock_guard<std::mutex> hold(m_logLock);
     m_pLog.reset();
@@ -143,10 +152,20 @@ Result CCommPort::OpenPort(const char* caller, int32_t baudRate, const char* dat
   timeouts.WriteTotalTimeoutConstant = static_cast<uint32_t>(m_nWriteFileTimeOut.load());
   if (!m_hComm->SetTimeouts(timeouts)) return reject();
 
-  // The comm-event watcher thread is started here once background receives exist.
-  m_bWatchStop.store(0);
-
+  // The event mask is set before the watcher starts waiting on it.
   (void)m_hComm->SetEventMask(kOpenEventMask);
+  if (!m_pWatchThread) {
+    {
+      std::lock_guard<std::recursive_mutex> hold(m_csWatchStop);
+      m_bWatchStop.store(0);
+    }
+    m_watchWake.Clear();
+    try {
+      m_pWatchThread = std::make_unique<std::thread>([this] { CommEventWatcher(); });
+    } catch (const std::system_error&) {
+      // Without a watcher the port works; it only reports no line events.
+    }
+  }
   m_pfnResponseCallback = nullptr;
   m_pfnBinaryCallback = nullptr;
   m_pfnCommCallback = nullptr;
@@ -157,8 +176,9 @@ Result CCommPort::OpenPort(const char* caller, int32_t baudRate, const char* dat
 Result CCommPort::ClosePort(const char* caller) {
   OperationFrame frame(*this, caller);
   if (m_nState.load() == kStateClosed || !m_hComm) return frame.Fail(Message::kAlreadyClosed);
-  // A running background worker and the comm-event watcher are stopped and joined here, before
-  // the line is closed, once they exist.
+  // The worker (silently, except a response poll, which reports its cancel) and the watcher end
+  // before the line is closed.
+  StopThreads();
   m_hComm.reset();
   m_nState.store(kStateClosed);
   return frame.Succeed(kSuccess);

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/notify.h"
 #include "engine/result_codes.h"
 #include "engine/trace_log.h"
 #include "platform/message.h"
@@ -44,6 +45,13 @@ using BinaryCallback = long (*)(long, long, long, long, long);
 using CommCallback = long (*)(long, long, long, long);
 
 class OperationFrame;
+
+// A background thread of the port: the worker in the worker slot, or the comm-event watcher.
+struct WorkerThread {
+  std::thread thread;
+  std::atomic<bool> posted{false};    // the worker has posted its last record
+  std::atomic<bool> orphaned{false};  // ... and the post failed (the port's window is gone)
+};
 
 class CCommPort {
  public:
@@ -114,6 +122,24 @@ class CCommPort {
                        std::string* statusCode2, std::string* data, int16_t* length);
   Result ComBufferClear(const char* caller);
 
+  // Background receives and registrations. A null callback asks a running worker of the
+  // operation's kind to stop (ReceiveResponseCallback, ReceiveBinaryReportAsync) or unregisters
+  // (WatchCommEvents).
+  Result ReceiveResponseCallback(const char* caller, int16_t mode, int32_t timeout,
+                                 ResponseCallback callback, int32_t param, uint32_t mask);
+  Result ReceiveBinaryReportAsync(const char* caller, int32_t timeout, BinaryCallback callback,
+                                  int32_t param, uint32_t mask);
+  Result WatchCommEvents(const char* caller, CommCallback callback, int32_t param, uint32_t mask);
+  Result ReceiveResponseAsync(const char* caller, int16_t portNo, int32_t responseTimer,
+                              int32_t busyTimer, int16_t dsrCheck);
+  Result ReceiveDataAsync(const char* caller, int16_t portNo, int16_t ackMode, int32_t timeout,
+                          int16_t dsrCheck, uint32_t mask);
+  Result ReceiveDataHFAsync(const char* caller, int16_t portNo, int16_t twoPart, int32_t timeout,
+                            int16_t dsrCheck, uint32_t mask);
+
+  // The event bit of a result code for the running worker's kind (0: none).
+  uint32_t ResultToEventBit(Result code) const;
+
   // Binary link functions: SYN-escaped frames, two-byte control messages, raw bytes. Capacity 2
   // selects the acknowledgement read.
   Result WriteCommForBinary(const uint8_t* bytes, int32_t length, int32_t timeout,
@@ -150,6 +176,13 @@ class CCommPort {
  private:
   friend class OperationFrame;
 
+// A background thread of the port: the worker in the worker slot, or the comm-event watcher.
+struct WorkerThread {
+  std::thread thread;
+  std::atomic<bool> posted{false};    // the worker has posted its last record
+  std::atomic<bool> orphaned{false};  // ... and the post failed (the port's window is gone)
+};
+
   // Reads the settings file: delay, write time-out, a new trace log with the version line.
   void LoadSettings();
   void Trace(int level, std::string_view label, std::string_view text) const;
@@ -175,6 +208,31 @@ class CCommPort {
                        int32_t ackTimer, uint8_t* reply, int16_t capacity, int16_t* replyLength,
                        bool reportOnly);
 
+  // Background machinery.
+  // The shared start sequence: checks, slot rules, thread creation.
+  Result StartWorker(OperationFrame& frame, uint16_t kind, bool stopRequest, bool namedBusy,
+                     void (CCommPort::*procedure)());
+  // Handles the port event message on the thread that created the port object.
+  std::intptr_t OnPortEvent(platform::WParam wParam, platform::LParam lParam);
+  // Stops the worker (silently, as a close does) and the watcher and joins them.
+  void StopThreads();
+  // Takes the worker out of the slot and joins it; exactly one caller gets a given worker.
+  void ReapWorker(WorkerThread* expected);
+  bool WorkerStopped() const { return m_bWorkerStop.load() == 1; }
+  // Posts a record of the running kind; frees it when the post fails.
+  void Post(NotifyRecord* record, uint32_t bit);
+  void PostEmpty(uint32_t bit);
+  // Ends a stopped worker: silently while closing, else with bit 0x0008.
+  void EndStopped();
+  // Waits up to ms for a stop request.
+  void PauseUnlessStopped(int ms);
+  void ResponseWorker();
+  void ResponseCallbackWorker();
+  void BinaryReportWorker();
+  void DataBCCWorker();
+  void DataHFWorker();
+  void CommEventWatcher();
+
   // Polls with EOT ENQ and receives the response until its letter is final (or recMode 0),
   // re-receiving bad frames with NAK. busyTimeOut is compared as an unsigned number.
   // *receiveFailed tells whether a failure came from a receive rather than a write.
@@ -198,7 +256,19 @@ class CCommPort {
 
   // Background receive slot and stop requests. Setting a stop flag also signals m_wake, so a
   // wait in the kernel sees it at once.
-  std::atomic<std::thread*> m_pWorkerThread{nullptr};
+  std::atomic<WorkerThread*> m_pWorkerThread{nullptr};
+  std::atomic<int32_t> m_nWorkerType{0};
+  int16_t m_nWorkerMode = 0;
+  int32_t m_nWorkerTimeout = 0;
+  int16_t m_bWorkerDsrCheck = 0;
+  int16_t m_bWorkerCtsCheck = 0;
+  int32_t m_nBusyTimer = 0;
+  int32_t m_nAckMode = 0;
+  int16_t m_nHFTwoPart = 0;
+  int32_t m_lCallbackParam = 0;
+  uint32_t m_lWorkerEventMask = 0;
+  std::unique_ptr<std::thread> m_pWatchThread;
+  platform::WakeEvent m_watchWake;
   std::atomic<int32_t> m_bWorkerStop{0};
   std::recursive_mutex m_csWorkerStop;
   std::atomic<int32_t> m_bWatchStop{0};
@@ -207,9 +277,9 @@ class CCommPort {
   std::atomic<int32_t> m_bSyncBusy{0};
   platform::WakeEvent m_wake;
 
-  ResponseCallback m_pfnResponseCallback = nullptr;
-  BinaryCallback m_pfnBinaryCallback = nullptr;
-  CommCallback m_pfnCommCallback = nullptr;
+  std::atomic<ResponseCallback> m_pfnResponseCallback{nullptr};
+  std::atomic<BinaryCallback> m_pfnBinaryCallback{nullptr};
+  std::atomic<CommCallback> m_pfnCommCallback{nullptr};
   std::atomic<uint32_t> m_lCommEventMask{0};
 
   platform::WindowHandle m_hWnd = 0;

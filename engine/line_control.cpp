@@ -20,6 +20,7 @@ Result CCommPort::SetCommSettings(const char* caller, int16_t dsrFlow, int16_t c
   if (!ok) {
     // The line is closed and the port counts as closed from now on: later operations report
     // 101 and the next OpenPort opens it afresh.
+    StopThreads();
     m_hComm.reset();
     m_nState.store(kStateClosed);
     return frame.Fail(Message::kParameterError);

@@ -165,7 +165,18 @@ class TtyLine final : public SerialLine {
       cfsetispeed(&settings, standard);
       cfsetospeed(&settings, standard);
     }
-    if (tcsetattr(m_fd, TCSANOW, &settings) != 0) return false;
+    if (tcsetattr(m_fd, TCSANOW, &settings) != 0) {
+      // The C library reports EINVAL when the driver kept its own byte size or parity, as a
+      // pseudo-terminal does (always 8 bits, no parity): framing that the line does not have
+      // is accepted when everything else was applied.
+      termios applied{};
+      constexpr tcflag_t kFraming = CSIZE | PARENB | PARODD | CMSPAR;
+      if (errno != EINVAL || tcgetattr(m_fd, &applied) != 0 ||
+          (applied.c_cflag & ~kFraming) != (settings.c_cflag & ~kFraming) ||
+          applied.c_iflag != settings.c_iflag) {
+        return false;
+      }
+    }
     if (standard == B0 && !SetTtyCustomSpeed(m_fd, dcb.BaudRate)) return false;
 
     // DTR and RTS: ENABLE and HANDSHAKE raise the line (the driver has no DTR handshake; with
@@ -269,10 +280,13 @@ class TtyLine final : public SerialLine {
         break;
       }
     }
-    if (result.bytes > 0) {
+    {
       std::lock_guard lock(m_mutex);
-      m_txPending = true;
-      if (m_eventMask & EV_TXEMPTY) Kick();
+      m_unfinishedWrite = result.bytes < size;
+      if (result.bytes > 0) {
+        m_txPending = true;
+        if (m_eventMask & EV_TXEMPTY) Kick();
+      }
     }
     return result;
   }
@@ -321,9 +335,16 @@ class TtyLine final : public SerialLine {
     const bool tx = flags & PURGE_TXCLEAR;
     if (!rx && !tx) return true;
     std::lock_guard lock(m_mutex);
+    // A write that completed has handed all its bytes to the line, as a completed WriteFile has;
+    // flushing the output queue then would drop bytes on their way (on a pseudo-terminal, bytes
+    // the far end has not read yet). The output clear therefore discards only what a write that
+    // ran out of time left behind.
+    const bool flushTx = tx && m_unfinishedWrite;
+    if (flushTx) m_unfinishedWrite = false;
+    if (!rx && !flushTx) return true;
     // Purged bytes count as taken, so the received total never goes back (see CollectEvents).
     const int dropped = rx ? InQueue().value_or(0) : 0;
-    if (tcflush(m_fd, rx && tx ? TCIOFLUSH : (rx ? TCIFLUSH : TCOFLUSH)) != 0) return false;
+    if (tcflush(m_fd, rx && flushTx ? TCIOFLUSH : (rx ? TCIFLUSH : TCOFLUSH)) != 0) return false;
     m_taken += static_cast<uint64_t>(dropped);
     return true;
   }
@@ -520,6 +541,7 @@ class TtyLine final : public SerialLine {
   int m_lastInQueue = 0;
   int m_lastModem = 0;
   bool m_txPending = false;
+  bool m_unfinishedWrite = false;  // the last write ran out of time with bytes left over
   serial_icounter_struct m_eventBase{};
   serial_icounter_struct m_errorBase{};
 };

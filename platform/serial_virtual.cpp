@@ -23,6 +23,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <system_error>
+#include <vector>
 
 #include "platform/serial_tty.h"
 
@@ -80,6 +81,13 @@ struct LineState {
     peerReadable.Set(!toPeer.empty());
     hostEvent.Set(pendingEvents != 0 || maskInterrupt || disconnected);
   }
+  // Wakes every WaitModemLines; each looks at the lines again.
+  void SignalModemWaiters() {
+    const uint64_t one = 1;
+    for (const int fd : modemWaiters) {
+      [[maybe_unused]] const ssize_t n = write(fd, &one, sizeof one);
+    }
+  }
   // Records events for the host's WaitEvent (only those of its mask, as Windows does).
   void Raise(uint32_t events) {
     if (hostOpen) pendingEvents |= events & eventMask;
@@ -103,6 +111,7 @@ struct LineState {
   uint32_t eventMask = 0;
   uint32_t pendingEvents = 0;
   uint64_t maskGeneration = 0;
+  std::vector<int> modemWaiters;  // eventfds of WaitModemLines calls, signalled on a change
   int eventWaiters = 0;
   bool maskInterrupt = false;  // SetEventMask happened while WaitEvent waited
 
@@ -145,6 +154,7 @@ class VirtualHostLine final : public SerialLine {
   bool GetState(DeviceControlBlock* dcb) override {
     if (dcb == nullptr) return false;
     std::lock_guard lock(m_state->mutex);
+    if (m_state->disconnected) return false;  // a line that is gone cannot be configured
     *dcb = m_state->dcb;
     return true;
   }
@@ -152,6 +162,7 @@ class VirtualHostLine final : public SerialLine {
   bool SetState(const DeviceControlBlock& dcb) override {
     if (!IsValidDeviceControlBlock(dcb)) return false;
     std::lock_guard lock(m_state->mutex);
+    if (m_state->disconnected) return false;
     m_state->dcb = dcb;
     m_state->hostLines = LinesForModes(dcb, m_state->hostLines);
     return true;
@@ -237,6 +248,44 @@ class VirtualHostLine final : public SerialLine {
     std::lock_guard lock(m_state->mutex);
     *status = m_state->modemLines;
     return true;
+  }
+
+  // The far end tells of every change, so this waits without re-reading: on an eventfd of its
+  // own that SetModemLines and Disconnect signal.
+  WaitResult WaitModemLines(uint32_t bits, int timeoutMs, int wakeFd) override {
+    LineState& s = *m_state;
+    const int changed = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (changed < 0) return WaitResult::kFailed;
+    const int64_t deadline = DeadlineAfter(timeoutMs);
+    WaitResult result;
+    {
+      std::lock_guard lock(s.mutex);
+      s.modemWaiters.push_back(changed);
+    }
+    for (;;) {
+      {
+        std::lock_guard lock(s.mutex);
+        if (s.disconnected) {
+          result = WaitResult::kFailed;
+          break;
+        }
+        if ((s.modemLines & bits) == bits) {
+          result = WaitResult::kReady;
+          break;
+        }
+      }
+      const int waitMs = MillisecondsUntil(deadline);
+      result = waitMs == 0 ? WaitResult::kTimeout : PollLevel(changed, wakeFd, waitMs);
+      if (result != WaitResult::kReady) break;
+      uint64_t drained;
+      [[maybe_unused]] const ssize_t n = read(changed, &drained, sizeof drained);
+    }
+    {
+      std::lock_guard lock(s.mutex);
+      std::erase(s.modemWaiters, changed);
+    }
+    close(changed);
+    return result;
   }
 
   bool EscapeFunction(uint32_t function) override {
@@ -396,6 +445,7 @@ class VirtualPeerEnd final : public VirtualPeer {
     msBits &= kModemBits;
     const uint32_t changed = msBits ^ s.modemLines;
     s.modemLines = msBits;
+    s.SignalModemWaiters();
     s.Raise(((changed & MS_CTS_ON) ? uint32_t{EV_CTS} : 0u) |
             ((changed & MS_DSR_ON) ? uint32_t{EV_DSR} : 0u) |
             ((changed & MS_RLSD_ON) ? uint32_t{EV_RLSD} : 0u) |
@@ -433,6 +483,7 @@ class VirtualPeerEnd final : public VirtualPeer {
     std::lock_guard lock(m_state->mutex);
     m_state->disconnected = true;
     m_state->UpdateLevels();
+    m_state->SignalModemWaiters();
     m_state->transmitter.notify_all();
   }
 

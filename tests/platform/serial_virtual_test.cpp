@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/serial.h"
+#include "platform/wake_event.h"
 
 namespace linvo::platform {
 namespace {
@@ -162,6 +163,28 @@ TEST_F(SerialVirtualTest, BlockedWaitEndsOnEvent) {
   std::this_thread::sleep_for(10ms);
   m_peer->SetModemLines(MS_CTS_ON);
   EXPECT_EQ(waiting.get(), std::make_pair(WaitResult::kReady, uint32_t{EV_DSR}));
+}
+
+TEST_F(SerialVirtualTest, WaitModemLinesFollowsTheFarEnd) {
+  m_peer->SetModemLines(0);
+  EXPECT_EQ(m_line->WaitModemLines(MS_DSR_ON, 10, -1), WaitResult::kTimeout);
+  WakeEvent wake;
+  wake.Signal();
+  EXPECT_EQ(m_line->WaitModemLines(MS_DSR_ON, -1, wake.Fd()), WaitResult::kWoken);
+
+  auto waiting = std::async(
+      std::launch::async, [&] { return m_line->WaitModemLines(MS_CTS_ON | MS_DSR_ON, 5000, -1); });
+  std::this_thread::sleep_for(10ms);
+  m_peer->SetModemLines(MS_CTS_ON);  // not yet both
+  std::this_thread::sleep_for(10ms);
+  m_peer->SetModemLines(MS_CTS_ON | MS_DSR_ON | MS_RING_ON);
+  EXPECT_EQ(waiting.get(), WaitResult::kReady);
+
+  auto failing =
+      std::async(std::launch::async, [&] { return m_line->WaitModemLines(MS_RLSD_ON, -1, -1); });
+  std::this_thread::sleep_for(10ms);
+  m_peer->Disconnect();
+  EXPECT_EQ(failing.get(), WaitResult::kFailed);
 }
 
 TEST_F(SerialVirtualTest, StalledTransmitterHoldsWritesUntilTheirTimeOut) {

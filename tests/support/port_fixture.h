@@ -19,7 +19,8 @@ class VirtualPortTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // The trace lines ("label|text") written since the last call.
+  // The trace lines ("label|text") written since the last call, without the watcher's
+  // "Event Notification" lines.
   std::vector<std::string> NewTrace();
   // The trace file's whole text.
   std::string TraceText();

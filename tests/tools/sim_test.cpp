@@ -45,9 +45,8 @@ std::string ReadFromDevice(platform::SerialLine& host, std::size_t count, int ti
     if (left <= 0) break;
     if (host.WaitReadable(static_cast<int>(left), -1) != platform::WaitResult::kReady) continue;
     uint8_t buffer[256];
-    const platform::IoResult r =
-        host.ReadAvailable(buffer, count == 0 ? sizeof buffer
-                                              : std::min(sizeof buffer, count - got.size()));
+    const platform::IoResult r = host.ReadAvailable(
+        buffer, count == 0 ? sizeof buffer : std::min(sizeof buffer, count - got.size()));
     if (r.status != platform::IoStatus::kOk) break;
     got.append(reinterpret_cast<const char*>(buffer), r.bytes);
   }
@@ -201,8 +200,8 @@ TEST_F(SimOnVirtualLine, DataReplyIsRepeatedOnNakAndHostAckIsLogged) {
   EXPECT_EQ(Exchange(Bytes("02 41 42 03 00"), 6), "06 02 4F 4B 03 07");
   EXPECT_EQ(Exchange(kNakByte, 5), "02 4F 4B 03 07");
   WriteToDevice(*m_host, kAckByte);
-  EXPECT_TRUE(m_sim->WaitForCounters([](const Counters& c) { return c.repliesAcked == 1; },
-                                     kArrive));
+  EXPECT_TRUE(
+      m_sim->WaitForCounters([](const Counters& c) { return c.repliesAcked == 1; }, kArrive));
   const std::vector<LogEvent> events = m_sim->Events();
   ASSERT_FALSE(events.empty());
   EXPECT_EQ(events.back().direction, Direction::kNote);
@@ -219,8 +218,7 @@ struct HfCase {
 TEST_F(SimOnVirtualLine, HfRepliesFollowTheAckOfADataFrame) {
   const std::vector<HfCase> cases = {
       {"hf", "06 02 30 30 30 30 30 48 46 44 41 54 41 03 2D"},
-      {"hf-two-part",
-       "06 02 30 30 35 30 32 03 34 02 30 30 30 30 30 48 46 44 41 54 41 03 2D"},
+      {"hf-two-part", "06 02 30 30 35 30 32 03 34 02 30 30 30 30 30 48 46 44 41 54 41 03 2D"},
   };
   StartSim();
   for (const HfCase& c : cases) {
@@ -397,11 +395,9 @@ TEST(SimOnPseudoTerminal, CommandAndPollExchange) {
   WriteToDevice(*host, kCommandS1);
   EXPECT_EQ(HexBytes(ReadFromDevice(*host, 1, kArrive)), "06");
   WriteToDevice(*host, kPoll);
-  EXPECT_EQ(HexBytes(ReadFromDevice(*host, 12, kArrive)),
-            "02 42 30 30 30 30 44 41 54 41 03 51");
+  EXPECT_EQ(HexBytes(ReadFromDevice(*host, 12, kArrive)), "02 42 30 30 30 30 44 41 54 41 03 51");
   WriteToDevice(*host, kPoll);
-  EXPECT_EQ(HexBytes(ReadFromDevice(*host, 12, kArrive)),
-            "02 41 30 30 30 30 44 41 54 41 03 52");
+  EXPECT_EQ(HexBytes(ReadFromDevice(*host, 12, kArrive)), "02 41 30 30 30 30 44 41 54 41 03 52");
   sim.Stop();
   EXPECT_EQ(sim.Received(), kCommandS1 + kPoll + kPoll);
 }
@@ -426,8 +422,7 @@ TEST(SimProgram, ServesUntilStdinCloses) {
   posix_spawn_file_actions_addclose(&actions, toChild[1]);
   posix_spawn_file_actions_addclose(&actions, fromChild[0]);
   const std::string log = dir.Path() + "/sim.log";
-  std::vector<std::string> args = {program,       "--scenario", "nak", "--stdin-control",
-                                   "--log", log};
+  std::vector<std::string> args = {program, "--scenario", "nak", "--stdin-control", "--log", log};
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);

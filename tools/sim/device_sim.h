@@ -10,6 +10,9 @@
 //   ACK                                          -> ends the wait for the host's ACK of a reply
 //   NAK                                          -> the last reply frame is sent again
 //   anything else                 raw data       -> one block per quiet gap; ACKed when ackRaw
+// Frames are not escaped: an STX inside a frame restarts it (as a command frame when EOT came
+// right before it), the byte after ETX is the BCC whatever its value, and a frame not yet
+// complete waits for its remaining bytes however they are split across reads.
 // Every byte received and sent is logged with its time and direction.
 #pragma once
 
@@ -76,10 +79,10 @@ struct Config {
   int hfParts = 0;
   HfFrameSpec hfFirst;
   HfFrameSpec hfSecond;
-  bool ackRaw = false;  // acknowledge each raw (unframed) block after a quiet gap
-  int rawGapMs = 3;     // the quiet gap that ends a raw block
+  bool ackRaw = false;                   // acknowledge each raw (unframed) block after a quiet gap
+  int rawGapMs = 3;                      // the quiet gap that ends a raw block
   std::vector<std::string> unsolicited;  // byte strings for SendUnsolicited()
-  bool keepHistory = true;  // keep every event for Events()/Received()/Sent()
+  bool keepHistory = true;               // keep every event for Events()/Received()/Sent()
 };
 
 // Counts of what the host sent, as parsed.
@@ -154,8 +157,7 @@ class DeviceSimulator {
   // Blocks until at least `count` bytes have been received or timeoutMs passes.
   bool WaitForReceived(std::size_t count, int timeoutMs) const;
   // Blocks until `predicate(counters)` holds or timeoutMs passes.
-  bool WaitForCounters(const std::function<bool(const Counters&)>& predicate,
-                       int timeoutMs) const;
+  bool WaitForCounters(const std::function<bool(const Counters&)>& predicate, int timeoutMs) const;
 
   // Feeds bytes to the parser as if they had been received (the serving loop does this; tests
   // of a stopped simulator may too).

@@ -265,9 +265,9 @@ bool DecodeEscapes(std::string_view text, std::string* bytes, std::string* error
     } else if (e == 'x') {
       unsigned value = 0;
       const char* begin = text.data() + i + 1;
-      const auto [end, ec] =
-          i + 2 < text.size() ? std::from_chars(begin, begin + 2, value, 16)
-                              : std::from_chars_result{begin, std::errc::invalid_argument};
+      const auto [end, ec] = i + 2 < text.size()
+                                 ? std::from_chars(begin, begin + 2, value, 16)
+                                 : std::from_chars_result{begin, std::errc::invalid_argument};
       if (ec != std::errc() || end != begin + 2) {
         *error = "\\x needs two hex digits";
         return false;
