@@ -610,8 +610,7 @@ void CCommPort::DataHFWorker() {
 
 // ---- comm-event watcher ----------------------------------------------------------------------
 
-void CCommPort::CommEventWatcher() {
-  bool dsrWasOn = IsDSROn() != 0;
+void CCommPort::CommEventWatcher(bool dsrWasOn, uint64_t lastReceived) {
   uint32_t previousCount = 0, currentCount = 0;
   bool dataArrived = false;
   auto stopped = [&] {
@@ -639,7 +638,9 @@ void CCommPort::CommEventWatcher() {
     if (m_hComm->ClearError(&errors, &status)) {
       previousCount = currentCount;
       currentCount = status.cbInQue;
-      if (previousCount == 0 && currentCount != 0) dataArrived = true;
+      const uint64_t fresh = status.received - lastReceived;
+      lastReceived = status.received;
+      if (currentCount != 0 && (previousCount == 0 || fresh >= currentCount)) dataArrived = true;
     }
     char text[80];
     std::snprintf(text, sizeof text, "Event Notification: 0x%08x(%d, %d)", events,

@@ -160,8 +160,12 @@ Result CCommPort::OpenPort(const char* caller, int32_t baudRate, const char* dat
       m_bWatchStop.store(0);
     }
     m_watchWake.Clear();
+    const bool dsrOn = IsDSROn() != 0;
+    platform::CommStatus status;
+    const uint64_t received = m_hComm->ClearError(nullptr, &status) ? status.received : 0;
     try {
-      m_pWatchThread = std::make_unique<std::thread>([this] { CommEventWatcher(); });
+      m_pWatchThread = std::make_unique<std::thread>(
+          [this, dsrOn, received] { CommEventWatcher(dsrOn, received); });
     } catch (const std::system_error&) {
       // Without a watcher the port works; it only reports no line events.
     }

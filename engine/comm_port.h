@@ -231,7 +231,11 @@ struct WorkerThread {
   void BinaryReportWorker();
   void DataBCCWorker();
   void DataHFWorker();
-  void CommEventWatcher();
+  // Runs until stopped. The starting DSR state and received total are read by the open, so
+  // that line changes right after it are measured against the line as it was opened. A queue
+  // that a reader emptied between two events is recognised by the received total: when every
+  // queued byte came after the previous event, the queue was empty when they started to arrive.
+  void CommEventWatcher(bool dsrWasOn, uint64_t lastReceived);
 
   // Polls with EOT ENQ and receives the response until its letter is final (or recMode 0),
   // re-receiving bad frames with NAK. busyTimeOut is compared as an unsigned number.

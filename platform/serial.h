@@ -110,6 +110,7 @@ struct CommTimeouts {
 struct CommStatus {
   uint32_t cbInQue = 0;   // bytes received and not yet read
   uint32_t cbOutQue = 0;  // bytes written and not yet sent
+  uint64_t received = 0;  // running total of bytes received (read, queued or purged)
 };
 
 enum class IoStatus {

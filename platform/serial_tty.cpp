@@ -370,6 +370,7 @@ class TtyLine final : public SerialLine {
       if (!in || !out) return false;
       status->cbInQue = static_cast<uint32_t>(*in);
       status->cbOutQue = static_cast<uint32_t>(*out);
+      status->received = m_taken + static_cast<uint64_t>(*in);
     }
     return true;
   }

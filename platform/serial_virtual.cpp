@@ -98,6 +98,7 @@ struct LineState {
   std::condition_variable transmitter;  // a stalled host write waits here
 
   std::deque<uint8_t> toHost;
+  uint64_t receivedTotal = 0;  // bytes delivered to host ends, a running total
   std::deque<uint8_t> toPeer;
   bool hostOpen = false;
   bool disconnected = false;
@@ -332,6 +333,7 @@ class VirtualHostLine final : public SerialLine {
     if (status != nullptr) {
       status->cbInQue = static_cast<uint32_t>(m_state->toHost.size());
       status->cbOutQue = static_cast<uint32_t>(m_state->stalledBytes);
+      status->received = m_state->receivedTotal;
     }
     return true;
   }
@@ -406,6 +408,7 @@ class VirtualPeerEnd final : public VirtualPeer {
     std::lock_guard lock(s.mutex);
     if (!s.hostOpen || s.disconnected || size == 0) return;
     s.toHost.insert(s.toHost.end(), data, data + size);
+    s.receivedTotal += size;
     uint32_t events = EV_RXCHAR;
     if (std::find(data, data + size, static_cast<uint8_t>(s.dcb.EvtChar)) != data + size) {
       events |= EV_RXFLAG;

@@ -198,6 +198,53 @@ engine::Result ReceiveBinaryData(const char* caller, int32_t portNo, int32_t tim
   });
 }
 
+engine::Result ReceiveResponseCallback(const char* caller, int32_t portNo, int32_t mode,
+                                       int32_t timeout, engine::ResponseCallback callback,
+                                       int32_t param, uint32_t mask) {
+  return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
+    return port.ReceiveResponseCallback(caller, Low16(mode), timeout, callback, param, mask);
+  });
+}
+
+engine::Result ReceiveBinaryReportAsync(const char* caller, int32_t portNo, int32_t timeout,
+                                        engine::BinaryCallback callback, int32_t param,
+                                        uint32_t mask) {
+  return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
+    return port.ReceiveBinaryReportAsync(caller, timeout, callback, param, mask);
+  });
+}
+
+engine::Result WatchCommEvents(const char* caller, int32_t portNo, engine::CommCallback callback,
+                               int32_t param, uint32_t mask) {
+  return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
+    return port.WatchCommEvents(caller, callback, param, mask);
+  });
+}
+
+engine::Result ReceiveResponseAsync(const char* caller, int32_t portNo, int32_t responseTimer,
+                                    int32_t busyTimer, int32_t dsrCheck) {
+  return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
+    return port.ReceiveResponseAsync(caller, Low16(portNo), responseTimer, busyTimer,
+                                     Low16(dsrCheck));
+  });
+}
+
+engine::Result ReceiveDataAsync(const char* caller, int32_t portNo, int32_t ackMode,
+                                int32_t timeout, int32_t dsrCheck, uint32_t mask) {
+  return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
+    return port.ReceiveDataAsync(caller, Low16(portNo), Low16(ackMode), timeout, Low16(dsrCheck),
+                                 mask);
+  });
+}
+
+engine::Result ReceiveDataHFAsync(const char* caller, int32_t portNo, int32_t twoPart,
+                                  int32_t timeout, int32_t dsrCheck, uint32_t mask) {
+  return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
+    return port.ReceiveDataHFAsync(caller, Low16(portNo), Low16(twoPart), timeout,
+                                   Low16(dsrCheck), mask);
+  });
+}
+
 engine::Result SetCommSettings(const char* caller, int32_t portNo, int32_t dsrFlow,
                                int32_t ctsFlow) {
   return PortTable().Forward(portNo, [&](engine::CCommPort& port) {

@@ -113,6 +113,22 @@ engine::Result ReceiveBinaryData(const char* caller, int32_t portNo, int32_t tim
                                  int32_t dsrCheck, uint8_t* buffer, int32_t capacity,
                                  int16_t* length);
 
+// Background receives and registrations.
+engine::Result ReceiveResponseCallback(const char* caller, int32_t portNo, int32_t mode,
+                                       int32_t timeout, engine::ResponseCallback callback,
+                                       int32_t param, uint32_t mask);
+engine::Result ReceiveBinaryReportAsync(const char* caller, int32_t portNo, int32_t timeout,
+                                        engine::BinaryCallback callback, int32_t param,
+                                        uint32_t mask);
+engine::Result WatchCommEvents(const char* caller, int32_t portNo, engine::CommCallback callback,
+                               int32_t param, uint32_t mask);
+engine::Result ReceiveResponseAsync(const char* caller, int32_t portNo, int32_t responseTimer,
+                                    int32_t busyTimer, int32_t dsrCheck);
+engine::Result ReceiveDataAsync(const char* caller, int32_t portNo, int32_t ackMode,
+                                int32_t timeout, int32_t dsrCheck, uint32_t mask);
+engine::Result ReceiveDataHFAsync(const char* caller, int32_t portNo, int32_t twoPart,
+                                  int32_t timeout, int32_t dsrCheck, uint32_t mask);
+
 engine::Result SetCommSettings(const char* caller, int32_t portNo, int32_t dsrFlow,
                                int32_t ctsFlow);
 // Stores 0 in *status before anything else, so a refused call leaves 0 there.

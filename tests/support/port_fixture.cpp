@@ -19,13 +19,10 @@ void VirtualPortTest::TearDown() {
 std::string VirtualPortTest::TraceText() { return ReadFile(m_dir.Path() + "/trace003.log"); }
 
 std::vector<std::string> VirtualPortTest::NewTrace() {
-  std::vector<std::string> all = TraceSequence(m_dir.Path() + "/trace003.log");
-  std::vector<std::string> fresh;
-  for (std::size_t i = std::min(m_traceSeen, all.size()); i < all.size(); ++i) {
-    // The comm-event watcher traces line events from its own thread.
-    if (all[i].rfind("Info    |Event Notification:", 0) == 0) continue;
-    fresh.push_back(all[i]);
-  }
+  // Only this thread's lines: the watcher and the workers trace from their own threads.
+  std::vector<std::string> all = TraceSequence(m_dir.Path() + "/trace003.log", CurrentThreadId());
+  std::vector<std::string> fresh(
+      all.begin() + static_cast<std::ptrdiff_t>(std::min(m_traceSeen, all.size())), all.end());
   m_traceSeen = all.size();
   return fresh;
 }

@@ -19,8 +19,8 @@ class VirtualPortTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // The trace lines ("label|text") written since the last call, without the watcher's
-  // "Event Notification" lines.
+  // The trace lines ("label|text") this thread wrote since the last call (the watcher and the
+  // workers write from threads of their own).
   std::vector<std::string> NewTrace();
   // The trace file's whole text.
   std::string TraceText();

@@ -3,6 +3,7 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -66,6 +67,7 @@ std::vector<TraceLine> ReadTrace(const std::string& path) {
     while (colons < 10 && (pos = line.find(':', pos)) != std::string::npos) cut[colons++] = pos++;
     if (colons < 10 || line.size() < cut[9] + 9) continue;
     TraceLine t;
+    t.threadId = std::strtol(line.c_str() + cut[7] + 1, nullptr, 10);
     t.tag = line.substr(cut[8] + 1, cut[9] - cut[8] - 1);
     std::string rest = line.substr(cut[9] + 1);
     t.label = rest.substr(0, 8);
@@ -75,11 +77,15 @@ std::vector<TraceLine> ReadTrace(const std::string& path) {
   return lines;
 }
 
-std::vector<std::string> TraceSequence(const std::string& path) {
+std::vector<std::string> TraceSequence(const std::string& path, long threadId) {
   std::vector<std::string> out;
-  for (const TraceLine& t : ReadTrace(path)) out.push_back(t.label + "|" + t.text);
+  for (const TraceLine& t : ReadTrace(path)) {
+    if (threadId == 0 || t.threadId == threadId) out.push_back(t.label + "|" + t.text);
+  }
   return out;
 }
+
+long CurrentThreadId() { return static_cast<long>(::syscall(SYS_gettid)); }
 
 std::string LoggingIni(const std::string& dir, int mode) {
   return "[Log]\nLogging=" + std::to_string(mode) + "\nLogFileName=" + dir +

@@ -39,6 +39,7 @@ std::string ReadFile(const std::string& path);
 
 // A trace line split into its fields.
 struct TraceLine {
+  long threadId = 0;  // the writer's thread id
   std::string tag;    // "Inf", "Err" or ""
   std::string label;  // eight characters, e.g. "Enter   "
   std::string text;   // what follows "label: "
@@ -47,8 +48,11 @@ struct TraceLine {
 // The trace lines of a log file, without dump blocks and empty lines. Lines that are not trace
 // lines (dump rows) are skipped.
 std::vector<TraceLine> ReadTrace(const std::string& path);
-// "label|text" for each line, the form most tests compare against.
-std::vector<std::string> TraceSequence(const std::string& path);
+// "label|text" for each line, the form most tests compare against; with threadId, only the
+// lines that thread wrote.
+std::vector<std::string> TraceSequence(const std::string& path, long threadId = 0);
+// The calling thread's id as trace lines show it.
+long CurrentThreadId();
 
 // A settings file with logging mode 1 into <dir>/trace<port>.log.
 std::string LoggingIni(const std::string& dir, int mode = 1);

@@ -1,0 +1,381 @@
+#include <atomic>
+#include <thread>
+
+#include "engine/notify.h"
+#include "platform/clock.h"
+#include "support/control_window.h"
+#include "support/port_fixture.h"
+
+namespace linvo::engine {
+namespace {
+
+using test::B;
+using test::BinaryFrame;
+using test::Bytes;
+using test::Frame;
+using test::Hex;
+using test::Notification;
+using test::VirtualDevice;
+using test::operator+;
+
+long NoCallback(long, long, long, long) { return 0; }
+long NoBinaryCallback(long, long, long, long, long) { return 0; }
+
+const Bytes kPoll = B({0x04, 0x05});
+constexpr uint32_t kAllBits = 0x7F7F;
+
+class Background : public test::VirtualPortTest {
+ protected:
+  void SetUp() override {
+    VirtualPortTest::SetUp();
+    m_window = std::make_unique<test::ControlWindow>(kPortNo);
+  }
+  void TearDown() override {
+    m_window.reset();
+    VirtualPortTest::TearDown();
+  }
+  // Whether the worker slot is free: a synchronous operation is not refused with 140.
+  bool SlotFree() {
+    std::string s;
+    return m_port->ReceiveDataFramed("probe", -1, 0, 0, &s, nullptr) != 140;
+  }
+  const Notification& Only() {
+    EXPECT_TRUE(m_window->WaitFor(1));
+    m_window->PumpFor(30);
+    EXPECT_EQ(m_window->received.size(), 1u);
+    static const Notification none;
+    return m_window->received.empty() ? none : m_window->received[0];
+  }
+
+  std::unique_ptr<test::ControlWindow> m_window;
+};
+
+TEST_F(Background, ResponseWorkerPostsTheFrameData) {
+  VirtualDevice device(m_peer, [](const Bytes& m, int i) {
+    return m == kPoll ? (i < 2 ? Frame("B0000") : Frame("A0102xyz")) : Bytes{};
+  });
+  ASSERT_EQ(m_port->ReceiveResponseAsync("lvoReceiveResponse", 3, 200, 0, 0), 0);
+  EXPECT_FALSE(SlotFree());
+  const Notification& n = Only();
+  EXPECT_EQ(n.message, WM_PORT_RESPONSE);
+  EXPECT_EQ(n.kind, THREADTYPE_RESPONSE);
+  EXPECT_EQ(n.bit, 0x0001u);
+  EXPECT_EQ(n.data, "A0102xyz");
+  EXPECT_TRUE(n.terminated);
+  EXPECT_EQ(device.Messages().size(), 3u) << "two busy answers, then the final one";
+  EXPECT_TRUE(SlotFree());
+  std::vector<std::string> lines = NewTrace();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Info    |GetExitCodeThread"), lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "Info    |Execute CallBack Function(Response): 0x00000001"),
+            lines.end());
+}
+
+struct ResponseOutcome {
+  const char* name;
+  Bytes reply;
+  int32_t busyTimer;
+  uint32_t bit;
+  bool hasData;
+};
+
+class ResponseOutcomes : public Background,
+                         public ::testing::WithParamInterface<ResponseOutcome> {};
+
+TEST_P(ResponseOutcomes, Bits) {
+  const ResponseOutcome& c = GetParam();
+  VirtualDevice device(m_peer, [&](const Bytes& m, int) { return m == kPoll ? c.reply : Bytes{}; });
+  ASSERT_EQ(m_port->ReceiveResponseAsync("lvoReceiveResponse", 3, 50, c.busyTimer, 0), 0);
+  const Notification& n = Only();
+  EXPECT_EQ(n.bit, c.bit);
+  EXPECT_EQ(n.hasData, c.hasData);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ResponseOutcomes,
+    ::testing::Values(ResponseOutcome{"Sense", Frame("R0001s"), 0, 0x0002, true},
+                      ResponseOutcome{"UnknownLetter", Frame("Q0000"), 0, 0x0000, false},
+                      ResponseOutcome{"BusyTimer", Frame("B0000"), 120, 0x4000, false},
+                      ResponseOutcome{"SilentUntilBusyTimer", Bytes{}, 150, 0x4000, false}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(Background, StopRequestsAndCloses) {
+  // A stopped response poll reports its cancel.
+  ASSERT_EQ(m_port->ReceiveResponseAsync("lvoReceiveResponse", 3, 0, 0, 0), 0);
+  m_window->PumpFor(30);
+  EXPECT_TRUE(m_window->received.empty()) << "time-out 0 waits";
+  EXPECT_EQ(m_port->ReceiveResponseCallback("x", 0, 0, nullptr, 0, 0), 0);
+  const Notification& n = Only();
+  EXPECT_EQ(n.bit, 0x0008u);
+  EXPECT_FALSE(n.hasData);
+  ASSERT_TRUE(SlotFree());
+
+  // Closing the port stops it too, and the response poll still reports (20, 0x0008).
+  ASSERT_EQ(m_port->ReceiveResponseAsync("lvoReceiveResponse", 3, 0, 0, 0), 0);
+  EXPECT_EQ(m_port->ClosePort("lvoClosePort"), 0);
+  ASSERT_TRUE(m_window->WaitFor(2));
+  EXPECT_EQ(m_window->received[1].bit, 0x0008u);
+  EXPECT_EQ(m_window->received[1].message, WM_PORT_RESPONSE);
+}
+
+TEST_F(Background, OtherWorkersEndSilentlyOnClose) {
+  ASSERT_EQ(m_port->ReceiveDataAsync("lvoReceiveData(1,1,1)", 3, 1, 0, 0, kAllBits), 0);
+  EXPECT_EQ(m_port->ClosePort("lvoClosePort"), 0);
+  m_window->PumpFor(50);
+  EXPECT_TRUE(m_window->received.empty());
+}
+
+TEST_F(Background, DataWorkerAcksAndReportsTheLastFrame) {
+  ASSERT_EQ(m_port->ReceiveDataAsync("lvoReceiveData(1,1,1)", 3, 1, 500, 0, kAllBits), 0);
+  m_peer->Write(B("xx") + Frame("one") + Frame("two"));
+  const Notification& n = Only();
+  EXPECT_EQ(n.message, WM_PORT_BCC);
+  EXPECT_EQ(n.bit, 0x0002u);
+  EXPECT_EQ(n.data, "two");
+  EXPECT_TRUE(n.terminated);
+  EXPECT_EQ(Hex(m_peer->ReadAll()), "06");
+}
+
+TEST_F(Background, DataWorkerWithoutAckDropsBadFrames) {
+  ASSERT_EQ(m_port->ReceiveDataAsync("lvoReceiveData(1,0,1)", 3, 0, 0, 0, kAllBits), 0);
+  m_peer->Write(Frame("bad", 0x10));
+  m_window->PumpFor(40);
+  EXPECT_TRUE(m_window->received.empty());
+  m_peer->Write(B({0x02, 'p'}));  // a block that ends inside a frame is no frame either
+  m_window->PumpFor(40);
+  EXPECT_TRUE(m_window->received.empty());
+  m_peer->Write(Frame("good"));
+  EXPECT_EQ(Only().data, "good");
+  EXPECT_EQ(Hex(m_peer->ReadAll()), "") << "ACK mode 0 sends nothing";
+}
+
+TEST_F(Background, DataWorkerTimeOutBit) {
+  ASSERT_EQ(m_port->ReceiveDataAsync("lvoReceiveData(1,1,1)", 3, 1, 20, 0, kAllBits), 0);
+  const Notification& n = Only();
+  EXPECT_EQ(n.bit, 0x0100u);
+  EXPECT_FALSE(n.hasData);
+}
+
+TEST_F(Background, HfWorkerTwoParts) {
+  ASSERT_EQ(m_port->ReceiveDataHFAsync("lvoReceiveDataHF", 3, 1, 500, 0, kAllBits), 0);
+  m_peer->Write(Frame("r1402one") + Frame("s0000two"));
+  const Notification& n = Only();
+  EXPECT_EQ(n.message, WM_PORT_HF);
+  EXPECT_EQ(n.bit, 0x0001u);
+  EXPECT_EQ(n.data, "r1402one");
+  EXPECT_EQ(n.data2, "s0000two");
+}
+
+TEST_F(Background, HfWorkerOnePartAndBadCheck) {
+  ASSERT_EQ(m_port->ReceiveDataHFAsync("lvoReceiveDataHF", 3, 0, 500, 0, kAllBits), 0);
+  m_peer->Write(Frame("r1402one", 0x01));
+  const Notification& n = Only();
+  EXPECT_EQ(n.bit, 0x0800u);
+  EXPECT_EQ(n.data, "r1402one");
+  EXPECT_FALSE(n.hasData2);
+}
+
+TEST_F(Background, BinaryWorkerNaksBadReportsAndPostsTheGoodOne) {
+  ASSERT_EQ(m_port->ReceiveBinaryReportAsync("lvoReceiveBinaryReport", 500, NoBinaryCallback, 0,
+                                             kAllBits),
+            0);
+  m_peer->Write(BinaryFrame(B("bad"), 0x01));
+  ASSERT_TRUE(m_peer->WaitReadable(500));
+  EXPECT_EQ(Hex(m_peer->ReadAll()), "16 15");
+  m_peer->Write(BinaryFrame(B({0x16, 0x00, 0x41})));
+  const Notification& n = Only();
+  EXPECT_EQ(n.message, WM_PORT_BINARY);
+  EXPECT_EQ(n.bit, 0x0001u);
+  EXPECT_EQ(Hex(B(n.data)), "16 00 41");
+  EXPECT_EQ(Hex(m_peer->ReadAll()), "16 06");
+}
+
+TEST_F(Background, BinaryNotificationOutsideTheMaskIsDropped) {
+  // The time-out bit is not in the mask: the worker reads on; the stop bit is not either, so
+  // the stop report is dropped by the port (freed, nothing forwarded) and the slot still frees.
+  ASSERT_EQ(m_port->ReceiveBinaryReportAsync("lvoReceiveBinaryReport", 10, NoBinaryCallback, 0,
+                                             0x0001),
+            0);
+  m_window->PumpFor(40);
+  EXPECT_EQ(m_port->ReceiveBinaryReportAsync("x", 10, nullptr, 0, 0), 0);
+  m_window->PumpFor(60);
+  EXPECT_TRUE(m_window->received.empty());
+  EXPECT_TRUE(SlotFree());
+}
+
+TEST_F(Background, NoControlWindowStillFreesTheSlot) {
+  m_window.reset();
+  ASSERT_EQ(m_port->ReceiveDataAsync("lvoReceiveData(1,1,1)", 3, 1, 10, 0, kAllBits), 0);
+  const uint32_t start = platform::TickCount();
+  while (!SlotFree() && platform::TickCount() - start < 2000) platform::PumpMessages(20);
+  EXPECT_TRUE(SlotFree());
+}
+
+TEST_F(Background, StartRefusals) {
+  EXPECT_EQ(m_port->ReceiveResponseAsync("lvoReceiveResponse", 3, -1, -1, 0), 100);
+  EXPECT_EQ(NewTrace()[2], "ErrInfo |ErrorCode 100: Respons Timer Parameter Error");
+  EXPECT_EQ(m_port->ReceiveResponseAsync("lvoReceiveResponse", 3, 0, -1, 0), 100);
+  EXPECT_EQ(NewTrace()[2], "ErrInfo |ErrorCode 100: Busy Respons Timer Parameter Error");
+  EXPECT_EQ(m_port->ReceiveDataAsync("lvoReceiveData(1,1,1)", 3, 1, -1, 0, kAllBits), 100);
+  EXPECT_EQ(m_port->ReceiveDataHFAsync("lvoReceiveDataHF", 3, 1, -1, 0, kAllBits), 100);
+  EXPECT_EQ(m_port->ReceiveBinaryReportAsync("x", -1, NoBinaryCallback, 0, kAllBits), 100);
+  EXPECT_EQ(m_port->ReceiveResponseCallback("x", 0, -1, NoCallback, 0, kAllBits), 100);
+  // Stop requests with no worker succeed and post nothing.
+  EXPECT_EQ(m_port->ReceiveResponseCallback("x", 0, 0, nullptr, 0, 0), 0);
+  EXPECT_EQ(m_port->ReceiveBinaryReportAsync("x", 0, nullptr, 0, 0), 0);
+  NewTrace();
+
+  ASSERT_EQ(m_port->ReceiveDataAsync("lvoReceiveData(1,1,1)", 3, 1, 0, 0, kAllBits), 0);
+  NewTrace();
+  EXPECT_EQ(m_port->ReceiveResponseAsync("lvoReceiveResponse", 3, 0, 0, 0), 140);
+  EXPECT_EQ(NewTrace()[2], "ErrInfo |ErrorCode 140: ThreadType 3ec :Serial Port is busy");
+  EXPECT_EQ(m_port->ReceiveDataHFAsync("lvoReceiveDataHF", 3, 1, 0, 0, kAllBits), 140);
+  EXPECT_EQ(NewTrace()[2], "ErrInfo |ErrorCode 140: Serial Port is busy");
+  EXPECT_EQ(m_port->ReceiveDataAsync("lvoReceiveData(1,1,1)", 3, 1, 0, 0, kAllBits), 30);
+  EXPECT_EQ(NewTrace()[2], "ErrInfo |ErrorCode 30: This port has already been registered.");
+  EXPECT_EQ(m_port->ReceiveResponseCallback("x", 0, 0, nullptr, 0, 0), 140)
+      << "a stop for another kind leaves the worker alone";
+  EXPECT_EQ(m_port->SendCommand("lvoSendCommand", 10, 0, "S1", "", 0), 140);
+  std::string s;
+  EXPECT_EQ(m_port->ReceiveResponse("lvoReceiveResponse", 0, -1, 0, 0, &s, &s, &s), 100)
+      << "the response receive makes no worker check";
+  EXPECT_EQ(m_port->SetCancelFlag("SetCancelFlag", 2), 0);
+  m_window->PumpFor(30);
+  EXPECT_TRUE(m_window->received.empty()) << "flag 2 sets nothing";
+  EXPECT_EQ(m_port->SetCancelFlag("SetCancelFlag", 1), 0);
+  EXPECT_EQ(Only().bit, 0x0008u);
+}
+
+TEST_F(Background, ResponseKindsShareOneSlot) {
+  ASSERT_EQ(m_port->ReceiveResponseAsync("lvoReceiveResponse", 3, 0, 0, 0), 0);
+  EXPECT_EQ(m_port->ReceiveResponseCallback("x", 0, 0, NoCallback, 0, kAllBits), 30);
+  EXPECT_EQ(m_port->ReceiveDataAsync("lvoReceiveData(1,1,1)", 3, 1, 0, 0, kAllBits), 140);
+  EXPECT_EQ(m_port->ReceiveBinaryReportAsync("x", 0, nullptr, 0, 0), 140);
+}
+
+TEST_F(Background, ChainedCallerNamesLeaveOutTheEntryLines) {
+  ASSERT_EQ(m_port->ReceiveDataAsync("lvoSendDataBCCRR", 3, 1, 0, 0, kAllBits), 0);
+  EXPECT_EQ(NewTrace(), (std::vector<std::string>{"Info    |Return Value is 0",
+                                                  "CSUnlock|lvoSendDataBCCRR",
+                                                  "Exit    |lvoSendDataBCCRR"}));
+}
+
+TEST_F(Background, NotOpenHasNoErrExit) {
+  m_port->ClosePort("lvoClosePort");
+  NewTrace();
+  EXPECT_EQ(m_port->ReceiveDataHFAsync("lvoReceiveDataHF", 3, 1, 0, 0, kAllBits), 101);
+  EXPECT_EQ(NewTrace(), (std::vector<std::string>{
+                            "Enter   |lvoReceiveDataHF", "CSLock  |lvoReceiveDataHF",
+                            "ErrInfo |ErrorCode 101: Serial Port is not opened yet",
+                            "CSUnlock|lvoReceiveDataHF"}));
+}
+
+// ---- comm-event watcher ----
+
+class Watcher : public Background {
+ protected:
+  void SetUp() override {
+    Background::SetUp();
+    ASSERT_EQ(m_port->WatchCommEvents("lvoOpenPort", NoCallback, 0, 0xFFF), 0);
+  }
+  std::vector<uint32_t> Bits() {
+    std::vector<uint32_t> bits;
+    for (const Notification& n : m_window->received) bits.push_back(n.bit);
+    return bits;
+  }
+};
+
+TEST_F(Watcher, DataArrivalOncePerTransition) {
+  m_peer->Write(B("abc"));
+  ASSERT_TRUE(m_window->WaitFor(1));
+  m_peer->Write(B("de"));
+  m_window->PumpFor(40);
+  ASSERT_EQ(Bits(), std::vector<uint32_t>{0x001});
+  EXPECT_EQ(m_window->received[0].message, WM_PORT_COMM);
+  EXPECT_EQ(m_window->received[0].inQueue, 3u);
+  std::string data;
+  int16_t length = 0;
+  ASSERT_EQ(m_port->ReceiveDataPlain("lvoReceiveData(0,0,0)", 0, &data, &length), 0);
+  m_peer->Write(B("f"));
+  ASSERT_TRUE(m_window->WaitFor(2));
+  EXPECT_EQ(m_window->received[1].bit, 0x001u);
+}
+
+TEST_F(Watcher, DsrDropReportedRiseNot) {
+  m_peer->SetModemLines(platform::MS_CTS_ON | platform::MS_RLSD_ON);
+  ASSERT_TRUE(m_window->WaitFor(1));
+  m_peer->SetModemLines(platform::MS_CTS_ON | platform::MS_RLSD_ON | platform::MS_DSR_ON);
+  m_window->PumpFor(40);
+  EXPECT_EQ(Bits(), std::vector<uint32_t>{0x010});
+}
+
+TEST_F(Watcher, LineErrorsAndBreak) {
+  m_peer->InjectErrors(platform::CE_FRAME | platform::CE_RXPARITY);
+  ASSERT_TRUE(m_window->WaitFor(2));
+  m_window->PumpFor(20);
+  EXPECT_EQ(Bits(), (std::vector<uint32_t>{0x200, 0x800}));
+  m_window->received.clear();
+  m_peer->InjectErrors(platform::CE_BREAK);
+  ASSERT_TRUE(m_window->WaitFor(1));
+  m_window->PumpFor(20);
+  EXPECT_EQ(Bits(), std::vector<uint32_t>{0x040});
+}
+
+TEST_F(Watcher, MaskGatesTheReports) {
+  ASSERT_EQ(m_port->SetEventMask("SetEventMask", 0x010), 0);
+  m_peer->Write(B("x"));
+  m_peer->SetModemLines(platform::MS_CTS_ON);
+  ASSERT_TRUE(m_window->WaitFor(1));
+  m_window->PumpFor(30);
+  EXPECT_EQ(Bits(), std::vector<uint32_t>{0x010});
+}
+
+TEST_F(Watcher, QuietDuringASynchronousExchange) {
+  VirtualDevice device(m_peer, [](const Bytes& m, int) {
+    return m == kPoll ? Frame("A0000") : B({0x06});
+  });
+  std::string s;
+  ASSERT_EQ(m_port->SendCommandRR("lvoSendCommandRR", 1, 200, 0, 0, "S1", "", 0, &s, &s, &s), 10);
+  m_window->PumpFor(40);
+  for (const Notification& n : m_window->received) {
+    EXPECT_NE(n.bit, 0x001u) << "no data-arrived report for the exchange's own reply";
+    EXPECT_NE(n.bit, 0x002u);
+  }
+}
+
+TEST_F(Watcher, UnregisteredCallbackReportsNothing) {
+  ASSERT_EQ(m_port->WatchCommEvents("lvoOpenPort", NoCallback, 0, 0xFFF), 30);
+  ASSERT_EQ(m_port->WatchCommEvents("lvoOpenPort", nullptr, 0, 0), 0);
+  m_peer->Write(B("abc"));
+  m_window->PumpFor(40);
+  EXPECT_TRUE(m_window->received.empty());
+}
+
+// Starts, cancels and closes from one thread while another pumps: nothing leaks, hangs or races
+// (run under the sanitizers).
+TEST_F(Background, StressStartCancelCloseAndPump) {
+  VirtualDevice device(m_peer, [](const Bytes& m, int i) {
+    return m == kPoll ? (i % 3 == 0 ? Frame("A0000") : Frame("B0000")) : Bytes{};
+  });
+  std::atomic<bool> done{false};
+  std::thread driver([&] {
+    for (int i = 0; i < 60; ++i) {
+      m_port->ReceiveResponseAsync("lvoReceiveResponse", 3, 20, 0, 0);
+      m_port->ReceiveDataAsync("lvoReceiveData(1,1,1)", 3, 1, 5, 0, kAllBits);
+      m_port->SetCancelFlag("SetCancelFlag", 1);
+      if (i % 7 == 0) {
+        m_port->ClosePort("lvoClosePort");
+        m_port->OpenPort("lvoOpenPort", 9600, "8", "N", 256, 256, 0);
+      }
+    }
+    done = true;
+  });
+  while (!done) platform::PumpMessages(5);
+  driver.join();
+  m_port->ClosePort("lvoClosePort");
+  m_window->PumpFor(50);
+  EXPECT_TRUE(SlotFree());
+}
+
+}  // namespace
+}  // namespace linvo::engine
