@@ -237,6 +237,8 @@ class VirtualPeer {
   virtual void Disconnect() = 0;
   // True while a host end is open on the line.
   virtual bool HostOpen() const = 0;
+  // How often the host discarded its input queue (PURGE_RXCLEAR).
+  virtual uint32_t HostReceivePurges() const = 0;
 };
 
 // Registers a virtual line under the Windows name ("COM3"); OpenSerialLine of that name then

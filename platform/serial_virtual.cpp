@@ -99,6 +99,7 @@ struct LineState {
 
   std::deque<uint8_t> toHost;
   uint64_t receivedTotal = 0;  // bytes delivered to host ends, a running total
+  uint32_t receivePurges = 0;  // PURGE_RXCLEAR calls of host ends
   std::deque<uint8_t> toPeer;
   bool hostOpen = false;
   bool disconnected = false;
@@ -321,7 +322,10 @@ class VirtualHostLine final : public SerialLine {
     std::lock_guard lock(m_state->mutex);
     // The transmitter is instantaneous, so PURGE_TXCLEAR finds nothing; ABORT has no pending
     // overlapped call to end.
-    if (flags & PURGE_RXCLEAR) m_state->toHost.clear();
+    if (flags & PURGE_RXCLEAR) {
+      m_state->toHost.clear();
+      ++m_state->receivePurges;
+    }
     m_state->UpdateLevels();
     return true;
   }
@@ -494,6 +498,12 @@ class VirtualPeerEnd final : public VirtualPeer {
     std::lock_guard lock(m_state->mutex);
     return m_state->hostOpen;
   }
+
+  uint32_t HostReceivePurges() const override {
+    std::lock_guard lock(m_state->mutex);
+    return m_state->receivePurges;
+  }
+
 
  private:
   const std::shared_ptr<LineState> m_state;

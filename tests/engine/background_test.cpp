@@ -211,6 +211,20 @@ TEST_F(Background, NoControlWindowStillFreesTheSlot) {
   EXPECT_TRUE(SlotFree());
 }
 
+TEST_F(Background, ReportsQueuedForADestroyedWindowAreFreed) {
+  ASSERT_EQ(m_port->ReceiveDataAsync("lvoReceiveData(1,1,1)", 3, 1, 10, 0, kAllBits), 0);
+  // The port forwards the report to the control window's queue; the window goes before it
+  // pumps again, and its dropper frees the record (the sanitizer run checks that it is freed).
+  const uint32_t start = platform::TickCount();
+  while (SlotFree() == false && platform::TickCount() - start < 2000) {
+    platform::PumpMessages(1);
+    if (SlotFree()) break;
+  }
+  m_window.reset();
+  platform::PumpMessages(20);
+  EXPECT_TRUE(SlotFree());
+}
+
 TEST_F(Background, StartRefusals) {
   EXPECT_EQ(m_port->ReceiveResponseAsync("lvoReceiveResponse", 3, -1, -1, 0), 100);
   EXPECT_EQ(NewTrace()[2], "ErrInfo |ErrorCode 100: Respons Timer Parameter Error");

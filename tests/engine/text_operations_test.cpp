@@ -201,6 +201,36 @@ TEST_F(TextOps, SendCommandRRAckTimeOut) {
             110);
   EXPECT_EQ(s, "keep");
   EXPECT_EQ(NewTrace().rbegin()[2], "ErrInfo |ErrorCode 110: Timeout Error.");
+  EXPECT_EQ(m_peer->HostReceivePurges(), 1u) << "the input queue is discarded";
+}
+
+TEST_F(TextOps, InputIsDiscardedOnlyAfterFailedReceives) {
+  struct Case {
+    const char* name;
+    Bytes commandReply;
+    Bytes response;
+    uint32_t purges;
+    Result result;
+  };
+  for (const Case& c : {Case{"good", B({0x06}), Frame("A0000"), 0, 10},
+                        Case{"nak", B({0x15}), Frame("A0000"), 0, 3},
+                        Case{"response read fails", B({0x06}), Bytes{}, 1, 110},
+                        Case{"bcc retries fail", B({0x06}), Frame("A0000", 1), 1, 120}}) {
+    SCOPED_TRACE(c.name);
+    const uint32_t before = m_peer->HostReceivePurges();
+    auto device = Device({c.response}, c.commandReply);
+    std::string s;
+    EXPECT_EQ(m_port->SendCommandRR("lvoSendCommandRR", 1, 30, 1000, 0, "S1", "", 0, &s, &s, &s),
+              c.result);
+    EXPECT_EQ(m_peer->HostReceivePurges() - before, c.purges);
+  }
+  // ReceiveResponse never discards, and a failed write (CTS off) does not either.
+  const uint32_t before = m_peer->HostReceivePurges();
+  std::string s;
+  EXPECT_EQ(m_port->ReceiveResponse("lvoReceiveResponse", 1, 20, 0, 0, &s, &s, &s), 110);
+  m_peer->SetModemLines(0);
+  EXPECT_EQ(m_port->SendCommandRR("lvoSendCommandRR", 1, 20, 0, 0, "S1", "", 0, &s, &s, &s), 111);
+  EXPECT_EQ(m_peer->HostReceivePurges(), before);
 }
 
 TEST_F(TextOps, SendCommandRRChecks) {

@@ -19,7 +19,9 @@ ControlWindow::ControlWindow(int portNo) : m_portNo(portNo) {
           n.hasData = true;
           n.data.assign(reinterpret_cast<const char*>(record->pData),
                         static_cast<std::size_t>(record->nDataLen));
-          n.terminated = record->pData[record->nDataLen] == 0;
+          // Text data carries a terminating 0 byte; a binary payload has none to read.
+          n.terminated = record->nKind != engine::THREADTYPE_BINARY &&
+                         record->pData[record->nDataLen] == 0;
         }
         if (record->pData2 != nullptr) {
           n.hasData2 = true;
