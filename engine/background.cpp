@@ -158,11 +158,7 @@ Result CCommPort::ReceiveResponseCallback(const char* caller, int16_t mode, int3
                                           ResponseCallback callback, int32_t param,
                                           uint32_t mask) {
   OperationFrame frame(*this, caller);
-  if (!IsOpen()) {
-    frame.ErrInfo(Message::kNotOpenedYet);
-    frame.Unlock();
-    return kNotOpen;
-  }
+  if (!IsOpen()) return NotOpenAtStart(frame);
   if (timeout < 0) return frame.Fail(Message::kParameterError);
   frame.BeginExchange();
   if (callback != nullptr && m_pWorkerThread.load() == nullptr) {
@@ -184,11 +180,7 @@ Result CCommPort::ReceiveBinaryReportAsync(const char* caller, int32_t timeout,
                        std::strcmp(caller ? caller : "", "lvoReceiveBinaryReport") == 0
                            ? Entry::kTraced
                            : Entry::kQuiet);
-  if (!IsOpen()) {
-    frame.ErrInfo(Message::kNotOpenedYet);
-    frame.Unlock();
-    return kNotOpen;
-  }
+  if (!IsOpen()) return NotOpenAtStart(frame);
   if (timeout < 0) return frame.Fail(Message::kParameterError);
   frame.BeginExchange();
   if (callback != nullptr && m_pWorkerThread.load() == nullptr) {
@@ -224,11 +216,7 @@ Result CCommPort::ReceiveResponseAsync(const char* caller, int16_t portNo, int32
                        std::strcmp(caller ? caller : "", "lvoReceiveResponse") == 0
                            ? Entry::kTraced
                            : Entry::kQuiet);
-  if (!IsOpen()) {
-    frame.ErrInfo(Message::kNotOpenedYet);
-    frame.Unlock();
-    return kNotOpen;
-  }
+  if (!IsOpen()) return NotOpenAtStart(frame);
   if (responseTimer < 0) return frame.Fail(Message::kResponseTimerParameter);
   if (busyTimer < 0) return frame.Fail(Message::kBusyTimerParameter);
   frame.BeginExchange();
@@ -247,11 +235,7 @@ Result CCommPort::ReceiveDataAsync(const char* caller, int16_t portNo, int16_t a
                                std::strcmp(caller, "lvoReceiveDataHF") != 0
                            ? Entry::kTraced
                            : Entry::kQuiet);
-  if (!IsOpen()) {
-    frame.ErrInfo(Message::kNotOpenedYet);
-    frame.Unlock();
-    return kNotOpen;
-  }
+  if (!IsOpen()) return NotOpenAtStart(frame);
   if (timeout < 0) return frame.Fail(Message::kParameterError);
   frame.BeginExchange();
   if (m_pWorkerThread.load() == nullptr) {
@@ -268,11 +252,7 @@ Result CCommPort::ReceiveDataHFAsync(const char* caller, int16_t portNo, int16_t
   OperationFrame frame(*this, caller,
                        std::strcmp(caller ? caller : "", "lvoReceiveDataHF") == 0 ? Entry::kTraced
                                                                                   : Entry::kQuiet);
-  if (!IsOpen()) {
-    frame.ErrInfo(Message::kNotOpenedYet);
-    frame.Unlock();
-    return kNotOpen;
-  }
+  if (!IsOpen()) return NotOpenAtStart(frame);
   if (timeout < 0) return frame.Fail(Message::kParameterError);
   frame.BeginExchange();
   if (m_pWorkerThread.load() == nullptr) {
@@ -379,6 +359,37 @@ std::intptr_t CCommPort::OnPortEvent(platform::WParam wParam, platform::LParam l
   return 0;
 }
 
+Result CCommPort::NotOpenAtStart(OperationFrame& frame) {
+  frame.ErrInfo(Message::kNotOpenedYet);
+  frame.Unlock();
+  return kNotOpen;
+}
+
+bool CCommPort::WorkerReadFailed(Result e, int32_t timeout, uint32_t mask) {
+  if (WorkerStopped()) {
+    EndStopped();
+    return true;
+  }
+  if (e == kTimeout && timeout == 0) return false;  // nothing has arrived yet
+  if (uint32_t bit = ResultToEventBit(e); (bit & mask) != 0) {
+    PostEmpty(bit);
+    return true;
+  }
+  if (WorkerStopped()) {
+    EndStopped();
+    return true;
+  }
+  return false;
+}
+
+bool CCommPort::WorkerSendFailed(Result e, uint32_t mask) {
+  if (e == kSuccess) return false;
+  uint32_t bit = ResultToEventBit(e);
+  if ((bit & mask) == 0) return false;
+  PostEmpty(bit);
+  return true;
+}
+
 // ---- workers ---------------------------------------------------------------------------------
 
 void CCommPort::ResponseWorker() {
@@ -427,32 +438,19 @@ void CCommPort::ResponseCallbackWorker() {
   const int16_t dsr = m_bWorkerDsrCheck;
   const int32_t timeout = m_nWorkerTimeout;
   const uint32_t mask = m_lWorkerEventMask;
-  // A failed send is reported when its bit is in the mask; otherwise the worker carries on.
-  auto sendFailed = [&](Result e) {
-    uint32_t bit = ResultToEventBit(e);
-    if (e != kSuccess && (bit & mask) != 0) {
-      PostEmpty(bit);
-      return true;
-    }
-    return false;
-  };
   for (;;) {
-    if (sendFailed(WriteComm(kPoll, 2, timeout, dsr))) return;
+    if (WorkerSendFailed(WriteComm(kPoll, 2, timeout, dsr), mask)) return;
     int length = 0;
     for (;;) {
       length = kReceiveCapacity;
       Result e = ReadComm(buffer.data(), &length, timeout, dsr);
       if (e == kSuccess) break;
-      if (WorkerStopped()) return EndStopped();
-      if (e == kTimeout && timeout == 0) continue;
-      uint32_t bit = ResultToEventBit(e);
-      if ((bit & mask) != 0) return PostEmpty(bit);
-      if (WorkerStopped()) return EndStopped();
+      if (WorkerReadFailed(e, timeout, mask)) return;
     }
     if (!BccOk(buffer.data(), length)) {
       int retried = length;
       Result e = RetryBCC(buffer.data(), &retried, timeout, dsr);
-      if (sendFailed(e)) return;
+      if (WorkerSendFailed(e, mask)) return;
       if (e == kSuccess) length = retried;
     }
     uint8_t letter = length > 1 ? buffer[1] : 0;
@@ -479,11 +477,7 @@ void CCommPort::BinaryReportWorker() {
     int n = static_cast<int>(block.size());
     Result e = ReadCommForBinary(block.data(), &n, timeout, dsr);
     if (e != kSuccess) {
-      if (WorkerStopped()) return EndStopped();
-      if (e == kTimeout && timeout == 0) continue;
-      uint32_t bit = ResultToEventBit(e);
-      if ((bit & mask) != 0) return PostEmpty(bit);
-      if (WorkerStopped()) return EndStopped();
+      if (WorkerReadFailed(e, timeout, mask)) return;
       continue;
     }
     bool valid = n >= 5 && block[0] == SYN && block[1] == STX && block[n - 3] == SYN &&
@@ -494,15 +488,13 @@ void CCommPort::BinaryReportWorker() {
       valid = check == block[n - 1];
     }
     if (valid) {
-      Result s = WriteCommForBinary(kSynAck, 2, timeout, dsr, cts);
-      if (uint32_t bit = ResultToEventBit(s); s != kSuccess && (bit & mask)) return PostEmpty(bit);
+      if (WorkerSendFailed(WriteCommForBinary(kSynAck, 2, timeout, dsr, cts), mask)) return;
       auto* record = new NotifyRecord;
       record->pData = CopyBytes(block.data() + 2, n - 5, false);
       record->nDataLen = static_cast<int16_t>(n - 5);
       return Post(record, kBitA);
     }
-    Result s = WriteCommForBinary(kSynNak, 2, timeout, dsr, cts);
-    if (uint32_t bit = ResultToEventBit(s); s != kSuccess && (bit & mask)) return PostEmpty(bit);
+    if (WorkerSendFailed(WriteCommForBinary(kSynNak, 2, timeout, dsr, cts), mask)) return;
     if (++naks >= kBinaryNakLimit) {
       if (mask & kBitBcc) return PostEmpty(kBitBcc);
       naks = 0;
@@ -521,11 +513,7 @@ void CCommPort::DataBCCWorker() {
     int n = kReceiveCapacity;
     Result e = ReadComm(buffer.data(), &n, timeout, dsr);
     if (e != kSuccess) {
-      if (WorkerStopped()) return EndStopped();
-      if (e == kTimeout && timeout == 0) continue;
-      uint32_t bit = ResultToEventBit(e);
-      if ((bit & mask) != 0) return PostEmpty(bit);
-      if (WorkerStopped()) return EndStopped();
+      if (WorkerReadFailed(e, timeout, mask)) return;
       continue;
     }
     std::vector<uint8_t> frame = LastBlockFrame(buffer.data(), n);
@@ -536,18 +524,11 @@ void CCommPort::DataBCCWorker() {
       if (!good && ack) {
         frame.resize(kReceiveCapacity);
         Result r = RetryBCC(frame.data(), &length, timeout, dsr);
-        if (uint32_t bit = ResultToEventBit(r); r != kSuccess && (bit & mask)) {
-          return PostEmpty(bit);
-        }
+        if (WorkerSendFailed(r, mask)) return;
         good = r == kSuccess;
       }
       if (good) {
-        if (ack) {
-          Result s = WriteComm(kAckByte, 1, timeout, dsr);
-          if (uint32_t bit = ResultToEventBit(s); s != kSuccess && (bit & mask)) {
-            return PostEmpty(bit);
-          }
-        }
+        if (ack && WorkerSendFailed(WriteComm(kAckByte, 1, timeout, dsr), mask)) return;
         auto* record = new NotifyRecord;
         SetFrameData(record, frame.data(), length);
         return Post(record, kBitR);
@@ -569,11 +550,7 @@ void CCommPort::DataHFWorker() {
     int n = kReceiveCapacity;
     Result e = ReadCommHF(frame.data(), &n, timeout, dsr);
     if (e != kSuccess) {
-      if (WorkerStopped()) return EndStopped();
-      if (e == kTimeout && timeout == 0) continue;
-      uint32_t bit = ResultToEventBit(e);
-      if ((bit & mask) != 0) return PostEmpty(bit);
-      if (WorkerStopped()) return EndStopped();
+      if (WorkerReadFailed(e, timeout, mask)) return;
       continue;
     }
     auto part = [&](std::vector<uint8_t>& out) {

@@ -99,15 +99,6 @@ Result CCommPort::WriteCommForBinary(const uint8_t* bytes, int32_t length, int32
   std::size_t sent = 0;
   std::size_t last = 0;
   const uint32_t start = TickCount();
-  auto waitLine = [&](uint32_t bit) {
-    uint32_t began = TickCount();
-    for (;;) {
-      WaitResult w = m_hComm->WaitModemLines(bit, Remaining(began, timeout), -1);
-      if (w == WaitResult::kReady) return true;
-      if (w == WaitResult::kFailed) return false;
-      if (TickCount() - began > static_cast<uint32_t>(timeout)) return false;
-    }
-  };
   // A failed write is traced with the bytes that did go out.
   auto writeFailed = [&](Message m) {
     Trace(kLevelInfo, kInfo, "[Error]Dump Receive Data(Including Control Code in Data)");
@@ -117,11 +108,11 @@ Result CCommPort::WriteCommForBinary(const uint8_t* bytes, int32_t length, int32
   };
   do {
     if (last == 0) {
-      if (dsrCheck && !waitLine(platform::MS_DSR_ON)) {
+      if (dsrCheck && !WaitLineOn(platform::MS_DSR_ON, timeout)) {
         TraceMessage(Message::kDsrTimeout);
         return kDsrError;
       }
-      if (ctsCheck && !waitLine(platform::MS_CTS_ON)) {
+      if (ctsCheck && !WaitLineOn(platform::MS_CTS_ON, timeout)) {
         TraceMessage(Message::kCtsTimeout);
         return kCtsTimeout;
       }

@@ -199,6 +199,9 @@ struct WorkerThread {
   // Waits for a received byte up to timeoutMs; with the DSR check on, the wait is cut into
   // short slices so that DSR dropping is noticed.
   platform::WaitResult WaitForInput(int timeoutMs, int16_t dsrCheck);
+  // Waits for the modem line to come on; false once more than `timeout` ms passed with it off
+  // (with a time-out of 0: as soon as the clock has advanced).
+  bool WaitLineOn(uint32_t bit, int32_t timeout);
   // Waits for a stop request only (bytes that arrive meanwhile are left alone).
   platform::WaitResult WaitForStop(int timeoutMs, int16_t dsrCheck);
 
@@ -224,6 +227,14 @@ struct WorkerThread {
   void PostEmpty(uint32_t bit);
   // Ends a stopped worker: silently while closing, else with bit 0x0008.
   void EndStopped();
+  // A start operation on a closed port: "ErrInfo ", "CSUnlock" and no exit line.
+  Result NotOpenAtStart(OperationFrame& frame);
+  // A worker's failed read: true when the worker ended (posted the failure's bit, or stopped);
+  // false to read again (a time-out with time-out 0, or a bit outside the mask).
+  bool WorkerReadFailed(Result e, int32_t timeout, uint32_t mask);
+  // A worker's failed send: true when it posted the failure (its bit is in the mask); false to
+  // carry on as if the send had succeeded.
+  bool WorkerSendFailed(Result e, uint32_t mask);
   // Waits up to ms for a stop request.
   void PauseUnlessStopped(int ms);
   void ResponseWorker();

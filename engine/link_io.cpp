@@ -107,6 +107,16 @@ WaitResult CCommPort::WaitForInput(int timeoutMs, int16_t dsrCheck) {
   return m_hComm->WaitReadable(timeoutMs, ReceiveWakeFd());
 }
 
+bool CCommPort::WaitLineOn(uint32_t bit, int32_t timeout) {
+  const uint32_t began = TickCount();
+  for (;;) {
+    WaitResult w = m_hComm->WaitModemLines(bit, Remaining(began, timeout), -1);
+    if (w == WaitResult::kReady) return true;
+    if (w == WaitResult::kFailed) return false;
+    if (Elapsed(began) > static_cast<uint32_t>(timeout)) return false;
+  }
+}
+
 WaitResult CCommPort::WaitForStop(int timeoutMs, int16_t dsrCheck) {
   if (dsrCheck && (timeoutMs < 0 || timeoutMs > kDsrSliceMs)) timeoutMs = kDsrSliceMs;
   pollfd p{ReceiveWakeFd(), POLLIN, 0};
@@ -129,24 +139,13 @@ Result CCommPort::WriteComm(const uint8_t* bytes, int count, int32_t timeout, in
   std::size_t sent = 0;
   std::size_t last = 0;
   const uint32_t start = TickCount();
-  // A line wait fails once more than `timeout` ms have passed while the line is off; with a
-  // time-out of 0 that is as soon as the clock has advanced.
-  auto waitLine = [&](uint32_t bit) {
-    uint32_t began = TickCount();
-    for (;;) {
-      WaitResult w = m_hComm->WaitModemLines(bit, Remaining(began, timeout), -1);
-      if (w == WaitResult::kReady) return true;
-      if (w == WaitResult::kFailed) return false;
-      if (Elapsed(began) > static_cast<uint32_t>(timeout)) return false;
-    }
-  };
   for (;;) {
     if (last == 0) {
-      if (dsrCheck && !waitLine(platform::MS_DSR_ON)) {
+      if (dsrCheck && !WaitLineOn(platform::MS_DSR_ON, timeout)) {
         TraceMessage(Message::kDsrTimeout);
         return kDsrError;
       }
-      if (!waitLine(platform::MS_CTS_ON)) {
+      if (!WaitLineOn(platform::MS_CTS_ON, timeout)) {
         TraceMessage(Message::kCtsTimeout);
         return kCtsTimeout;
       }

@@ -43,6 +43,18 @@ std::vector<uint8_t> DataFrame(const char* data, int length) {
   return frame;
 }
 
+// EOT STX c1 c2 parameters ETX BCC.
+std::vector<uint8_t> CommandFrame(const char* command, const char* parameter, int length) {
+  std::vector<uint8_t> frame{EOT, STX, static_cast<uint8_t>(command[0]),
+                             static_cast<uint8_t>(command[1])};
+  if (parameter != nullptr) frame.insert(frame.end(), parameter, parameter + length);
+  frame.push_back(ETX);
+  uint8_t bcc = 0;
+  CCommPort::CalcBCC(frame.data(), static_cast<int>(frame.size()), &bcc);
+  frame.push_back(bcc);
+  return frame;
+}
+
 // The checks shared by the data sends: length not negative, data given, lengths agree, data
 // not empty.
 bool DataArgumentsOk(const char* data, int16_t length) {
@@ -145,13 +157,7 @@ Result CCommPort::SendCommand(const char* caller, int32_t ackTimer, int32_t dsrC
   if (parameter == nullptr && parameterLength != 0) return frame.Fail(Message::kParameterError5);
 
   frame.BeginExchange();
-  std::vector<uint8_t> bytes{EOT, STX, static_cast<uint8_t>(command[0]),
-                             static_cast<uint8_t>(command[1])};
-  if (parameter != nullptr) bytes.insert(bytes.end(), parameter, parameter + parameterLength);
-  bytes.push_back(ETX);
-  uint8_t bcc = 0;
-  CalcBCC(bytes.data(), static_cast<int>(bytes.size()), &bcc);
-  bytes.push_back(bcc);
+  const std::vector<uint8_t> bytes = CommandFrame(command, parameter, parameterLength);
   if (Result r = WriteComm(bytes.data(), static_cast<int>(bytes.size()), ackTimer,
                            static_cast<int16_t>(dsrCheck));
       r != kSuccess) {
@@ -203,13 +209,7 @@ Result CCommPort::SendCommandRR(const char* caller, int16_t recMode, int32_t ack
   }
   const int16_t dsr = static_cast<int16_t>(dsrCheck);
   frame.BeginExchange();
-  std::vector<uint8_t> bytes{EOT, STX, static_cast<uint8_t>(command[0]),
-                             static_cast<uint8_t>(command[1])};
-  if (parameter != nullptr) bytes.insert(bytes.end(), parameter, parameter + parameterLength);
-  bytes.push_back(ETX);
-  uint8_t bcc = 0;
-  CalcBCC(bytes.data(), static_cast<int>(bytes.size()), &bcc);
-  bytes.push_back(bcc);
+  const std::vector<uint8_t> bytes = CommandFrame(command, parameter, parameterLength);
   if (Result r = WriteComm(bytes.data(), static_cast<int>(bytes.size()), ackTimer, dsr);
       r != kSuccess) {
     return frame.PassOn(r);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "platform/serial.h"
+#include "support/port_fixture.h"
 #include "support/test_env.h"
 
 namespace linvo::engine {
@@ -36,15 +37,6 @@ class PortTest : public ::testing::Test {
   ScopedWorkDir m_dir;
 };
 
-std::vector<std::string> Frame(const std::string& caller, std::vector<std::string> middle,
-                               const std::string& exitLabel) {
-  std::vector<std::string> lines{"Enter   |" + caller, "CSLock  |" + caller};
-  lines.insert(lines.end(), middle.begin(), middle.end());
-  lines.push_back("CSUnlock|" + caller);
-  lines.push_back(exitLabel + "|" + caller);
-  return lines;
-}
-
 TEST_F(PortTest, OpenAndCloseTraceTheirFrames) {
   auto peer = platform::RegisterVirtualLine("COM3");
   CCommPort port(3);
@@ -57,10 +49,10 @@ TEST_F(PortTest, OpenAndCloseTraceTheirFrames) {
   EXPECT_FALSE(peer->HostOpen());
 
   std::vector<std::string> expected =
-      Frame("lvoOpenPort", {"Info    |PortName is COM3", "Info    |Return Value is 0"},
+      test::Bracket("lvoOpenPort", {"Info    |PortName is COM3", "Info    |Return Value is 0"},
             "Exit    ");
   std::vector<std::string> close =
-      Frame("lvoClosePort", {"Info    |Return Value is 0"}, "Exit    ");
+      test::Bracket("lvoClosePort", {"Info    |Return Value is 0"}, "Exit    ");
   expected.insert(expected.end(), close.begin(), close.end());
   EXPECT_EQ(Trace(3), expected);
 }
@@ -74,9 +66,9 @@ TEST_F(PortTest, RefusalsOfTheStateLeaveThePortAsItWas) {
   EXPECT_TRUE(port.IsOpen());
   EXPECT_TRUE(peer->HostOpen());
   std::vector<std::string> lines = Trace(3);
-  std::vector<std::string> expected = Frame(
+  std::vector<std::string> expected = test::Bracket(
       "lvoClosePort", {"ErrInfo |ErrorCode 30: Serial Port is already closed"}, "ErrExit ");
-  std::vector<std::string> reopen = Frame(
+  std::vector<std::string> reopen = test::Bracket(
       "lvoOpenPort", {"ErrInfo |ErrorCode 30: Serial Port is already opened"}, "ErrExit ");
   ASSERT_EQ(lines.size(), expected.size() + 6 + reopen.size());
   EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 5), expected);
@@ -102,7 +94,7 @@ TEST_P(OpenRejections, GiveParameterErrorAndReleaseTheLine) {
   std::vector<std::string> middle;
   if (r.opensFirst) middle.push_back("Info    |PortName is COM3");
   middle.push_back("ErrInfo |ErrorCode 100: Parameter Error");
-  EXPECT_EQ(Trace(3), Frame("lvoOpenPort", middle, "ErrExit "));
+  EXPECT_EQ(Trace(3), test::Bracket("lvoOpenPort", middle, "ErrExit "));
   // The object keeps no failed state: the next open tries again.
   EXPECT_EQ(port.OpenPort("lvoOpenPort", 9600, "7", "e", 64, 64, 1), 0);
   EXPECT_TRUE(peer->HostOpen());
@@ -139,7 +131,7 @@ TEST_F(PortTest, UnresolvableOrBusyPortCannotBeOpened) {
     CCommPort port(3);
     EXPECT_EQ(port.OpenPort("lvoOpenPort", 9600, "8", "N", 64, 64, 0), 101);
     EXPECT_EQ(Trace(3),
-              Frame("lvoOpenPort", {"ErrInfo |ErrorCode 101: Serial Port cannot be opened"},
+              test::Bracket("lvoOpenPort", {"ErrInfo |ErrorCode 101: Serial Port cannot be opened"},
                     "ErrExit "));
   }
   // A pseudo-terminal that another descriptor holds.

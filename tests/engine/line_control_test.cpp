@@ -6,17 +6,7 @@ namespace {
 
 using test::VirtualPortTest;
 
-class LineControl : public VirtualPortTest {
- protected:
-  static std::vector<std::string> Lines(const std::string& caller, std::vector<std::string> mid,
-                                        const std::string& exit = "Exit    ") {
-    std::vector<std::string> out{"Enter   |" + caller, "CSLock  |" + caller};
-    out.insert(out.end(), mid.begin(), mid.end());
-    out.push_back("CSUnlock|" + caller);
-    out.push_back(exit + "|" + caller);
-    return out;
-  }
-};
+using LineControl = VirtualPortTest;
 
 struct LineCase {
   int32_t selector;
@@ -31,7 +21,7 @@ TEST_P(LineSelectors, ReachTheFarEnd) {
   ASSERT_EQ(m_peer->HostLines(), platform::kHostDtr | platform::kHostRts);
   EXPECT_EQ(m_port->SetLineControl("SetDTRLineControl", c.selector, c.state), 0);
   EXPECT_EQ(m_peer->HostLines(), c.hostLines);
-  EXPECT_EQ(NewTrace(), Lines("SetDTRLineControl", {}));
+  EXPECT_EQ(NewTrace(), test::Bracket("SetDTRLineControl", {}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -43,7 +33,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(LineControl, SelectorOutOfRange) {
   EXPECT_EQ(m_port->SetLineControl("SetBreakControl", 4, 1), 30);
-  EXPECT_EQ(NewTrace(), Lines("SetBreakControl", {}));
+  EXPECT_EQ(NewTrace(), test::Bracket("SetBreakControl", {}));
   // The entry function refuses it before any port object exists.
   EXPECT_EQ(portapi::SetLineControl("SetBreakControl", 150, 4, 1), 100);
   EXPECT_EQ(portapi::SetLineControl("SetBreakControl", 150, 0, 1), 100);
@@ -55,7 +45,7 @@ TEST_F(LineControl, ModemStatusShowsTheFarEndsLines) {
   m_peer->SetModemLines(platform::MS_CTS_ON | platform::MS_RING_ON);
   EXPECT_EQ(m_port->GetModemStatus("GetGetCommStatus", &status), 0);
   EXPECT_EQ(status, platform::MS_CTS_ON | platform::MS_RING_ON);
-  EXPECT_EQ(NewTrace(), Lines("GetGetCommStatus", {"Info    |Return Value is 0"}));
+  EXPECT_EQ(NewTrace(), test::Bracket("GetGetCommStatus", {"Info    |Return Value is 0"}));
 }
 
 TEST_F(LineControl, ClosedPortRefusals) {
@@ -75,11 +65,11 @@ TEST_F(LineControl, ClosedPortRefusals) {
 
 TEST_F(LineControl, ClaimedAlwaysEndsWithErrExit) {
   EXPECT_EQ(m_port->IsClaimed("GetClaimed"), 1);
-  EXPECT_EQ(NewTrace(), Lines("GetClaimed", {"Info    |Return Value is TRUE"}, "ErrExit "));
+  EXPECT_EQ(NewTrace(), test::Bracket("GetClaimed", {"Info    |Return Value is TRUE"}, "ErrExit "));
   m_port->ClosePort("lvoClosePort");
   NewTrace();
   EXPECT_EQ(m_port->IsClaimed("GetClaimed"), 0);
-  EXPECT_EQ(NewTrace(), Lines("GetClaimed", {"Info    |Return Value is FALSE"}, "ErrExit "));
+  EXPECT_EQ(NewTrace(), test::Bracket("GetClaimed", {"Info    |Return Value is FALSE"}, "ErrExit "));
 }
 
 TEST_F(LineControl, EventMaskWorksOnANeverOpenedPort) {
@@ -87,25 +77,25 @@ TEST_F(LineControl, EventMaskWorksOnANeverOpenedPort) {
   EXPECT_EQ(fresh.SetEventMask("SetEventMask", 0x1FF), 0);
   std::vector<std::string> lines = test::TraceSequence(m_dir.Path() + "/trace008.log");
   lines.erase(lines.begin());  // the version line
-  EXPECT_EQ(lines, Lines("SetEventMask", {}));
+  EXPECT_EQ(lines, test::Bracket("SetEventMask", {}));
 }
 
 TEST_F(LineControl, CancelFlagWithoutAWorker) {
   EXPECT_EQ(m_port->SetCancelFlag("SetCancelFlag", 1), 30);
-  EXPECT_EQ(NewTrace(), Lines("SetCancelFlag", {}));
+  EXPECT_EQ(NewTrace(), test::Bracket("SetCancelFlag", {}));
 }
 
 TEST_F(LineControl, BufferClearBrackets) {
   EXPECT_EQ(m_port->PurgeBuffers("lvoComBufferClear(1)"), 0);
-  EXPECT_EQ(NewTrace(), Lines("lvoComBufferClear(1)", {"Info    |Return Value is 0"}));
+  EXPECT_EQ(NewTrace(), test::Bracket("lvoComBufferClear(1)", {"Info    |Return Value is 0"}));
   EXPECT_EQ(m_port->PurgeBuffers("lvoComBufferClear(0)"), 0);
   EXPECT_EQ(m_port->ComBufferClear("lvoComBufferClear(0)"), 0);
-  EXPECT_EQ(NewTrace(), Lines("lvoComBufferClear(0)", {"Info    |Return Value is 0"}));
+  EXPECT_EQ(NewTrace(), test::Bracket("lvoComBufferClear(0)", {"Info    |Return Value is 0"}));
 }
 
 TEST_F(LineControl, CommSettingsChangeTheFlowChecks) {
   EXPECT_EQ(m_port->SetCommSettings("SetCommSettings", 0, 1), 0);
-  EXPECT_EQ(NewTrace(), Lines("SetCommSettings", {"Info    |Return Value is 0"}));
+  EXPECT_EQ(NewTrace(), test::Bracket("SetCommSettings", {"Info    |Return Value is 0"}));
 }
 
 TEST_F(LineControl, CommSettingsFailureLeavesThePortClosed) {

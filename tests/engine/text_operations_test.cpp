@@ -30,14 +30,6 @@ class TextOps : public test::VirtualPortTest {
           return commandReply;
         });
   }
-  static std::vector<std::string> Lines(const std::string& caller, std::vector<std::string> mid,
-                                        const std::string& exit = "Exit    ") {
-    std::vector<std::string> out{"Enter   |" + caller, "CSLock  |" + caller};
-    out.insert(out.end(), mid.begin(), mid.end());
-    out.push_back("CSUnlock|" + caller);
-    out.push_back(exit + "|" + caller);
-    return out;
-  }
   static std::vector<std::string> Write() {
     return {"Info    |Start WriteComm Method", "Info    |End WriteComm Method"};
   }
@@ -56,7 +48,7 @@ TEST_F(TextOps, SendCommandWireBytesAndTrace) {
   auto device = Device({});
   EXPECT_EQ(m_port->SendCommand("lvoSendCommand", 200, 0, "S1", nullptr, 0), 2);
   EXPECT_EQ(Hex(device->Messages().at(0)), "04 02 53 31 03 61");
-  EXPECT_EQ(NewTrace(), Lines("lvoSendCommand",
+  EXPECT_EQ(NewTrace(), test::Bracket("lvoSendCommand",
                               Cat({Write(), Read(), {"Info    |Return Value is 2"}})));
   EXPECT_EQ(m_port->SendCommand("lvoSendCommand", 200, 0, "Q2", "AB", 2), 2);
   EXPECT_EQ(device->Messages().at(1), B({0x04, 0x02}) + B("Q2AB") + B({0x03, 'Q' ^ '2' ^ 'A' ^ 'B' ^ 3}));
@@ -65,7 +57,7 @@ TEST_F(TextOps, SendCommandWireBytesAndTrace) {
 TEST_F(TextOps, SendCommandNakIsNotAnError) {
   auto device = Device({}, kNakB);
   EXPECT_EQ(m_port->SendCommand("lvoSendCommand", 200, 0, "S1", "", 0), 3);
-  EXPECT_EQ(NewTrace(), Lines("lvoSendCommand",
+  EXPECT_EQ(NewTrace(), test::Bracket("lvoSendCommand",
                               Cat({Write(), Read(), {"Info    |Return Value is 3"}})));
   // Under another caller name (a receive follows) the bracket stays open.
   EXPECT_EQ(m_port->SendCommand("lvoSendCommandRR", 200, 0, "S1", "", 0), 3);
@@ -87,7 +79,7 @@ TEST_P(SendCommandChecks, RefuseBeforeSending) {
   const CommandCheck c = GetParam();
   EXPECT_EQ(m_port->SendCommand("lvoSendCommand", c.ackTimer, 0, c.command, c.parameter, c.length),
             100);
-  EXPECT_EQ(NewTrace(), Lines("lvoSendCommand", {std::string("ErrInfo |") + c.message}, "ErrExit "));
+  EXPECT_EQ(NewTrace(), test::Bracket("lvoSendCommand", {std::string("ErrInfo |") + c.message}, "ErrExit "));
   EXPECT_TRUE(m_peer->ReadAll().empty());
 }
 
@@ -105,7 +97,7 @@ TEST_F(TextOps, ClosedPortIsCheckedFirst) {
   m_port->ClosePort("lvoClosePort");
   NewTrace();
   EXPECT_EQ(m_port->SendCommand("lvoSendCommand", -1, 0, "S", nullptr, 9), 101);
-  EXPECT_EQ(NewTrace(), Lines("lvoSendCommand",
+  EXPECT_EQ(NewTrace(), test::Bracket("lvoSendCommand",
                               {"ErrInfo |ErrorCode 101: Serial Port is not opened yet"},
                               "ErrExit "));
   std::string s;
@@ -182,7 +174,7 @@ TEST_F(TextOps, SendCommandRRTracesOneBracket) {
             10);
   EXPECT_EQ(data, "ok");
   EXPECT_EQ(device->Messages().size(), 2u);
-  EXPECT_EQ(NewTrace(), Lines("lvoSendCommandRR",
+  EXPECT_EQ(NewTrace(), test::Bracket("lvoSendCommandRR",
                               Cat({Write(), Read(), Write(), Read(),
                                    {"Info    |Return Value is 10"}})));
 }
@@ -192,7 +184,7 @@ TEST_F(TextOps, SendCommandRRNakEndsWithoutPolling) {
   std::string s;
   EXPECT_EQ(m_port->SendCommandRR("lvoSendCommandRR", 1, 200, 1000, 0, "S1", "", 0, &s, &s, &s), 3);
   EXPECT_EQ(device->Messages().size(), 1u);
-  EXPECT_EQ(NewTrace(), Lines("lvoSendCommandRR", Cat({Write(), Read()}), "ErrExit "));
+  EXPECT_EQ(NewTrace(), test::Bracket("lvoSendCommandRR", Cat({Write(), Read()}), "ErrExit "));
 }
 
 TEST_F(TextOps, SendCommandRRAckTimeOut) {
@@ -274,7 +266,7 @@ TEST_F(TextOps, DataSendRefusals) {
 TEST_F(TextOps, FramedSendWithoutAckWritesOnce) {
   EXPECT_EQ(m_port->SendDataFramed("lvoSendData(0,1)", 0, 0, 100, 0, "AB", 2), 0);
   EXPECT_EQ(Hex(m_peer->ReadAll()), "02 41 42 03 00");
-  EXPECT_EQ(NewTrace(), Lines("lvoSendData(0,1)", Cat({Write(), {"Info    |Return Value is 0"}})));
+  EXPECT_EQ(NewTrace(), test::Bracket("lvoSendData(0,1)", Cat({Write(), {"Info    |Return Value is 0"}})));
 }
 
 TEST_F(TextOps, FramedSendNakAfterLastRetry) {
@@ -292,7 +284,7 @@ TEST_F(TextOps, SendDataBccReceivesTheReply) {
   EXPECT_EQ(length, 2);
   ASSERT_TRUE(device->WaitMessages(2));
   EXPECT_EQ(device->Messages(), (std::vector<Bytes>{Frame("Q"), kAckB}));
-  EXPECT_EQ(NewTrace(), Lines("lvoSendDataBCCRR", Cat({Write(), Read(), Read(), Write(),
+  EXPECT_EQ(NewTrace(), test::Bracket("lvoSendDataBCCRR", Cat({Write(), Read(), Read(), Write(),
                                                        {"Info    |Return Value is 0"}})));
 }
 
@@ -303,7 +295,7 @@ TEST_F(TextOps, FramedReceiveWithWrongBcc) {
   EXPECT_EQ(m_port->ReceiveDataFramed("lvoReceiveData(0,0,1)", 0, 200, 0, &data, &length), 120);
   EXPECT_EQ(data, "data");
   EXPECT_EQ(length, 4);
-  EXPECT_EQ(NewTrace(), Lines("lvoReceiveData(0,0,1)",
+  EXPECT_EQ(NewTrace(), test::Bracket("lvoReceiveData(0,0,1)",
                               Cat({Read(), {"Info    |Return Value is 120"}}), "ErrExit "));
 
   // With the handshake, the bad block is NAKed and the good one ACKed.
@@ -365,7 +357,7 @@ TEST_F(TextOps, HfReceiveBlockChecks) {
             120);
   EXPECT_EQ(data, "");
   EXPECT_EQ(length, 0);
-  EXPECT_EQ(NewTrace(), Lines("lvoReceiveDataHF",
+  EXPECT_EQ(NewTrace(), test::Bracket("lvoReceiveDataHF",
                               {"Info    |Start ReadCommHF Method", "Info    |End ReadCommHF Method",
                                "Info    |Return Value is 120"},
                               "ErrExit "));
@@ -394,7 +386,7 @@ TEST_F(TextOps, SendDataHFRRFormsOneBracket) {
                                   &f[5], &data, &length),
             0);
   EXPECT_EQ(data, "hf");
-  EXPECT_EQ(NewTrace(), Lines("lvoSendDataHFRR",
+  EXPECT_EQ(NewTrace(), test::Bracket("lvoSendDataHFRR",
                               Cat({Write(),
                                    {"Info    |Start ReadCommHF Method",
                                     "Info    |End ReadCommHF Method", "Info    |Return Value is 0"}})));
@@ -403,7 +395,7 @@ TEST_F(TextOps, SendDataHFRRFormsOneBracket) {
 TEST_F(TextOps, ComBufferClearBrackets) {
   m_peer->Write(B("stale"));
   EXPECT_EQ(m_port->ComBufferClear("lvoComBufferClear(2)"), 0);
-  EXPECT_EQ(NewTrace(), Lines("lvoComBufferClear(2)", {"Info    |Return Value is 0"}));
+  EXPECT_EQ(NewTrace(), test::Bracket("lvoComBufferClear(2)", {"Info    |Return Value is 0"}));
   std::string data;
   int16_t length = 0;
   EXPECT_EQ(m_port->ReceiveDataPlain("x", 0, &data, &length), 30) << "the input was discarded";

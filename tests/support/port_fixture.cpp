@@ -2,6 +2,15 @@
 
 namespace linvo::test {
 
+std::vector<std::string> Bracket(const std::string& caller, std::vector<std::string> middle,
+                                 const std::string& exitLabel) {
+  std::vector<std::string> lines{"Enter   |" + caller, "CSLock  |" + caller};
+  lines.insert(lines.end(), middle.begin(), middle.end());
+  lines.push_back("CSUnlock|" + caller);
+  lines.push_back(exitLabel + "|" + caller);
+  return lines;
+}
+
 void VirtualPortTest::SetUp() {
   WriteFile("Linvo.ini", LoggingIni(m_dir.Path()));
   m_peer = platform::RegisterVirtualLine("COM3");

@@ -12,6 +12,11 @@
 
 namespace linvo::test {
 
+// The trace lines of an operation frame: "Enter   ", "CSLock  ", the middle lines, "CSUnlock"
+// and the exit label, each "label|text".
+std::vector<std::string> Bracket(const std::string& caller, std::vector<std::string> middle,
+                                 const std::string& exitLabel = "Exit    ");
+
 class VirtualPortTest : public ::testing::Test {
  protected:
   static constexpr int kPortNo = 3;
