@@ -365,12 +365,25 @@ Result CCommPort::NotOpenAtStart(OperationFrame& frame) {
   return kNotOpen;
 }
 
-bool CCommPort::WorkerReadFailed(Result e, int32_t timeout, uint32_t mask) {
+bool CCommPort::WorkerReadFailed(Result e, int32_t timeout, int16_t dsrCheck, uint32_t mask) {
   if (WorkerStopped()) {
     EndStopped();
     return true;
   }
-  if (e == kTimeout && timeout == 0) return false;  // nothing has arrived yet
+  if (e == kTimeout && timeout == 0) {
+    // Nothing has arrived yet. Time-out 0 means waiting until data comes or a stop request:
+    // block until either, rather than reading again at once (with the DSR check on, the wait
+    // wakes now and then to look at DSR, which the next read then reports).
+    for (;;) {
+      platform::WaitResult w = WaitForInput(-1, dsrCheck);
+      if (w != platform::WaitResult::kTimeout || (dsrCheck && !IsDSROn())) break;
+    }
+    if (WorkerStopped()) {
+      EndStopped();
+      return true;
+    }
+    return false;
+  }
   if (uint32_t bit = ResultToEventBit(e); (bit & mask) != 0) {
     PostEmpty(bit);
     return true;
@@ -409,7 +422,7 @@ void CCommPort::ResponseWorker() {
     } else if (Result w = WriteComm(kPoll, 2, timeout, dsr); w != kSuccess) {
       outcome = w;
     } else if (Result r = ReadComm(buffer.data(), &length, timeout, dsr); r != kSuccess) {
-      outcome = WorkerStopped() ? kCancelled : r;
+      outcome = WorkerStopped() ? Result{kCancelled} : r;
     } else if (!BccOk(buffer.data(), length) &&
                (outcome = RetryBCC(buffer.data(), &length, timeout, dsr)) != kSuccess) {
       // RetryBCC's failure is the outcome.
@@ -445,7 +458,7 @@ void CCommPort::ResponseCallbackWorker() {
       length = kReceiveCapacity;
       Result e = ReadComm(buffer.data(), &length, timeout, dsr);
       if (e == kSuccess) break;
-      if (WorkerReadFailed(e, timeout, mask)) return;
+      if (WorkerReadFailed(e, timeout, dsr, mask)) return;
     }
     if (!BccOk(buffer.data(), length)) {
       int retried = length;
@@ -477,7 +490,7 @@ void CCommPort::BinaryReportWorker() {
     int n = static_cast<int>(block.size());
     Result e = ReadCommForBinary(block.data(), &n, timeout, dsr);
     if (e != kSuccess) {
-      if (WorkerReadFailed(e, timeout, mask)) return;
+      if (WorkerReadFailed(e, timeout, dsr, mask)) return;
       continue;
     }
     bool valid = n >= 5 && block[0] == SYN && block[1] == STX && block[n - 3] == SYN &&
@@ -513,7 +526,7 @@ void CCommPort::DataBCCWorker() {
     int n = kReceiveCapacity;
     Result e = ReadComm(buffer.data(), &n, timeout, dsr);
     if (e != kSuccess) {
-      if (WorkerReadFailed(e, timeout, mask)) return;
+      if (WorkerReadFailed(e, timeout, dsr, mask)) return;
       continue;
     }
     std::vector<uint8_t> frame = LastBlockFrame(buffer.data(), n);
@@ -550,7 +563,7 @@ void CCommPort::DataHFWorker() {
     int n = kReceiveCapacity;
     Result e = ReadCommHF(frame.data(), &n, timeout, dsr);
     if (e != kSuccess) {
-      if (WorkerReadFailed(e, timeout, mask)) return;
+      if (WorkerReadFailed(e, timeout, dsr, mask)) return;
       continue;
     }
     auto part = [&](std::vector<uint8_t>& out) {

@@ -230,8 +230,9 @@ struct WorkerThread {
   // A start operation on a closed port: "ErrInfo ", "CSUnlock" and no exit line.
   Result NotOpenAtStart(OperationFrame& frame);
   // A worker's failed read: true when the worker ended (posted the failure's bit, or stopped);
-  // false to read again (a time-out with time-out 0, or a bit outside the mask).
-  bool WorkerReadFailed(Result e, int32_t timeout, uint32_t mask);
+  // false to read again (a time-out with time-out 0, after data arrived; or a bit outside the
+  // mask).
+  bool WorkerReadFailed(Result e, int32_t timeout, int16_t dsrCheck, uint32_t mask);
   // A worker's failed send: true when it posted the failure (its bit is in the mask); false to
   // carry on as if the send had succeeded.
   bool WorkerSendFailed(Result e, uint32_t mask);

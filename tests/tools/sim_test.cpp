@@ -17,6 +17,7 @@
 #include "sim/device_sim.h"
 #include "sim/endpoint.h"
 #include "sim/scenarios.h"
+#include "sim_test_support.h"
 #include "support/test_env.h"
 
 extern char** environ;
@@ -24,83 +25,12 @@ extern char** environ;
 namespace linvo::sim {
 namespace {
 
-// Bytes from "04 02 53".
-std::string Bytes(std::string_view hex) {
-  std::string out;
-  for (std::size_t i = 0; i < hex.size(); i += 3) {
-    out += static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
-  }
-  return out;
-}
-
-// Reads from the host end until `count` bytes have arrived or timeoutMs passes; with count 0,
-// collects whatever arrives within timeoutMs.
-std::string ReadFromDevice(platform::SerialLine& host, std::size_t count, int timeoutMs) {
-  std::string got;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (count == 0 || got.size() < count) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          deadline - std::chrono::steady_clock::now())
-                          .count();
-    if (left <= 0) break;
-    if (host.WaitReadable(static_cast<int>(left), -1) != platform::WaitResult::kReady) continue;
-    uint8_t buffer[256];
-    const platform::IoResult r = host.ReadAvailable(
-        buffer, count == 0 ? sizeof buffer : std::min(sizeof buffer, count - got.size()));
-    if (r.status != platform::IoStatus::kOk) break;
-    got.append(reinterpret_cast<const char*>(buffer), r.bytes);
-  }
-  return got;
-}
-
-void WriteToDevice(platform::SerialLine& host, std::string_view bytes) {
-  const platform::IoResult r =
-      host.Write(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-  ASSERT_EQ(r.status, platform::IoStatus::kOk);
-  ASSERT_EQ(r.bytes, bytes.size());
-}
-
-constexpr int kArrive = 2000;  // limit for bytes that must come (only a failing test waits it)
-constexpr int kQuiet = 50;     // how long "nothing comes" is watched
-
 const std::string kCommandS1 = Bytes("04 02 53 31 03 61");
 const std::string kPoll = Bytes("04 05");
 const std::string kAckByte = Bytes("06");
 const std::string kNakByte = Bytes("15");
 const std::string kResponseA = Bytes("02 41 30 30 30 30 03 42");
 const std::string kResponseB = Bytes("02 42 30 30 30 30 03 41");
-
-class SimOnVirtualLine : public ::testing::Test {
- protected:
-  static constexpr const char* kPort = "COM201";
-
-  void StartSim(Config config = {}) {
-    m_peer = platform::RegisterVirtualLine(kPort);
-    m_host = platform::OpenSerialLine(kPort, "");
-    ASSERT_NE(m_host, nullptr);
-    m_sim = std::make_unique<DeviceSimulator>(MakeVirtualEndpoint(m_peer), std::move(config));
-    ASSERT_TRUE(m_sim->Start());
-  }
-  void TearDown() override {
-    m_sim.reset();
-    m_host.reset();
-    platform::UnregisterVirtualLine(kPort);
-  }
-  // Sends the bytes and returns the `count` bytes the device answers.
-  std::string Exchange(std::string_view bytes, std::size_t count) {
-    WriteToDevice(*m_host, bytes);
-    return HexBytes(ReadFromDevice(*m_host, count, kArrive));
-  }
-  // Sends the bytes and returns everything the device sends within kQuiet ms.
-  std::string ExchangeQuiet(std::string_view bytes) {
-    WriteToDevice(*m_host, bytes);
-    return HexBytes(ReadFromDevice(*m_host, 0, kQuiet));
-  }
-
-  std::shared_ptr<platform::VirtualPeer> m_peer;
-  std::unique_ptr<platform::SerialLine> m_host;
-  std::unique_ptr<DeviceSimulator> m_sim;
-};
 
 struct AckCase {
   const char* name;
@@ -295,6 +225,66 @@ TEST_F(SimOnVirtualLine, SendOnDemand) {
   EXPECT_EQ(Exchange(kNakByte, 5), "02 41 42 03 00");
 }
 
+// The host's background response poller: EOT ENQ, then one response frame or silence, again
+// until the letter is final. Returns the letters seen, '-' for a poll left unanswered.
+std::string PollUntilFinal(platform::SerialLine& host, int maxPolls) {
+  std::string letters;
+  for (int i = 0; i < maxPolls; ++i) {
+    WriteToDevice(host, kPoll);
+    const std::string reply = ReadFromDevice(host, kResponseA.size(), kQuiet);
+    letters += reply.size() > 1 ? reply[1] : '-';
+    if (letters.back() != '-' && letters.back() != 'B') break;
+  }
+  return letters;
+}
+
+TEST_F(SimOnVirtualLine, RepeatedPollsGoThroughSilenceAndBusyToTheResponse) {
+  Config config;
+  ASSERT_TRUE(ApplyScenario("slow-polls", &config));
+  StartSim(config);
+  for (int command = 0; command < 2; ++command) {
+    SCOPED_TRACE(command);
+    EXPECT_EQ(Exchange(kCommandS1, 1), "06");
+    EXPECT_EQ(PollUntilFinal(*m_host, 6), "-BBA");
+  }
+  EXPECT_EQ(m_sim->GetCounters().polls, 8);
+}
+
+TEST_F(SimOnVirtualLine, PollsWhileADelayedReplyIsHeldBackGetThatOneReply) {
+  Config config;
+  config.busyPolls = 1;
+  config.delayMs = 60;
+  StartSim(config);
+  EXPECT_EQ(Exchange(kCommandS1, 1), "06");
+  // A poller that gives up on each read before the late reply comes polls three times.
+  for (int i = 0; i < 3; ++i) WriteToDevice(*m_host, kPoll);
+  ASSERT_TRUE(m_sim->WaitForCounters([](const Counters& c) { return c.polls == 3; }, kArrive));
+  EXPECT_EQ(HexBytes(ReadFromDevice(*m_host, 8, kArrive)), HexBytes(kResponseB));
+  EXPECT_EQ(HexBytes(ReadFromDevice(*m_host, 0, kQuiet)), "");
+  // The next poll is answered on its own, and the busy count went down once only.
+  EXPECT_EQ(Exchange(kPoll, 8), HexBytes(kResponseA));
+}
+
+TEST_F(SimOnVirtualLine, TwoPartHfReplyLeavesTheGapBetweenItsFrames) {
+  Config config;
+  ASSERT_TRUE(ApplyScenario("hf-two-part", &config));
+  config.hfGapMs = 60;
+  StartSim(config);
+  const std::string first = Bytes("02 30 30 35 30 32 03 34");
+  const std::string second = Bytes("02 30 30 30 30 30 48 46 44 41 54 41 03 2D");
+  EXPECT_EQ(Exchange(Bytes("02 41 42 03 00"), 1 + first.size() + second.size()),
+            HexBytes(kAckByte + first + second));
+  // The log's send times show the gap (a lower bound: the frames cannot come early).
+  std::vector<std::chrono::system_clock::time_point> sentAt;
+  for (const LogEvent& e : m_sim->Events()) {
+    if (e.direction == Direction::kSent && (e.bytes == first || e.bytes == second)) {
+      sentAt.push_back(e.time);
+    }
+  }
+  ASSERT_EQ(sentAt.size(), 2u);
+  EXPECT_GE(sentAt[1] - sentAt[0], std::chrono::milliseconds(60));
+}
+
 TEST(SimEndpoint, ReadTimesOutWakesAndReads) {
   auto peer = platform::RegisterVirtualLine("COM202");
   auto host = platform::OpenSerialLine("COM202", "");
@@ -363,11 +353,41 @@ TEST(SimOptions, ScenariosAndOptionsApplyInOrder) {
   EXPECT_EQ(options.config.busyPolls, 0);
 }
 
+TEST(SimOptions, BinaryAndPollingOptions) {
+  ProgramOptions options;
+  std::string error;
+  ASSERT_TRUE(ParseOptions(
+      {"--scenario", "binary-wrong-bcc", "--binary-report", "41 16:42", "--binary-report-delay=5",
+       "--no-report", "--raw-echo", "--unanswered-polls", "3", "--hf-gap", "7", "--binary-silent"},
+      &options, &error))
+      << error;
+  const Config& c = options.config;
+  EXPECT_EQ(c.binaryWrongBcc, 2);
+  EXPECT_EQ(c.binaryReport, Bytes("41 16 42"));
+  EXPECT_EQ(c.binaryReportDelayMs, 5);
+  EXPECT_FALSE(c.binaryReportOn);
+  EXPECT_TRUE(c.rawEcho);
+  EXPECT_EQ(c.unansweredPolls, 3);
+  EXPECT_EQ(c.hfGapMs, 7);
+  EXPECT_EQ(c.binaryAckMode, AckMode::kSilent);
+
+  ASSERT_TRUE(ParseOptions({"--binary-nak-always", "--binary-report", ""}, &options, &error));
+  EXPECT_EQ(options.config.binaryAckMode, AckMode::kAlwaysNak);
+  EXPECT_EQ(options.config.binaryReport, "");
+  ASSERT_TRUE(ParseOptions({"--scenario", "silent"}, &options, &error));
+  EXPECT_EQ(options.config.binaryAckMode, AckMode::kSilent);  // silent is silent on both sides
+}
+
 TEST(SimOptions, BadInputIsRejectedWithTheOptionNamed) {
   const std::vector<std::vector<std::string>> bad = {
-      {"--scenario", "nope"}, {"--busy", "-1"},     {"--busy", "2x"},   {"--busy"},
-      {"--status", "1"},      {"--letter", "AB"},   {"--ack", "maybe"}, {"--data", "\\x4"},
-      {"--hf", "0,00"},       {"--silent-polls=1"}, {"--frobnicate"},   {"--log", ""},
+      {"--scenario", "nope"},    {"--busy", "-1"},
+      {"--busy", "2x"},          {"--busy"},
+      {"--status", "1"},         {"--letter", "AB"},
+      {"--ack", "maybe"},        {"--data", "\\x4"},
+      {"--hf", "0,00"},          {"--silent-polls=1"},
+      {"--frobnicate"},          {"--log", ""},
+      {"--binary-report", "4G"}, {"--binary-report", "411"},
+      {"--binary-silent=1"},     {"--hf-gap", "x"},
   };
   for (const auto& args : bad) {
     ProgramOptions options;

@@ -23,6 +23,28 @@ constexpr char kNoise[] = {'\xFF', '\x00', '\x7E', '\xA5', '\x5A', '\x81', '\x3F
 // are delayed (frames sent on demand from other threads go out at once).
 thread_local bool tl_servingThread = false;
 
+// The first bytes of a binary message in hex, for notes: a 4 KiB frame would swamp the log (the
+// received bytes are logged in full anyway).
+std::string ShortHex(std::string_view bytes) {
+  constexpr std::size_t kShown = 32;
+  if (bytes.size() <= kShown) return HexBytes(bytes);
+  return HexBytes(bytes.substr(0, kShown)) + " ... (" + std::to_string(bytes.size()) + " bytes)";
+}
+
+std::string LineNames(uint32_t msBits) {
+  std::string out;
+  auto add = [&](uint32_t bit, const char* name) {
+    if ((msBits & bit) == 0) return;
+    if (!out.empty()) out += ' ';
+    out += name;
+  };
+  add(platform::MS_CTS_ON, "CTS");
+  add(platform::MS_DSR_ON, "DSR");
+  add(platform::MS_RING_ON, "RING");
+  add(platform::MS_RLSD_ON, "RLSD");
+  return out.empty() ? "none" : out;
+}
+
 std::string Printable(std::string_view bytes) {
   std::string out;
   for (char c : bytes) {
@@ -97,11 +119,34 @@ std::string MakeFrame(std::string_view payload) {
   return frame;
 }
 
+uint8_t BinaryCheck(std::string_view data) {
+  uint8_t bcc = static_cast<uint8_t>(kEtx);
+  for (char c : data) bcc ^= static_cast<uint8_t>(c);
+  return bcc;
+}
+
+std::string MakeBinaryFrame(std::string_view data) {
+  std::string frame;
+  frame.reserve(data.size() + 8);
+  frame += kSyn;
+  frame += kStx;
+  for (char c : data) {
+    if (c == kSyn) frame += kSyn;
+    frame += c;
+  }
+  frame += kSyn;
+  frame += kEtx;
+  frame += static_cast<char>(BinaryCheck(data));
+  return frame;
+}
+
 DeviceSimulator::DeviceSimulator(std::unique_ptr<Endpoint> endpoint, Config config)
     : m_endpoint(std::move(endpoint)), m_config(std::move(config)) {
+  m_unansweredLeft = m_config.unansweredPolls;
   m_busyLeft = m_config.busyPolls;
   m_wrongBccLeft = m_config.wrongBcc;
   m_dataNakLeft = m_config.dataNak;
+  m_binaryWrongBccLeft = m_config.binaryWrongBcc;
 }
 
 DeviceSimulator::~DeviceSimulator() { Stop(); }
@@ -115,9 +160,11 @@ bool DeviceSimulator::Start() {
   if (m_thread.joinable()) return false;
   m_stop = false;
   m_endpoint->ClearWake();
+  m_rearm.Clear();
   {
     std::lock_guard lock(m_mutex);
     m_pending.clear();  // delayed frames of an earlier run are not sent after a restart
+    ArmDsrDrop();
   }
   m_thread = std::thread([this] { Loop(); });
   return true;
@@ -131,11 +178,24 @@ void DeviceSimulator::Stop() {
 }
 
 void DeviceSimulator::SetConfig(const Config& config) {
-  std::lock_guard lock(m_mutex);
-  m_config = config;
-  m_busyLeft = m_config.busyPolls;
-  m_wrongBccLeft = m_config.wrongBcc;
-  m_dataNakLeft = m_config.dataNak;
+  {
+    std::lock_guard lock(m_mutex);
+    const bool echoChanged = config.rawEcho != m_config.rawEcho;
+    const bool dsrChanged = config.dropDsrAfterMs != m_config.dropDsrAfterMs;
+    m_config = config;
+    m_unansweredLeft = m_config.unansweredPolls;
+    m_busyLeft = m_config.busyPolls;
+    m_wrongBccLeft = m_config.wrongBcc;
+    m_dataNakLeft = m_config.dataNak;
+    m_binaryWrongBccLeft = m_config.binaryWrongBcc;
+    if (echoChanged) {
+      ResetParser();
+      Note(m_config.rawEcho ? "raw echo on" : "raw echo off");
+    }
+    if (dsrChanged) ArmDsrDrop();
+  }
+  // The serving loop may be waiting with a time-out computed before a new DSR drop time.
+  m_rearm.Signal();
 }
 
 Config DeviceSimulator::GetConfig() const {
@@ -162,7 +222,42 @@ bool DeviceSimulator::SendHfReply() {
 
 bool DeviceSimulator::SendFrame(std::string_view payload) {
   std::lock_guard lock(m_mutex);
-  return SendReplyFrame(payload);
+  return SendReplyFrame(payload, 0);
+}
+
+bool DeviceSimulator::SendBinaryReport(std::string_view payload) {
+  std::lock_guard lock(m_mutex);
+  return SendReportLocked(payload);
+}
+
+bool DeviceSimulator::SetModemLines(uint32_t msBits) {
+  std::lock_guard lock(m_mutex);
+  if (!m_endpoint->SetModemLines(msBits)) return false;
+  Note("modem lines: " + LineNames(msBits));
+  return true;
+}
+
+bool DeviceSimulator::SetModemLine(uint32_t msBit, bool on) {
+  std::lock_guard lock(m_mutex);
+  const std::optional<uint32_t> lines = m_endpoint->ModemLines();
+  if (!lines) return false;
+  const uint32_t next = on ? (*lines | msBit) : (*lines & ~msBit);
+  if (!m_endpoint->SetModemLines(next)) return false;
+  Note("modem lines: " + LineNames(next));
+  return true;
+}
+
+std::optional<uint32_t> DeviceSimulator::ModemLines() const { return m_endpoint->ModemLines(); }
+
+std::optional<uint32_t> DeviceSimulator::HostLines() const { return m_endpoint->HostLines(); }
+
+bool DeviceSimulator::InjectLineErrors(uint32_t ceBits) {
+  std::lock_guard lock(m_mutex);
+  if (!m_endpoint->InjectErrors(ceBits)) return false;
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%04X", ceBits);
+  Note(std::string("line errors injected: ") + hex);
+  return true;
 }
 
 std::vector<LogEvent> DeviceSimulator::Events() const {
@@ -210,8 +305,13 @@ void DeviceSimulator::Feed(std::string_view bytes) {
   std::lock_guard lock(m_mutex);
   Log(Direction::kReceived, bytes);
   m_receivedCount += bytes.size();
-  const Clock::time_point now = Clock::now();
-  for (char c : bytes) FeedByte(c, now);
+  if (m_config.rawEcho) {
+    // Nothing is parsed: the bytes go back unchanged, at once.
+    if (WriteLocked(bytes)) m_counters.echoedBytes += static_cast<int64_t>(bytes.size());
+  } else {
+    const Clock::time_point now = Clock::now();
+    for (char c : bytes) FeedByte(c, now);
+  }
   m_changed.notify_all();
 }
 
@@ -224,10 +324,13 @@ void DeviceSimulator::Loop() {
       std::lock_guard lock(m_mutex);
       timeoutMs = NextTimeoutMs(Clock::now());
     }
-    const Endpoint::WaitStatus status = m_endpoint->Wait(timeoutMs);
+    const Endpoint::WaitStatus status = m_endpoint->Wait(timeoutMs, m_rearm.Fd());
     if (m_stop) break;
     if (status == Endpoint::WaitStatus::kWoken) {
-      m_endpoint->ClearWake();  // someone else's wake-up; only Stop() ends the loop
+      // A timer change (SetConfig) or someone else's wake-up; only Stop() ends the loop. The
+      // timers are looked at again on the next pass.
+      m_endpoint->ClearWake();
+      m_rearm.Clear();
       continue;
     }
     bool closed = status == Endpoint::WaitStatus::kClosed;
@@ -249,6 +352,7 @@ int DeviceSimulator::NextTimeoutMs(Clock::time_point now) const {
   std::optional<Clock::time_point> next;
   if (!m_raw.empty()) next = m_rawDeadline;
   if (!m_pending.empty() && (!next || m_pending.front().due < *next)) next = m_pending.front().due;
+  if (m_dsrDropAt && (!next || *m_dsrDropAt < *next)) next = m_dsrDropAt;
   if (!next) return -1;
   if (*next <= now) return 0;
   // Round up so that the wait never ends just before the deadline and comes back with 0 ms.
@@ -263,14 +367,39 @@ void DeviceSimulator::OnTimers(Clock::time_point now) {
     m_pending.pop_front();
     WriteLocked(bytes);
   }
+  if (m_dsrDropAt && now >= *m_dsrDropAt) {
+    m_dsrDropAt.reset();
+    const std::optional<uint32_t> lines = m_endpoint->ModemLines();
+    if (lines && m_endpoint->SetModemLines(*lines & ~platform::MS_DSR_ON)) {
+      Note("DSR dropped as scripted; modem lines: " + LineNames(*lines & ~platform::MS_DSR_ON));
+    } else {
+      Note("no modem lines on this line: the scripted DSR drop is skipped");
+    }
+  }
+}
+
+void DeviceSimulator::ArmDsrDrop() {
+  if (m_config.dropDsrAfterMs < 0) {
+    m_dsrDropAt.reset();
+  } else {
+    m_dsrDropAt = Clock::now() + std::chrono::milliseconds(m_config.dropDsrAfterMs);
+  }
+}
+
+void DeviceSimulator::ResetParser() {
+  m_state = ParseState::kIdle;
+  m_frame.clear();
+  m_raw.clear();
 }
 
 void DeviceSimulator::FeedByte(char byte, Clock::time_point now) {
   switch (m_state) {
     case ParseState::kIdle:
-      if (byte == kEot || byte == kStx || byte == kAck || byte == kNak) FlushRaw();
+      if (byte == kEot || byte == kStx || byte == kAck || byte == kNak || byte == kSyn) FlushRaw();
       if (byte == kEot) {
         m_state = ParseState::kAfterEot;
+      } else if (byte == kSyn) {
+        m_state = ParseState::kAfterSyn;
       } else if (byte == kStx) {
         m_frame.assign(1, kStx);
         m_frameIsCommand = false;
@@ -328,6 +457,60 @@ void DeviceSimulator::FeedByte(char byte, Clock::time_point now) {
         OnDataFrame();
       }
       return;
+    case ParseState::kAfterSyn:
+      m_state = ParseState::kIdle;
+      if (byte == kStx) {
+        m_frame.clear();  // binary frames keep only their (undoubled) data
+        m_state = ParseState::kInBinaryFrame;
+      } else if (byte == kAck) {
+        OnBinaryHostAck();
+      } else if (byte == kNak) {
+        OnBinaryHostNak();
+      } else if (byte == kSyn) {
+        // SYN SYN outside a frame: the first SYN is dropped, the second may start a message.
+        Note("lone SYN from the host ignored");
+        m_state = ParseState::kAfterSyn;
+      } else {
+        Note("SYN " + HexBytes(std::string_view(&byte, 1)) + " from the host ignored");
+      }
+      return;
+    case ParseState::kInBinaryFrame:
+      if (byte == kSyn) {
+        m_state = ParseState::kBinaryFrameSyn;
+      } else {
+        AppendBinaryData(byte);
+      }
+      return;
+    case ParseState::kBinaryFrameSyn:
+      if (byte == kSyn) {
+        // A doubled SYN is one data byte.
+        m_state = ParseState::kInBinaryFrame;
+        AppendBinaryData(kSyn);
+      } else if (byte == kEtx) {
+        m_state = ParseState::kBinaryAfterEtx;
+      } else if (byte == kStx) {
+        Note("binary frame restarted by SYN STX");
+        m_frame.clear();
+        m_state = ParseState::kInBinaryFrame;
+      } else {
+        m_state = ParseState::kIdle;
+        OnBrokenBinaryFrame(byte);
+      }
+      return;
+    case ParseState::kBinaryAfterEtx:
+      // The byte after SYN ETX is the BCC whatever its value (it is never doubled).
+      m_state = ParseState::kIdle;
+      OnBinaryFrame(static_cast<uint8_t>(byte));
+      return;
+  }
+}
+
+void DeviceSimulator::AppendBinaryData(char byte) {
+  m_frame += byte;
+  if (m_frame.size() > kMaxFrame) {
+    Note("binary frame longer than " + std::to_string(kMaxFrame) + " bytes dropped");
+    m_frame.clear();
+    m_state = ParseState::kIdle;
   }
 }
 
@@ -367,6 +550,7 @@ void DeviceSimulator::OnCommandFrame() {
   if (good) {
     ++m_counters.commands;
     ResetExchange();
+    m_unansweredLeft = m_config.unansweredPolls;
     m_busyLeft = m_config.busyPolls;
     Note("command \"" + Printable(text.substr(0, 2)) + "\" params \"" +
          Printable(text.substr(std::min<std::size_t>(2, text.size()))) + "\"");
@@ -391,7 +575,7 @@ void DeviceSimulator::OnDataFrame() {
   }
   if (Acknowledge(good, true)) {
     if (m_config.dataReply) {
-      SendReplyFrame(*m_config.dataReply);
+      SendReplyFrame(*m_config.dataReply, m_config.delayMs);
       m_awaitingHostAck = m_config.expectHostAck;
     }
     SendHfReplyLocked();
@@ -403,6 +587,12 @@ void DeviceSimulator::OnPoll() {
   ++m_counters.polls;
   if (m_config.silentPolls) {
     Note("poll left unanswered");
+  } else if (m_unansweredLeft > 0) {
+    --m_unansweredLeft;
+    Note("poll left unanswered (" + std::to_string(m_unansweredLeft) + " more)");
+  } else if (PollReplyPending()) {
+    // A host that polls again before a late reply arrives gets that one reply, not one per poll.
+    Note("poll while the reply to an earlier poll is held back: no second reply");
   } else {
     char letter = m_config.letter;
     if (m_busyLeft > 0) {
@@ -415,7 +605,7 @@ void DeviceSimulator::OnPoll() {
     payload += m_config.status;
     payload += m_config.code;
     payload += m_config.data;
-    SendReplyFrame(payload);
+    SendReplyFrame(payload, m_config.delayMs, true);
   }
   m_changed.notify_all();
 }
@@ -439,7 +629,7 @@ void DeviceSimulator::OnHostNak() {
   } else {
     Note("host NAK: reply sent again");
     const std::string payload = m_lastReply;
-    SendReplyFrame(payload);
+    SendReplyFrame(payload, m_config.delayMs);
   }
   m_changed.notify_all();
 }
@@ -462,12 +652,14 @@ bool DeviceSimulator::SendHfReplyLocked() {
     payload += spec.resp;
     payload += spec.stat;
     payload += spec.data;
-    ok = SendReplyFrame(payload) && ok;
+    // The second part follows the first after the gap (a device still preparing it).
+    const int delayMs = m_config.delayMs + (part == 1 ? m_config.hfGapMs : 0);
+    ok = SendReplyFrame(payload, delayMs) && ok;
   }
   return ok;
 }
 
-bool DeviceSimulator::SendReplyFrame(std::string_view payload) {
+bool DeviceSimulator::SendReplyFrame(std::string_view payload, int delayMs, bool pollReply) {
   m_lastReply.assign(payload);
   std::string bytes;
   bytes.reserve(m_config.garbage + payload.size() + 3);
@@ -478,19 +670,103 @@ bool DeviceSimulator::SendReplyFrame(std::string_view payload) {
     bytes.back() = static_cast<char>(bytes.back() ^ 0xFF);
     Note("reply sent with a wrong BCC");
   }
-  return DeliverLocked(bytes);
+  return DeliverLocked(bytes, delayMs, pollReply);
 }
 
-bool DeviceSimulator::DeliverLocked(std::string_view bytes) {
-  if (!tl_servingThread || (m_config.delayMs <= 0 && m_pending.empty())) {
+bool DeviceSimulator::DeliverLocked(std::string_view bytes, int delayMs, bool pollReply) {
+  if (!tl_servingThread || (delayMs <= 0 && m_pending.empty())) {
     return WriteLocked(bytes);
   }
   // Delayed frames keep their order: none leaves before the one queued ahead of it.
-  Clock::time_point due = Clock::now() + std::chrono::milliseconds(std::max(m_config.delayMs, 0));
+  Clock::time_point due = Clock::now() + std::chrono::milliseconds(std::max(delayMs, 0));
   if (!m_pending.empty()) due = std::max(due, m_pending.back().due);
-  m_pending.push_back({due, std::string(bytes)});
+  m_pending.push_back({due, std::string(bytes), pollReply});
   // The serving loop recomputes its wait after the message that made this reply.
   return true;
+}
+
+bool DeviceSimulator::PollReplyPending() const {
+  return std::any_of(m_pending.begin(), m_pending.end(),
+                     [](const Pending& p) { return p.pollReply; });
+}
+
+void DeviceSimulator::OnBinaryFrame(uint8_t bcc) {
+  const bool good = BinaryCheck(m_frame) == bcc;
+  if (good) {
+    ++m_counters.binaryCommands;
+    m_binaryWrongBccLeft = m_config.binaryWrongBcc;
+    m_lastReport.reset();
+    m_awaitingReportAck = false;
+    Note("binary command " + ShortHex(m_frame));
+  } else {
+    ++m_counters.binaryBadFrames;
+    Note("binary frame with a wrong BCC");
+  }
+  if (AcknowledgeBinary(good) && m_config.binaryReportOn) SendReportLocked(m_config.binaryReport);
+  m_frame.clear();
+  m_changed.notify_all();
+}
+
+void DeviceSimulator::OnBrokenBinaryFrame(char byte) {
+  // SYN followed by anything but SYN, STX or ETX cannot occur inside a frame: the frame is lost
+  // and answered as one with a wrong BCC; the stray byte is dropped with it.
+  ++m_counters.binaryBadFrames;
+  Note("binary frame broken by SYN " + HexBytes(std::string_view(&byte, 1)));
+  m_frame.clear();
+  AcknowledgeBinary(false);
+  m_changed.notify_all();
+}
+
+bool DeviceSimulator::AcknowledgeBinary(bool goodBcc) {
+  static constexpr char kSynAck[] = {kSyn, kAck};
+  static constexpr char kSynNak[] = {kSyn, kNak};
+  switch (m_config.binaryAckMode) {
+    case AckMode::kSilent:
+      return false;
+    case AckMode::kAlwaysNak:
+      WriteLocked(std::string_view(kSynNak, 2));
+      return false;
+    case AckMode::kByBcc:
+      break;
+  }
+  WriteLocked(std::string_view(goodBcc ? kSynAck : kSynNak, 2));
+  return goodBcc;
+}
+
+void DeviceSimulator::OnBinaryHostAck() {
+  ++m_counters.binaryHostAcks;
+  if (m_awaitingReportAck) {
+    m_awaitingReportAck = false;
+    ++m_counters.reportsAcked;
+    Note("host SYN ACK of the report");
+  } else {
+    Note("host SYN ACK");
+  }
+  m_changed.notify_all();
+}
+
+void DeviceSimulator::OnBinaryHostNak() {
+  ++m_counters.binaryHostNaks;
+  if (!m_lastReport) {
+    Note("host SYN NAK with no report to repeat");
+  } else {
+    Note("host SYN NAK: report sent again");
+    const std::string payload = *m_lastReport;
+    SendReportLocked(payload);
+  }
+  m_changed.notify_all();
+}
+
+bool DeviceSimulator::SendReportLocked(std::string_view payload) {
+  m_lastReport.emplace(payload);
+  m_awaitingReportAck = true;
+  std::string bytes = MakeBinaryFrame(payload);
+  if (m_binaryWrongBccLeft > 0) {
+    --m_binaryWrongBccLeft;
+    bytes.back() = static_cast<char>(bytes.back() ^ 0xFF);
+    Note("report sent with a wrong BCC");
+  }
+  return DeliverLocked(bytes, m_config.binaryReportDelayMs);
 }
 
 bool DeviceSimulator::WriteLocked(std::string_view bytes) {

@@ -9,14 +9,14 @@
 
 namespace linvo::sim {
 
-Endpoint::WaitStatus Endpoint::Wait(int timeoutMs) {
-  pollfd fds[2] = {{Fd(), POLLIN, 0}, {WakeFd(), POLLIN, 0}};
+Endpoint::WaitStatus Endpoint::Wait(int timeoutMs, int extraFd) {
+  pollfd fds[3] = {{Fd(), POLLIN, 0}, {WakeFd(), POLLIN, 0}, {extraFd, POLLIN, 0}};
   for (;;) {
-    const int n = ::poll(fds, 2, timeoutMs < 0 ? -1 : timeoutMs);
+    const int n = ::poll(fds, extraFd >= 0 ? 3 : 2, timeoutMs < 0 ? -1 : timeoutMs);
     if (n < 0 && errno == EINTR) continue;  // a signal; the caller re-computes its deadline
     if (n < 0) return WaitStatus::kClosed;
     if (n == 0) return WaitStatus::kTimeout;
-    if (fds[1].revents & POLLIN) return WaitStatus::kWoken;
+    if ((fds[1].revents & POLLIN) || (fds[2].revents & POLLIN)) return WaitStatus::kWoken;
     if (fds[0].revents & POLLIN) return WaitStatus::kReadable;
     // POLLHUP/POLLERR without data: nothing will arrive any more (polling again would spin).
     return WaitStatus::kClosed;
@@ -54,10 +54,22 @@ class VirtualEndpoint final : public Endpoint {
 
   int Fd() const override { return m_peer->Fd(); }
 
+  bool SetModemLines(uint32_t msBits) override {
+    m_peer->SetModemLines(msBits);
+    return true;
+  }
+  std::optional<uint32_t> ModemLines() const override { return m_peer->ModemLines(); }
+  std::optional<uint32_t> HostLines() const override { return m_peer->HostLines(); }
+  bool InjectErrors(uint32_t ceBits) override {
+    m_peer->InjectErrors(ceBits);
+    return true;
+  }
+
  private:
   std::shared_ptr<platform::VirtualPeer> m_peer;
 };
 
+// A pseudo-terminal has no modem lines and no line errors: the Endpoint defaults apply.
 class PtyEndpoint final : public Endpoint {
  public:
   explicit PtyEndpoint(int masterFd) : m_fd(masterFd) {

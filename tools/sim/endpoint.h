@@ -1,10 +1,14 @@
 // The device side of a line as the simulator sees it: bytes to the host, bytes from the host, and
 // a wake-up descriptor that interrupts every wait, so the simulator's loop blocks in poll() on
-// the line and on the wake-up descriptor together and never spins.
+// the line and on the wake-up descriptor together and never spins. A line that has modem lines
+// (the virtual line) also lets the device set the lines the host reads, inject line errors and
+// read the lines the host drives; a pseudo-terminal has none.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "platform/serial.h"
@@ -32,9 +36,16 @@ class Endpoint {
   // Readable while bytes from the host are waiting.
   virtual int Fd() const = 0;
 
-  // Blocks in poll() until bytes arrive, Wake() is called, or timeoutMs passes (negative: no
-  // limit).
-  WaitStatus Wait(int timeoutMs);
+  // Modem lines and line errors; the defaults are those of a line without them (false or
+  // nothing). msBits are platform MS_* bits, ceBits CE_* bits, HostLines platform kHost* bits.
+  virtual bool SetModemLines(uint32_t msBits) { return false; }
+  virtual std::optional<uint32_t> ModemLines() const { return std::nullopt; }
+  virtual std::optional<uint32_t> HostLines() const { return std::nullopt; }
+  virtual bool InjectErrors(uint32_t ceBits) { return false; }
+
+  // Blocks in poll() until bytes arrive, Wake() is called, extraFd (may be -1) becomes readable
+  // (reported as kWoken), or timeoutMs passes (negative: no limit).
+  WaitStatus Wait(int timeoutMs, int extraFd = -1);
   // Waits as Wait() and then reads what is there. Returns the byte count; *status (may be null)
   // tells why nothing was read.
   std::size_t Read(char* buffer, std::size_t size, int timeoutMs, WaitStatus* status = nullptr);

@@ -1,4 +1,4 @@
-// linvo-sim: the device side of the text protocol on a pseudo-terminal.
+// linvo-sim: the device side of the text and binary protocols on a pseudo-terminal.
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>

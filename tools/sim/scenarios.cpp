@@ -13,7 +13,7 @@ const std::vector<ScenarioInfo> kScenarios = {
     {"default", "ACK frames with a good BCC, NAK others; answer polls 'A' \"00\" \"00\", no data"},
     {"busy", "answer 'B' to the first 2 polls after a command, then the response"},
     {"nak", "NAK every command and data frame"},
-    {"silent", "answer nothing at all"},
+    {"silent", "answer nothing at all (text and binary)"},
     {"silent-polls", "ACK commands but never answer polls"},
     {"wrong-bcc", "send the first 2 reply frames after a command or data frame with a wrong BCC"},
     {"garbage", "send 8 bytes of line noise before every frame"},
@@ -21,6 +21,12 @@ const std::vector<ScenarioInfo> kScenarios = {
     {"hf", "after ACKing a data frame reply one HF frame '0' \"00\" \"00\" \"HFDATA\""},
     {"hf-two-part", "HF reply in two frames: '0' \"05\" \"02\", then '0' \"00\" \"00\" \"HFDATA\""},
     {"ack-raw", "ACK each unframed data block after a 3 ms quiet gap"},
+    {"slow-polls", "leave the first poll after a command unanswered, answer 'B' to the next 2"},
+    {"binary-nak", "answer every binary command frame with SYN NAK"},
+    {"binary-silent", "answer no binary command frame"},
+    {"binary-wrong-bcc", "send the first 2 reports after a binary command with a wrong BCC"},
+    {"no-report", "answer a binary command frame with SYN ACK only, send no report"},
+    {"raw-echo", "echo every byte received at once, unchanged; parse nothing"},
 };
 
 bool ParseNumber(std::string_view text, int* value) {
@@ -189,6 +195,27 @@ int ApplyConfigOption(OptionCursor& cur, Config* config, std::string* error) {
     }
     return 1;
   }
+  if (name == "--unanswered-polls") return number(&config->unansweredPolls);
+  if (name == "--hf-gap") return number(&config->hfGapMs);
+  if (name == "--binary-report") {
+    if (!cur.Value(&value, error)) return -1;
+    std::string why;
+    if (!DecodeHex(value, &config->binaryReport, &why)) return fail(why);
+    return 1;
+  }
+  if (name == "--binary-nak-always" || name == "--binary-silent") {
+    if (cur.hasInline) return fail("takes no value");
+    config->binaryAckMode = name == "--binary-silent" ? AckMode::kSilent : AckMode::kAlwaysNak;
+    return 1;
+  }
+  if (name == "--binary-wrong-bcc") return number(&config->binaryWrongBcc);
+  if (name == "--binary-report-delay") return number(&config->binaryReportDelayMs);
+  if (name == "--no-report") {
+    if (cur.hasInline) return fail("takes no value");
+    config->binaryReportOn = false;
+    return 1;
+  }
+  if (name == "--raw-echo") return flag(&config->rawEcho);
   if (name == "--ack-raw") return flag(&config->ackRaw);
   if (name == "--raw-gap") return number(&config->rawGapMs);
   if (name == "--unsolicited") {
@@ -217,6 +244,7 @@ bool ApplyScenario(std::string_view name, Config* config) {
   } else if (name == "silent") {
     config->ackMode = AckMode::kSilent;
     config->silentPolls = true;
+    config->binaryAckMode = AckMode::kSilent;
   } else if (name == "silent-polls") {
     config->silentPolls = true;
   } else if (name == "wrong-bcc") {
@@ -236,6 +264,19 @@ bool ApplyScenario(std::string_view name, Config* config) {
   } else if (name == "ack-raw") {
     config->ackRaw = true;
     config->rawGapMs = 3;
+  } else if (name == "slow-polls") {
+    config->unansweredPolls = 1;
+    config->busyPolls = 2;
+  } else if (name == "binary-nak") {
+    config->binaryAckMode = AckMode::kAlwaysNak;
+  } else if (name == "binary-silent") {
+    config->binaryAckMode = AckMode::kSilent;
+  } else if (name == "binary-wrong-bcc") {
+    config->binaryWrongBcc = 2;
+  } else if (name == "no-report") {
+    config->binaryReportOn = false;
+  } else if (name == "raw-echo") {
+    config->rawEcho = true;
   } else {
     return false;
   }
@@ -278,6 +319,30 @@ bool DecodeEscapes(std::string_view text, std::string* bytes, std::string* error
       *error = std::string("unknown escape \\") + e;
       return false;
     }
+  }
+  *bytes = std::move(out);
+  return true;
+}
+
+bool DecodeHex(std::string_view text, std::string* bytes, std::string* error) {
+  std::string out;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (text[i] == ' ' || text[i] == ':') {
+      ++i;
+      continue;
+    }
+    unsigned value = 0;
+    const char* begin = text.data() + i;
+    const auto [end, ec] = i + 1 < text.size()
+                               ? std::from_chars(begin, begin + 2, value, 16)
+                               : std::from_chars_result{begin, std::errc::invalid_argument};
+    if (ec != std::errc() || end != begin + 2) {
+      *error = "expected pairs of hex digits (\"41 16 42\" or \"411642\")";
+      return false;
+    }
+    out += static_cast<char>(value);
+    i += 2;
   }
   *bytes = std::move(out);
   return true;
@@ -331,38 +396,66 @@ std::string UsageText() {
   std::ostringstream out;
   out << "Usage: linvo-sim [--scenario NAME] [options] [--log FILE] [--verbose]\n"
          "\n"
-         "Plays the device side of the text protocol on a new pseudo-terminal. Prints\n"
-         "\"linvo-sim: serving <device path>\" and serves until SIGINT or SIGTERM (or, with\n"
-         "--stdin-control, until standard input ends).\n"
+         "Plays the device side of the text and binary protocols on a new pseudo-terminal.\n"
+         "Prints \"linvo-sim: serving <device path>\" and serves until SIGINT or SIGTERM (or,\n"
+         "with --stdin-control, until standard input ends).\n"
+         "\n"
+         "A message that starts with SYN (0x16) is binary: SYN STX data SYN ETX BCC is a\n"
+         "command frame (0x16 in the data doubled, BCC = XOR of the data ^ 0x03), answered\n"
+         "with SYN ACK and the report SYN STX payload SYN ETX BCC, or SYN NAK for a wrong BCC;\n"
+         "the host's SYN ACK ends the report, its SYN NAK gets the report again. Other\n"
+         "messages are text.\n"
          "\n"
          "Scenarios (--scenario NAME; scenarios and options apply in the order given, each\n"
          "changing only its own settings; \"default\" restores them all):\n";
   for (const ScenarioInfo& s : kScenarios) {
     std::string name(s.name);
-    name.resize(14, ' ');
+    // A name too long for the column gets its description on the next line.
+    name += name.size() <= 12 ? std::string(14 - name.size(), ' ') : "\n" + std::string(16, ' ');
     out << "  " << name << s.description << "\n";
   }
   out << "\n"
-         "Device options (TEXT accepts \\xHH, \\r, \\n, \\t and \\\\ escapes):\n"
+         "Text protocol options (TEXT accepts \\xHH, \\r, \\n, \\t and \\\\ escapes):\n"
          "  --ack bcc|nak|silent   how command and data frames are acknowledged (bcc)\n"
          "  --letter C             status letter of the response (A)\n"
          "  --status XX            communication status of the response (00)\n"
          "  --code XX              error or sense code of the response (00)\n"
          "  --data TEXT            response data (none)\n"
-         "  --busy N               answer 'B' to the first N polls after each command\n"
+         "  --unanswered-polls N   leave the first N polls after each command unanswered\n"
+         "  --busy N               then answer 'B' to the next N polls\n"
          "  --wrong-bcc K          first K reply frames after a command or data frame carry a\n"
          "                         wrong BCC; each host NAK gets the frame again\n"
          "  --silent-polls         never answer polls\n"
-         "  --garbage G            G bytes of line noise (never STX) before every frame\n"
-         "  --delay MS             pause before each reply frame (acknowledgements are immediate)\n"
+         "  --garbage G            G bytes of line noise (never STX) before every text frame\n"
+         "  --delay MS             pause before each reply frame (acknowledgements are\n"
+         "                         immediate); a poll that comes while the reply to an earlier\n"
+         "                         poll is held back gets no second reply\n"
          "  --data-nak N           NAK the first N good data frames (and raw blocks)\n"
          "  --data-reply TEXT      after ACKing a data frame send STX TEXT ETX BCC\n"
          "  --no-host-ack          do not expect the host's ACK of the data reply\n"
          "  --hf R,RESP,STAT[,DATA]         after ACKing a data frame send this HF frame\n"
          "  --hf-second R,RESP,STAT[,DATA]  and this second HF frame (a two-part reply)\n"
+         "  --hf-gap MS            pause between the two frames of a two-part HF reply\n"
          "  --ack-raw              ACK each unframed data block after a quiet gap\n"
          "  --raw-gap MS           the quiet gap that ends an unframed block (3)\n"
          "  --unsolicited TEXT     bytes to send on demand (repeatable; see \"send N\")\n"
+         "\n"
+         "Binary protocol options (HEX: pairs of hex digits, \"4116\" or \"41 16\"):\n"
+         "  --binary-report HEX    the report's payload (30 30); 0x16 is doubled on the wire\n"
+         "  --binary-nak-always    answer every binary command frame with SYN NAK\n"
+         "  --binary-silent        answer no binary command frame\n"
+         "  --binary-wrong-bcc K   first K reports after a binary command carry a wrong BCC;\n"
+         "                         each host SYN NAK gets the report again\n"
+         "  --binary-report-delay MS  pause before each report (SYN ACK/NAK are immediate)\n"
+         "  --no-report            answer a good command frame with SYN ACK only\n"
+         "  --raw-echo             echo every byte received at once, unchanged, and parse\n"
+         "                         nothing (unframed binary data, throughput measurements)\n"
+         "Without --raw-echo, unframed binary data goes through the parser like any other\n"
+         "bytes (a SYN, STX or EOT in it starts a message).\n"
+         "\n"
+         "Modem lines (CTS, DSR, RLSD, RING), line errors and the host's DTR, RTS and break\n"
+         "exist only on the in-process virtual line that the simulator library serves; a\n"
+         "pseudo-terminal has none, so this program cannot set or read them.\n"
          "\n"
          "Program options:\n"
          "  --log FILE             log every byte received (<<) and sent (>>) to FILE\n"
@@ -372,6 +465,8 @@ std::string UsageText() {
          "                           raw TEXT      send TEXT as it is\n"
          "                           frame TEXT    send STX TEXT ETX BCC\n"
          "                           hf            send the configured HF reply\n"
+         "                           report [HEX]  send a binary report (HEX, or the\n"
+         "                                         configured payload)\n"
          "                           set OPTIONS   apply device options (\"set --busy 3\")\n"
          "                           quit          stop serving\n"
          "  --help, -h             this text\n";
@@ -406,6 +501,16 @@ bool RunControlLine(DeviceSimulator& simulator, std::string_view line, bool* qui
     if (!ok) *error = "write failed";
     return ok;
   }
+  if (command == "report") {
+    std::string payload = simulator.GetConfig().binaryReport;
+    if (!rest.empty() && !DecodeHex(rest, &payload, error)) {
+      *error = "report: " + *error;
+      return false;
+    }
+    if (simulator.SendBinaryReport(payload)) return true;
+    *error = "write failed";
+    return false;
+  }
   if (command == "send") {
     int index = 0;
     if (!ParseNumber(rest, &index)) {
@@ -427,7 +532,8 @@ bool RunControlLine(DeviceSimulator& simulator, std::string_view line, bool* qui
     simulator.SetConfig(config);
     return true;
   }
-  *error = "unknown command \"" + std::string(command) + "\" (send, raw, frame, hf, set, quit)";
+  *error =
+      "unknown command \"" + std::string(command) + "\" (send, raw, frame, hf, report, set, quit)";
   return false;
 }
 

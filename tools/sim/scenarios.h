@@ -23,6 +23,9 @@ bool ApplyScenario(std::string_view name, Config* config);
 // Decodes the escapes of option texts: \xHH (two hex digits), \r, \n, \t, \\. False with *error
 // for a malformed escape.
 bool DecodeEscapes(std::string_view text, std::string* bytes, std::string* error);
+// Decodes pairs of hex digits ("41 16 42", "411642"; spaces and colons between pairs are
+// skipped). False with *error for anything else.
+bool DecodeHex(std::string_view text, std::string* bytes, std::string* error);
 
 // Applies device options and scenarios ("--busy 2", "--scenario hf", "--data=ABC") in the order
 // given. False with *error (naming the option) on an unknown option or a bad value; *config may

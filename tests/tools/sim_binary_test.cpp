@@ -1,0 +1,222 @@
+// The simulator's binary side, raw echo and modem lines, driven from the host end of a virtual
+// line, of a pseudo-terminal, and by the port object's binary operations.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/comm_port.h"
+#include "platform/serial.h"
+#include "sim/device_sim.h"
+#include "sim/endpoint.h"
+#include "sim/scenarios.h"
+#include "sim_test_support.h"
+#include "support/port_fixture.h"
+#include "support/test_env.h"
+
+namespace linvo::sim {
+namespace {
+
+// Data 01 16 02: the 0x16 doubled, the check byte 01 ^ 16 ^ 02 ^ 03 = 16 not doubled.
+const std::string kCommand = Bytes("16 02 01 16 16 02 16 03 16");
+const std::string kSynAck = Bytes("16 06");
+const std::string kSynNak = Bytes("16 15");
+// The report 41 16 42 (check byte 41 ^ 16 ^ 42 ^ 03 = 16).
+const std::string kReportData = Bytes("41 16 42");
+const char* const kReport = "16 02 41 16 16 42 16 03 16";
+
+struct BinaryAckCase {
+  const char* name;
+  AckMode mode;
+  bool reportOn;
+  std::string sent;
+  std::string answer;  // hex; "" = nothing within kQuiet ms
+};
+
+TEST_F(SimOnVirtualLine, BinaryCommandFramesAnsweredByModeAndBcc) {
+  const std::vector<BinaryAckCase> cases = {
+      {"good BCC: SYN ACK, report", AckMode::kByBcc, true, kCommand,
+       std::string("16 06 ") + kReport},
+      {"wrong BCC", AckMode::kByBcc, true, Bytes("16 02 01 16 16 02 16 03 17"), "16 15"},
+      {"broken by SYN 41", AckMode::kByBcc, true, Bytes("16 02 01 16 41"), "16 15"},
+      {"no report", AckMode::kByBcc, false, kCommand, "16 06"},
+      {"NAK always", AckMode::kAlwaysNak, true, kCommand, "16 15"},
+      {"silent", AckMode::kSilent, true, kCommand, ""},
+  };
+  StartSim();
+  for (const BinaryAckCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Config config;
+    config.binaryAckMode = c.mode;
+    config.binaryReportOn = c.reportOn;
+    config.binaryReport = kReportData;
+    m_sim->SetConfig(config);
+    EXPECT_EQ(ExchangeQuiet(c.sent), c.answer);
+  }
+  const Counters counters = m_sim->GetCounters();
+  EXPECT_EQ(counters.binaryCommands, 4);
+  EXPECT_EQ(counters.binaryBadFrames, 2);
+  EXPECT_EQ(counters.commands + counters.dataFrames + counters.badFrames, 0);  // no text seen
+}
+
+TEST_F(SimOnVirtualLine, WrongBccReportsRepeatedOnSynNakThenGoodOneAcked) {
+  Config config;
+  ASSERT_TRUE(ApplyScenario("binary-wrong-bcc", &config));  // 2 bad reports per command
+  StartSim(config);
+  // The default report 30 30: check byte 30 ^ 30 ^ 03 = 03; spoiled, FC.
+  const std::string bad = "16 02 30 30 16 03 FC";
+  const std::string good = "16 02 30 30 16 03 03";
+  EXPECT_EQ(Exchange(kCommand, 2 + 7), "16 06 " + bad);
+  EXPECT_EQ(Exchange(kSynNak, 7), bad);
+  EXPECT_EQ(Exchange(kSynNak, 7), good);
+  WriteToDevice(*m_host, kSynAck);
+  ASSERT_TRUE(
+      m_sim->WaitForCounters([](const Counters& c) { return c.reportsAcked == 1; }, kArrive));
+  EXPECT_EQ(m_sim->GetCounters().binaryHostNaks, 2);
+  EXPECT_EQ(m_sim->Events().back().bytes, "host SYN ACK of the report");
+  // The count is per command.
+  EXPECT_EQ(Exchange(kCommand, 2 + 7), "16 06 " + bad);
+}
+
+TEST_F(SimOnVirtualLine, RawEchoSendsEveryByteBackUnchanged) {
+  Config config;
+  ASSERT_TRUE(ApplyScenario("raw-echo", &config));
+  StartSim(config);
+  // Every byte value, the protocols' control bytes included.
+  std::string block(4096, '\0');
+  for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i % 256);
+  WriteToDevice(*m_host, block);
+  const std::string echoed = ReadFromDevice(*m_host, block.size(), kArrive);
+  ASSERT_EQ(echoed.size(), block.size());
+  EXPECT_TRUE(echoed == block);
+  EXPECT_EQ(HexBytes(ReadFromDevice(*m_host, 0, kQuiet)), "");  // nothing parsed or answered
+  const Counters counters = m_sim->GetCounters();
+  EXPECT_EQ(counters.echoedBytes, 4096);
+  EXPECT_EQ(counters.polls + counters.binaryCommands + counters.rawBlocks, 0);
+}
+
+TEST_F(SimOnVirtualLine, ModemLinesAndErrorsReachTheHostAndHostLinesShowHere) {
+  StartSim();
+  uint32_t status = 0;
+  ASSERT_TRUE(m_sim->SetModemLines(platform::MS_CTS_ON | platform::MS_RING_ON));
+  ASSERT_TRUE(m_host->GetModemStatus(&status));
+  EXPECT_EQ(status, platform::MS_CTS_ON | platform::MS_RING_ON);
+  ASSERT_TRUE(m_sim->SetModemLine(platform::MS_DSR_ON, true));
+  ASSERT_TRUE(m_sim->SetModemLine(platform::MS_CTS_ON, false));
+  ASSERT_TRUE(m_host->GetModemStatus(&status));
+  EXPECT_EQ(status, platform::MS_DSR_ON | platform::MS_RING_ON);
+  EXPECT_EQ(m_sim->ModemLines(), status);
+
+  ASSERT_TRUE(m_host->EscapeFunction(platform::SETDTR));
+  ASSERT_TRUE(m_host->EscapeFunction(platform::CLRRTS));
+  ASSERT_TRUE(m_host->EscapeFunction(platform::SETBREAK));
+  EXPECT_EQ(m_sim->HostLines(), platform::kHostDtr | platform::kHostBreak);
+  ASSERT_TRUE(m_host->EscapeFunction(platform::CLRDTR));
+  ASSERT_TRUE(m_host->EscapeFunction(platform::SETRTS));
+  ASSERT_TRUE(m_host->EscapeFunction(platform::CLRBREAK));
+  EXPECT_EQ(m_sim->HostLines(), platform::kHostRts);
+
+  ASSERT_TRUE(m_sim->InjectLineErrors(platform::CE_FRAME | platform::CE_BREAK));
+  uint32_t errors = 0;
+  ASSERT_TRUE(m_host->ClearError(&errors, nullptr));
+  EXPECT_EQ(errors, platform::CE_FRAME | platform::CE_BREAK);
+}
+
+TEST_F(SimOnVirtualLine, ScriptedDsrDropReachesTheHostAsALineEvent) {
+  StartSim();
+  ASSERT_TRUE(m_host->SetEventMask(platform::EV_DSR));
+  // Armed while the serving loop waits without a time-out: SetConfig must wake it.
+  Config config;
+  config.dropDsrAfterMs = 20;
+  m_sim->SetConfig(config);
+  uint32_t events = 0;
+  ASSERT_EQ(m_host->WaitEvent(&events, kArrive, -1), platform::WaitResult::kReady);
+  EXPECT_EQ(events, platform::EV_DSR);
+  uint32_t status = 0;
+  ASSERT_TRUE(m_host->GetModemStatus(&status));
+  EXPECT_EQ(status, platform::MS_CTS_ON | platform::MS_RLSD_ON);
+}
+
+// The port object's binary operations against the simulator.
+class SimWithPortObject : public test::VirtualPortTest {
+ protected:
+  void SetUp() override {
+    test::VirtualPortTest::SetUp();
+    Config config;
+    config.binaryReport = kReportData;
+    config.binaryWrongBcc = 2;
+    m_sim = std::make_unique<DeviceSimulator>(MakeVirtualEndpoint(m_peer), config);
+    ASSERT_TRUE(m_sim->Start());
+  }
+  void TearDown() override {
+    m_sim.reset();
+    test::VirtualPortTest::TearDown();
+  }
+  std::unique_ptr<DeviceSimulator> m_sim;
+};
+
+TEST_F(SimWithPortObject, CommandWithReportAndRawEchoRoundTrip) {
+  const uint8_t data[] = {0x01, 0x16, 0x02};
+  uint8_t reply[64] = {};
+  int16_t replyLength = 0;
+  EXPECT_EQ(m_port->SendBinaryCommandRR("lvoSendBinaryCommandRR", 500, 2, 0, 0, data, 3, 500, reply,
+                                        sizeof reply, &replyLength),
+            0);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(reply), replyLength), kReportData);
+  ASSERT_TRUE(
+      m_sim->WaitForCounters([](const Counters& c) { return c.reportsAcked == 1; }, kArrive));
+  EXPECT_EQ(m_sim->GetCounters().binaryHostNaks, 2);
+
+  Config config = m_sim->GetConfig();
+  config.rawEcho = true;
+  m_sim->SetConfig(config);
+  std::vector<uint8_t> block(4096);
+  for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<uint8_t>(i * 7);
+  EXPECT_EQ(m_port->SendBinaryData("lvoSendBinaryData", 500, 0, 0, block.data(), 4096), 0);
+  std::vector<uint8_t> echoed(8192);
+  int16_t length = 0;
+  EXPECT_EQ(m_port->ReceiveBinaryData("lvoReceiveBinaryData", 500, 0, echoed.data(), 8192, &length),
+            0);
+  echoed.resize(static_cast<std::size_t>(std::max<int16_t>(length, 0)));
+  EXPECT_TRUE(echoed == block) << "echoed " << length << " bytes";
+}
+
+// The host opens the pseudo-terminal's slave by a port name mapped in the settings file.
+TEST(SimBinaryOnPseudoTerminal, CommandReportAckAndReportOnDemand) {
+  test::ScopedWorkDir dir;
+  platform::PseudoTerminal pty;
+  Config config;
+  config.binaryReport = Bytes("41 16");
+  DeviceSimulator sim(MakePtyEndpoint(pty.MasterFd()), config);
+  ASSERT_TRUE(sim.Start());
+  const std::string ini = dir.Path() + "/Linvo.ini";
+  test::WriteFile(ini, "[Ports]\nCOM9=" + pty.SlavePath() + "\n");
+  auto host = platform::OpenSerialLine("COM9", ini);
+  ASSERT_NE(host, nullptr);
+
+  // Split between the two bytes of the doubled 0x16: the parser keeps its place across reads.
+  WriteToDevice(*host, kCommand.substr(0, 4));
+  ASSERT_TRUE(sim.WaitForReceived(4, kArrive));
+  WriteToDevice(*host, kCommand.substr(4));
+  EXPECT_EQ(HexBytes(ReadFromDevice(*host, 2 + 8, kArrive)), "16 06 16 02 41 16 16 16 03 54");
+  WriteToDevice(*host, kSynAck);
+  EXPECT_TRUE(sim.WaitForCounters([](const Counters& c) { return c.reportsAcked == 1; }, kArrive));
+
+  bool quit = false;
+  std::string error;
+  ASSERT_TRUE(RunControlLine(sim, "report 42", &quit, &error)) << error;
+  EXPECT_EQ(HexBytes(ReadFromDevice(*host, 6, kArrive)), "16 02 42 16 03 41");
+  EXPECT_FALSE(RunControlLine(sim, "report 4", &quit, &error));
+
+  // A pseudo-terminal has no modem lines.
+  EXPECT_FALSE(sim.SetModemLines(platform::MS_DSR_ON));
+  EXPECT_FALSE(sim.SetModemLine(platform::MS_DSR_ON, false));
+  EXPECT_FALSE(sim.InjectLineErrors(platform::CE_FRAME));
+  EXPECT_EQ(sim.ModemLines(), std::nullopt);
+  EXPECT_EQ(sim.HostLines(), std::nullopt);
+}
+
+}  // namespace
+}  // namespace linvo::sim
