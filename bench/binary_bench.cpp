@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "engine/result_codes.h"
 #include "platform/serial.h"
 #include "portapi/port_table.h"
@@ -32,37 +33,7 @@ namespace {
 
 namespace api = linvo::portapi;
 
-// A private directory that is the current directory (the engine reads Linvo.ini there) and
-// TMPDIR for the life of the object; removed afterwards.
-class WorkDir {
- public:
-  WorkDir() {
-    char base[] = "/tmp/linvo-bench-XXXXXX";
-    if (::mkdtemp(base) == nullptr) throw std::runtime_error("mkdtemp failed");
-    m_path = base;
-    m_oldCwd = std::filesystem::current_path();
-    ::setenv("TMPDIR", m_path.c_str(), 1);
-    ::unsetenv("XDG_RUNTIME_DIR");
-    std::filesystem::current_path(m_path);
-  }
-  ~WorkDir() {
-    std::error_code ignored;
-    std::filesystem::current_path(m_oldCwd, ignored);
-    std::filesystem::remove_all(m_path, ignored);
-  }
-  WorkDir(const WorkDir&) = delete;
-  WorkDir& operator=(const WorkDir&) = delete;
-
-  // Linvo.ini with logging off and COM<port> = device.
-  void WriteSettings(int port, const std::string& device) const {
-    std::ofstream(m_path + "/Linvo.ini")
-        << "[Log]\nLogging=0\n[Ports]\nCOM" << port << "=" << device << "\n";
-  }
-
- private:
-  std::string m_path;
-  std::filesystem::path m_oldCwd;
-};
+using linvo::bench::WorkDir;
 
 double Percentile(std::vector<double> values, double fraction) {
   if (values.empty()) return 0;
@@ -78,7 +49,7 @@ class Bench {
   Bench(int port, const linvo::sim::Config& config)
       : m_port(port), m_simulator(linvo::sim::MakePtyEndpoint(m_pty.MasterFd()), config) {
     m_simulator.Start();
-    m_dir.WriteSettings(port, m_pty.SlavePath());
+    m_dir.WriteSettings(0, WorkDir::PortLine(port, m_pty.SlavePath()));
     api::ReloadSettings("bench", port);  // the port object may come from an earlier run
     m_open = api::OpenPort("lvoOpenPort", port, 115200, "8", "N", 8192, 8192, 0) == 0;
   }

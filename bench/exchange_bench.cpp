@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "engine/result_codes.h"
 #include "platform/serial.h"
 #include "portapi/port_table.h"
@@ -24,40 +25,7 @@ namespace {
 
 namespace api = linvo::portapi;
 
-// A private directory that is the current directory (the engine reads Linvo.ini there) and
-// TMPDIR for the life of the object; removed afterwards.
-class WorkDir {
- public:
-  WorkDir() {
-    char base[] = "/tmp/linvo-bench-XXXXXX";
-    if (::mkdtemp(base) == nullptr) throw std::runtime_error("mkdtemp failed");
-    m_path = base;
-    m_oldCwd = std::filesystem::current_path();
-    ::setenv("TMPDIR", m_path.c_str(), 1);
-    ::unsetenv("XDG_RUNTIME_DIR");
-    std::filesystem::current_path(m_path);
-  }
-  ~WorkDir() {
-    std::error_code ignored;
-    std::filesystem::current_path(m_oldCwd, ignored);
-    std::filesystem::remove_all(m_path, ignored);
-  }
-  WorkDir(const WorkDir&) = delete;
-  WorkDir& operator=(const WorkDir&) = delete;
-
-  const std::string& Path() const { return m_path; }
-
-  // Linvo.ini with the logging mode (trace file in this directory) and COM<port> = device.
-  void WriteSettings(int logMode, int port, const std::string& device) const {
-    std::ofstream(m_path + "/Linvo.ini")
-        << "[Log]\nLogging=" << logMode << "\nLogFileName=" << m_path << "/Linvo%03d.log\n"
-        << "[Ports]\nCOM" << port << "=" << device << "\n";
-  }
-
- private:
-  std::string m_path;
-  std::filesystem::path m_oldCwd;
-};
+using linvo::bench::WorkDir;
 
 double Percentile(std::vector<double> values, double fraction) {
   if (values.empty()) return 0;
@@ -78,7 +46,7 @@ void BM_SendCommandRR(benchmark::State& state) {
   config.keepHistory = false;  // the run makes tens of thousands of exchanges
   linvo::sim::DeviceSimulator simulator(linvo::sim::MakePtyEndpoint(pty.MasterFd()), config);
   simulator.Start();
-  dir.WriteSettings(logMode, port, pty.SlavePath());
+  dir.WriteSettings(logMode, WorkDir::PortLine(port, pty.SlavePath()));
   api::ReloadSettings("bench", port);
   if (api::OpenPort("lvoOpenPort", port, 115200, "8", "N", 4096, 4096, 0) != 0) {
     state.SkipWithError("OpenPort failed");
@@ -104,7 +72,7 @@ void BM_SendCommandRR(benchmark::State& state) {
   simulator.Stop();
   // Logging off before the directory goes: the port object outlives this run and closes its
   // trace with one more line when the library unloads.
-  dir.WriteSettings(0, port, pty.SlavePath());
+  dir.WriteSettings(0, WorkDir::PortLine(port, pty.SlavePath()));
   api::ReloadSettings("bench", port);
 
   state.SetItemsProcessed(static_cast<int64_t>(latencies.size()));

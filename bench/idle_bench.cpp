@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "engine/result_codes.h"
 #include "platform/message.h"
 #include "platform/serial.h"
@@ -31,36 +32,7 @@ namespace {
 
 namespace api = linvo::portapi;
 
-// A private directory that is the current directory (the engine reads Linvo.ini there) and
-// TMPDIR for the life of the object; removed afterwards.
-class WorkDir {
- public:
-  WorkDir() {
-    char base[] = "/tmp/linvo-bench-XXXXXX";
-    if (::mkdtemp(base) == nullptr) throw std::runtime_error("mkdtemp failed");
-    m_path = base;
-    m_oldCwd = std::filesystem::current_path();
-    ::setenv("TMPDIR", m_path.c_str(), 1);
-    ::unsetenv("XDG_RUNTIME_DIR");
-    std::filesystem::current_path(m_path);
-  }
-  ~WorkDir() {
-    std::error_code ignored;
-    std::filesystem::current_path(m_oldCwd, ignored);
-    std::filesystem::remove_all(m_path, ignored);
-  }
-  WorkDir(const WorkDir&) = delete;
-  WorkDir& operator=(const WorkDir&) = delete;
-
-  // Linvo.ini with logging off and the [Ports] lines given.
-  void WriteSettings(const std::string& portLines) const {
-    std::ofstream(m_path + "/Linvo.ini") << "[Log]\nLogging=0\n[Ports]\n" << portLines;
-  }
-
- private:
-  std::string m_path;
-  std::filesystem::path m_oldCwd;
-};
+using linvo::bench::WorkDir;
 
 // A value in kB from /proc/self/status ("VmRSS:	  1234 kB"), or the plain number
 // ("Threads").
@@ -110,7 +82,7 @@ void BM_IdleBackgroundReceive(benchmark::State& state) {
   constexpr int kPort = 5;
   WorkDir dir;
   linvo::platform::PseudoTerminal pty;  // nobody writes to the master: a silent line
-  dir.WriteSettings("COM" + std::to_string(kPort) + "=" + pty.SlavePath() + "\n");
+  dir.WriteSettings(0, WorkDir::PortLine(kPort, pty.SlavePath()));
   api::ReloadSettings("bench", kPort);
   if (api::OpenPort("lvoOpenPort", kPort, 115200, "8", "N", 4096, 4096, 0) != 0 ||
       api::WatchCommEvents("lvoWatchCommEvents", kPort, &IgnoreCommEvent, 0, 0xFFFF) != 0 ||
@@ -165,7 +137,7 @@ void BM_IdleManyPorts(benchmark::State& state) {
       virtualNames.push_back(name);
     }
   }
-  dir.WriteSettings(portLines);
+  dir.WriteSettings(0, portLines);
 
   int opened = 0;
   for (int port = 1; port <= count; ++port) {
