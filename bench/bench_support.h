@@ -3,10 +3,12 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace linvo::bench {
 
@@ -49,5 +51,14 @@ class WorkDir {
   std::string m_path;
   std::filesystem::path m_oldCwd;
 };
+
+// The value at the fraction (0.5 = median, 0.99 = p99) of the samples.
+inline double Percentile(std::vector<double> values, double fraction) {
+  if (values.empty()) return 0;
+  const std::size_t index =
+      std::min(values.size() - 1, static_cast<std::size_t>(fraction * values.size()));
+  std::nth_element(values.begin(), values.begin() + index, values.end());
+  return values[index];
+}
 
 }  // namespace linvo::bench

@@ -33,15 +33,8 @@ namespace {
 
 namespace api = linvo::portapi;
 
+using linvo::bench::Percentile;
 using linvo::bench::WorkDir;
-
-double Percentile(std::vector<double> values, double fraction) {
-  if (values.empty()) return 0;
-  const std::size_t index =
-      std::min(values.size() - 1, static_cast<std::size_t>(fraction * values.size()));
-  std::nth_element(values.begin(), values.begin() + index, values.end());
-  return values[index];
-}
 
 // The simulator on a new pseudo-terminal and the port opened on it, for one run.
 class Bench {

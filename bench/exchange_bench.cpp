@@ -25,15 +25,8 @@ namespace {
 
 namespace api = linvo::portapi;
 
+using linvo::bench::Percentile;
 using linvo::bench::WorkDir;
-
-double Percentile(std::vector<double> values, double fraction) {
-  if (values.empty()) return 0;
-  const std::size_t index =
-      std::min(values.size() - 1, static_cast<std::size_t>(fraction * values.size()));
-  std::nth_element(values.begin(), values.begin() + index, values.end());
-  return values[index];
-}
 
 void BM_SendCommandRR(benchmark::State& state) {
   const int logMode = static_cast<int>(state.range(0));
