@@ -198,7 +198,7 @@ Result CCommPort::ReceiveBinaryReportAsync(const char* caller, int32_t timeout,
 Result CCommPort::WatchCommEvents(const char* caller, CommCallback callback, int32_t param,
                                   uint32_t mask) {
   OperationFrame frame(*this, caller);
-  if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
+  if (!IsOpen()) return NotOpenAtStart(frame);
   if (callback == nullptr) {
     m_pfnCommCallback.store(nullptr);
     return frame.Succeed(kSuccess);
@@ -461,10 +461,15 @@ void CCommPort::ResponseCallbackWorker() {
       if (WorkerReadFailed(e, timeout, dsr, mask)) return;
     }
     if (!BccOk(buffer.data(), length)) {
-      int retried = length;
-      Result e = RetryBCC(buffer.data(), &retried, timeout, dsr);
+      // A failed re-receive leaves the frame as it was.
+      std::vector<uint8_t> again(kReceiveCapacity);
+      int retried = kReceiveCapacity;
+      Result e = RetryBCC(again.data(), &retried, timeout, dsr);
       if (WorkerSendFailed(e, mask)) return;
-      if (e == kSuccess) length = retried;
+      if (e == kSuccess) {
+        buffer.swap(again);
+        length = retried;
+      }
     }
     uint8_t letter = length > 1 ? buffer[1] : 0;
     uint32_t bit = 0;

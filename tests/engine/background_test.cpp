@@ -99,6 +99,49 @@ INSTANTIATE_TEST_SUITE_P(
                       ResponseOutcome{"SilentUntilBusyTimer", Bytes{}, 150, 0x4000, false}),
     [](const auto& info) { return info.param.name; });
 
+struct CallbackCase {
+  const char* name;
+  int16_t mode;
+  uint32_t mask;
+  Bytes reply;  // the answer to every poll after the first ("C0000skip")
+  uint32_t bit;
+  const char* data;
+  std::size_t polls;
+};
+
+class CallbackPolls : public Background, public ::testing::WithParamInterface<CallbackCase> {};
+
+// The callback-style poll reports what its mask and mode ask for and keeps polling otherwise.
+TEST_P(CallbackPolls, ReportByMaskAndMode) {
+  const CallbackCase& c = GetParam();
+  VirtualDevice device(m_peer, [&](const Bytes& m, int i) {
+    return m == kPoll ? (i == 0 ? Frame("C0000skip") : c.reply) : Bytes{};
+  });
+  ASSERT_EQ(m_port->ReceiveResponseCallback("x", c.mode, 200, NoCallback, 0, c.mask), 0);
+  const Notification& n = Only();
+  EXPECT_EQ(n.message, WM_PORT_RESPONSE);
+  EXPECT_EQ(n.bit, c.bit);
+  EXPECT_EQ(n.data, c.data);
+  EXPECT_EQ(device.Messages().size(), c.polls);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CallbackPolls,
+    ::testing::Values(CallbackCase{"Done", 2, 0x0001, Frame("A0000a"), 0x0001, "A0000a", 2},
+                      CallbackCase{"Sense", 2, 0x0002, Frame("R0000r"), 0x0002, "R0000r", 2},
+                      CallbackCase{"AnyLetterInModeOne", 1, 0x0004, Frame("B0000b"), 0x0004,
+                                   "C0000skip", 1}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(Background, CallbackPollStopsOnRequest) {
+  VirtualDevice device(m_peer, [](const Bytes& m, int) { return m == kPoll ? Frame("B0000") : Bytes{}; });
+  ASSERT_EQ(m_port->ReceiveResponseCallback("x", 2, 50, NoCallback, 0, 0x0001), 0);
+  m_window->PumpFor(40);
+  EXPECT_TRUE(m_window->received.empty()) << "busy answers are not in the mask";
+  EXPECT_EQ(m_port->ReceiveResponseCallback("x", 0, 0, nullptr, 0, 0), 0);
+  EXPECT_EQ(Only().bit, 0x0008u);
+}
+
 TEST_F(Background, StopRequestsAndCloses) {
   // A stopped response poll reports its cancel.
   ASSERT_EQ(m_port->ReceiveResponseAsync("lvoReceiveResponse", 3, 0, 0, 0), 0);
