@@ -8,9 +8,9 @@
 
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <string>
 
+#include "bench/bench_support.h"
 #include "engine/comm_port.h"
 #include "platform/serial.h"
 
@@ -20,13 +20,9 @@ double Seconds(const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; }
 
 void BM_IdleReadComm(benchmark::State& state) {
   const int seconds = static_cast<int>(state.range(0));
-  char base[] = "/tmp/linvo-idle-XXXXXX";
-  std::string dir = ::mkdtemp(base);
-  ::setenv("TMPDIR", dir.c_str(), 1);
-  ::unsetenv("XDG_RUNTIME_DIR");
-  if (::chdir(dir.c_str()) != 0) return;
+  linvo::bench::WorkDir dir;
   linvo::platform::PseudoTerminal pty;
-  std::ofstream(dir + "/Linvo.ini") << "[Ports]\nCOM7=" << pty.SlavePath() << "\n";
+  dir.WriteSettings(0, linvo::bench::WorkDir::PortLine(7, pty.SlavePath()));
   linvo::engine::CCommPort port(7);
   if (port.OpenPort("bench", 115200, "8", "N", 4096, 4096, 0) != 0) {
     state.SkipWithError("open failed");

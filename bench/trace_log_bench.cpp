@@ -1,24 +1,19 @@
 // Trace log throughput: lines per second written to a file (mode 1), the cost of a trace call
 // with logging off (mode 0), and a 64-byte hex dump.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <string>
 
+#include "bench/bench_support.h"
 #include "engine/trace_log.h"
 
 namespace {
 
+// One private directory for the whole run, removed at exit.
 std::string BenchDir() {
-  static std::string dir = [] {
-    char base[] = "/tmp/linvo-bench-XXXXXX";
-    std::string made = ::mkdtemp(base);
-    ::setenv("TMPDIR", made.c_str(), 1);
-    ::unsetenv("XDG_RUNTIME_DIR");
-    return made;
-  }();
-  return dir;
+  static linvo::bench::WorkDir dir;
+  return dir.Path();
 }
 
 void BM_TraceLineFile(benchmark::State& state) {
