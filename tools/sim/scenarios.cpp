@@ -283,6 +283,14 @@ bool ApplyScenario(std::string_view name, Config* config) {
   return true;
 }
 
+// The byte that two hex digits at text[i] spell, when both are there.
+static bool HexPairAt(std::string_view text, std::size_t i, unsigned* value) {
+  if (i + 2 > text.size()) return false;
+  const char* begin = text.data() + i;
+  const auto [end, ec] = std::from_chars(begin, begin + 2, *value, 16);
+  return ec == std::errc() && end == begin + 2;
+}
+
 bool DecodeEscapes(std::string_view text, std::string* bytes, std::string* error) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -305,11 +313,7 @@ bool DecodeEscapes(std::string_view text, std::string* bytes, std::string* error
       out += '\t';
     } else if (e == 'x') {
       unsigned value = 0;
-      const char* begin = text.data() + i + 1;
-      const auto [end, ec] = i + 2 < text.size()
-                                 ? std::from_chars(begin, begin + 2, value, 16)
-                                 : std::from_chars_result{begin, std::errc::invalid_argument};
-      if (ec != std::errc() || end != begin + 2) {
+      if (!HexPairAt(text, i + 1, &value)) {
         *error = "\\x needs two hex digits";
         return false;
       }
@@ -333,11 +337,7 @@ bool DecodeHex(std::string_view text, std::string* bytes, std::string* error) {
       continue;
     }
     unsigned value = 0;
-    const char* begin = text.data() + i;
-    const auto [end, ec] = i + 1 < text.size()
-                               ? std::from_chars(begin, begin + 2, value, 16)
-                               : std::from_chars_result{begin, std::errc::invalid_argument};
-    if (ec != std::errc() || end != begin + 2) {
+    if (!HexPairAt(text, i, &value)) {
       *error = "expected pairs of hex digits (\"41 16 42\" or \"411642\")";
       return false;
     }
