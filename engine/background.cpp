@@ -13,8 +13,6 @@
 namespace linvo::engine {
 namespace {
 
-using Entry = OperationFrame::Entry;
-
 constexpr uint8_t SYN = 0x16;
 constexpr uint8_t kPoll[] = {EOT, ENQ};
 constexpr uint8_t kAckByte[] = {ACK};
@@ -78,8 +76,10 @@ std::vector<uint8_t> LastBlockFrame(const uint8_t* b, int n) {
     } else if (inFrame) {
       current.push_back(b[i]);
       if (b[i] == ETX) {
-        if (i + 1 < n) current.push_back(b[++i]);
-        else current.clear();
+        if (i + 1 < n)
+          current.push_back(b[++i]);
+        else
+          current.clear();
         last = std::move(current);
         current.clear();
         inFrame = false;
@@ -96,18 +96,30 @@ uint32_t CCommPort::ResultToEventBit(Result code) const {
   if (kind == THREADTYPE_COMM) return 0;
   const bool response = kind == THREADTYPE_RESPONSE;
   switch (code) {
-    case 10: return 0x0001;
-    case 11: return response ? 0x0002 : 0;
-    case 12: return response ? 0x0004 : 0;
-    case 20: return 0x0008;
-    case 110: return 0x0100;
-    case 111: return 0x0200;
-    case 112: return 0x0400;
-    case 113: return response ? 0x4000 : 0;
-    case 120: return 0x0800;
-    case 200: return 0x1000;
-    case 201: return 0x2000;
-    default: return 0;
+    case 10:
+      return 0x0001;
+    case 11:
+      return response ? 0x0002 : 0;
+    case 12:
+      return response ? 0x0004 : 0;
+    case 20:
+      return 0x0008;
+    case 110:
+      return 0x0100;
+    case 111:
+      return 0x0200;
+    case 112:
+      return 0x0400;
+    case 113:
+      return response ? 0x4000 : 0;
+    case 120:
+      return 0x0800;
+    case 200:
+      return 0x1000;
+    case 201:
+      return 0x2000;
+    default:
+      return 0;
   }
 }
 
@@ -154,9 +166,8 @@ Result CCommPort::StartWorker(OperationFrame& frame, uint16_t kind, bool stopReq
   return frame.Succeed(kSuccess);
 }
 
-Result CCommPort::ReceiveResponseCallback(const char* caller, int16_t mode, int32_t timeout,
-                                          ResponseCallback callback, int32_t param,
-                                          uint32_t mask) {
+Result CCommPort::ReceiveResponseCallback(Caller caller, int16_t mode, int32_t timeout,
+                                          ResponseCallback callback, int32_t param, uint32_t mask) {
   OperationFrame frame(*this, caller);
   if (!IsOpen()) return NotOpenAtStart(frame);
   if (timeout < 0) return frame.Fail(Message::kParameterError);
@@ -173,13 +184,9 @@ Result CCommPort::ReceiveResponseCallback(const char* caller, int16_t mode, int3
                      &CCommPort::ResponseCallbackWorker);
 }
 
-Result CCommPort::ReceiveBinaryReportAsync(const char* caller, int32_t timeout,
-                                           BinaryCallback callback, int32_t param,
-                                           uint32_t mask) {
-  OperationFrame frame(*this, caller,
-                       std::strcmp(caller ? caller : "", "lvoReceiveBinaryReport") == 0
-                           ? Entry::kTraced
-                           : Entry::kQuiet);
+Result CCommPort::ReceiveBinaryReportAsync(Caller caller, int32_t timeout, BinaryCallback callback,
+                                           int32_t param, uint32_t mask) {
+  OperationFrame frame(*this, caller);
   if (!IsOpen()) return NotOpenAtStart(frame);
   if (timeout < 0) return frame.Fail(Message::kParameterError);
   frame.BeginExchange();
@@ -195,7 +202,7 @@ Result CCommPort::ReceiveBinaryReportAsync(const char* caller, int32_t timeout,
                      &CCommPort::BinaryReportWorker);
 }
 
-Result CCommPort::WatchCommEvents(const char* caller, CommCallback callback, int32_t param,
+Result CCommPort::WatchCommEvents(Caller caller, CommCallback callback, int32_t param,
                                   uint32_t mask) {
   OperationFrame frame(*this, caller);
   if (!IsOpen()) return NotOpenAtStart(frame);
@@ -210,12 +217,9 @@ Result CCommPort::WatchCommEvents(const char* caller, CommCallback callback, int
   return frame.Succeed(kSuccess);
 }
 
-Result CCommPort::ReceiveResponseAsync(const char* caller, int16_t portNo, int32_t responseTimer,
+Result CCommPort::ReceiveResponseAsync(Caller caller, int16_t portNo, int32_t responseTimer,
                                        int32_t busyTimer, int16_t dsrCheck) {
-  OperationFrame frame(*this, caller,
-                       std::strcmp(caller ? caller : "", "lvoReceiveResponse") == 0
-                           ? Entry::kTraced
-                           : Entry::kQuiet);
+  OperationFrame frame(*this, caller);
   if (!IsOpen()) return NotOpenAtStart(frame);
   if (responseTimer < 0) return frame.Fail(Message::kResponseTimerParameter);
   if (busyTimer < 0) return frame.Fail(Message::kBusyTimerParameter);
@@ -228,13 +232,9 @@ Result CCommPort::ReceiveResponseAsync(const char* caller, int16_t portNo, int32
   return StartWorker(frame, THREADTYPE_RESPONSE, false, true, &CCommPort::ResponseWorker);
 }
 
-Result CCommPort::ReceiveDataAsync(const char* caller, int16_t portNo, int16_t ackMode,
-                                   int32_t timeout, int16_t dsrCheck, uint32_t mask) {
-  OperationFrame frame(*this, caller,
-                       std::strncmp(caller ? caller : "", "lvoReceiveData", 14) == 0 &&
-                               std::strcmp(caller, "lvoReceiveDataHF") != 0
-                           ? Entry::kTraced
-                           : Entry::kQuiet);
+Result CCommPort::ReceiveDataAsync(Caller caller, int16_t portNo, int16_t ackMode, int32_t timeout,
+                                   int16_t dsrCheck, uint32_t mask) {
+  OperationFrame frame(*this, caller);
   if (!IsOpen()) return NotOpenAtStart(frame);
   if (timeout < 0) return frame.Fail(Message::kParameterError);
   frame.BeginExchange();
@@ -247,11 +247,9 @@ Result CCommPort::ReceiveDataAsync(const char* caller, int16_t portNo, int16_t a
   return StartWorker(frame, THREADTYPE_BCC, false, false, &CCommPort::DataBCCWorker);
 }
 
-Result CCommPort::ReceiveDataHFAsync(const char* caller, int16_t portNo, int16_t twoPart,
+Result CCommPort::ReceiveDataHFAsync(Caller caller, int16_t portNo, int16_t twoPart,
                                      int32_t timeout, int16_t dsrCheck, uint32_t mask) {
-  OperationFrame frame(*this, caller,
-                       std::strcmp(caller ? caller : "", "lvoReceiveDataHF") == 0 ? Entry::kTraced
-                                                                                  : Entry::kQuiet);
+  OperationFrame frame(*this, caller);
   if (!IsOpen()) return NotOpenAtStart(frame);
   if (timeout < 0) return frame.Fail(Message::kParameterError);
   frame.BeginExchange();
@@ -428,9 +426,10 @@ void CCommPort::ResponseWorker() {
       // RetryBCC's failure is the outcome.
     } else {
       uint8_t letter = length > 1 ? buffer[1] : 0;
-      outcome = letter == 'A' ? kResponseA : letter == 'R' ? kResponseR
-                              : letter == 'B'            ? kResponseB
-                                                         : kSuccess;
+      outcome = letter == 'A'   ? kResponseA
+                : letter == 'R' ? kResponseR
+                : letter == 'B' ? kResponseB
+                                : kSuccess;
       if (outcome == kResponseA || outcome == kResponseR) {
         SetFrameData(record, buffer.data(), length);
       }
@@ -473,9 +472,12 @@ void CCommPort::ResponseCallbackWorker() {
     }
     uint8_t letter = length > 1 ? buffer[1] : 0;
     uint32_t bit = 0;
-    if (letter == 'R' && (mask & kBitR)) bit = kBitR;
-    else if (letter == 'A' && (mask & kBitA)) bit = kBitA;
-    else if ((m_nWorkerMode == 0 || m_nWorkerMode == 1) && (mask & kBitB)) bit = kBitB;
+    if (letter == 'R' && (mask & kBitR))
+      bit = kBitR;
+    else if (letter == 'A' && (mask & kBitA))
+      bit = kBitA;
+    else if ((m_nWorkerMode == 0 || m_nWorkerMode == 1) && (mask & kBitB))
+      bit = kBitB;
     if (bit != 0) {
       auto* record = new NotifyRecord;
       SetFrameData(record, buffer.data(), length);
@@ -498,8 +500,8 @@ void CCommPort::BinaryReportWorker() {
       if (WorkerReadFailed(e, timeout, dsr, mask)) return;
       continue;
     }
-    bool valid = n >= 5 && block[0] == SYN && block[1] == STX && block[n - 3] == SYN &&
-                 block[n - 2] == ETX;
+    bool valid =
+        n >= 5 && block[0] == SYN && block[1] == STX && block[n - 3] == SYN && block[n - 2] == ETX;
     if (valid) {
       uint8_t check = ETX;
       for (int i = 2; i <= n - 4; ++i) check ^= block[i];

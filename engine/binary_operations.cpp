@@ -320,7 +320,7 @@ Result CCommPort::ReceiveReport(int32_t timer, int16_t retryCount, int16_t dsrCh
   }
 }
 
-Result CCommPort::SendBinaryCommandRR(const char* caller, int32_t ackTimer, int16_t retryCount,
+Result CCommPort::SendBinaryCommandRR(Caller caller, int32_t ackTimer, int16_t retryCount,
                                       int32_t dsrCheck, int32_t ctsCheck, const uint8_t* data,
                                       int16_t length, int32_t responseTimer, uint8_t* reply,
                                       int16_t capacity, int16_t* replyLength) {
@@ -337,8 +337,8 @@ Result CCommPort::SendBinaryCommandRR(const char* caller, int32_t ackTimer, int1
   *replyLength = 0;
   const std::vector<uint8_t> command = BinaryFrame(data, length);
   for (int attempt = 0;; ++attempt) {
-    if (Result r = WriteCommForBinary(command.data(), static_cast<int32_t>(command.size()), ackTimer,
-                                      dsr, cts);
+    if (Result r = WriteCommForBinary(command.data(), static_cast<int32_t>(command.size()),
+                                      ackTimer, dsr, cts);
         r != kSuccess) {
       return frame.PassOn(r);
     }
@@ -360,7 +360,7 @@ Result CCommPort::SendBinaryCommandRR(const char* caller, int32_t ackTimer, int1
   return frame.PassOn(r);
 }
 
-Result CCommPort::SendBinaryCommand(const char* caller, int32_t ackTimer, int16_t retryCount,
+Result CCommPort::SendBinaryCommand(Caller caller, int32_t ackTimer, int16_t retryCount,
                                     int32_t dsrCheck, int32_t ctsCheck, const uint8_t* data,
                                     int16_t length) {
   OperationFrame frame(*this, caller);
@@ -383,9 +383,7 @@ Result CCommPort::SendBinaryCommand(const char* caller, int32_t ackTimer, int16_
     Result r = ReadCommForBinary(ack, &n, ackTimer, dsr);
     bool nak = false;
     if (r == kSuccess && n == 2 && ack[1] == ACK) {
-      if (std::strcmp(frame.Caller(), "lvoSendBinaryCommand") == 0) return frame.Succeed(kAck);
-      frame.Unlock(false);  // the background report receive continues the bracket
-      return kAck;
+      return frame.Finish(kAck);  // a chained report receive may continue the bracket
     }
     if (r == kSuccess && n == 2 && ack[1] == NAK) {
       nak = true;
@@ -402,9 +400,9 @@ Result CCommPort::SendBinaryCommand(const char* caller, int32_t ackTimer, int16_
   }
 }
 
-Result CCommPort::ReceiveBinaryReport(const char* caller, int32_t responseTimer,
-                                      int16_t retryCount, int32_t dsrCheck, int32_t ctsCheck,
-                                      uint8_t* reply, int16_t capacity, int16_t* replyLength) {
+Result CCommPort::ReceiveBinaryReport(Caller caller, int32_t responseTimer, int16_t retryCount,
+                                      int32_t dsrCheck, int32_t ctsCheck, uint8_t* reply,
+                                      int16_t capacity, int16_t* replyLength) {
   OperationFrame frame(*this, caller);
   if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
   if (m_pWorkerThread.load() != nullptr) return frame.Fail(Message::kPortBusy);
@@ -421,8 +419,8 @@ Result CCommPort::ReceiveBinaryReport(const char* caller, int32_t responseTimer,
   return frame.PassOn(r);
 }
 
-Result CCommPort::SendBinaryData(const char* caller, int32_t timeout, int32_t dsrCheck,
-                                 int32_t ctsCheck, const uint8_t* data, int16_t length) {
+Result CCommPort::SendBinaryData(Caller caller, int32_t timeout, int32_t dsrCheck, int32_t ctsCheck,
+                                 const uint8_t* data, int16_t length) {
   OperationFrame frame(*this, caller);
   if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
   if (m_pWorkerThread.load() != nullptr) return frame.Fail(Message::kPortBusy);
@@ -433,7 +431,7 @@ Result CCommPort::SendBinaryData(const char* caller, int32_t timeout, int32_t ds
   return r == kSuccess ? frame.Succeed(kSuccess) : frame.PassOn(r);
 }
 
-Result CCommPort::ReceiveBinaryData(const char* caller, int32_t timeout, int32_t dsrCheck,
+Result CCommPort::ReceiveBinaryData(Caller caller, int32_t timeout, int32_t dsrCheck,
                                     uint8_t* buffer, int16_t capacity, int16_t* length) {
   OperationFrame frame(*this, caller);
   if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);

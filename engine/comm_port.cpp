@@ -89,7 +89,7 @@ void CCommPort::LoadSettings() {
   }
 }
 
-Result CCommPort::OpenPort(const char* caller, int32_t baudRate, const char* dataBits,
+Result CCommPort::OpenPort(Caller caller, int32_t baudRate, const char* dataBits,
                            const char* parity, int32_t transmitBufferSize,
                            int32_t receiveBufferSize, int32_t autoHandshake) {
   OperationFrame frame(*this, caller);
@@ -177,7 +177,7 @@ Result CCommPort::OpenPort(const char* caller, int32_t baudRate, const char* dat
   return frame.Succeed(kSuccess);
 }
 
-Result CCommPort::ClosePort(const char* caller) {
+Result CCommPort::ClosePort(Caller caller) {
   OperationFrame frame(*this, caller);
   if (m_nState.load() == kStateClosed || !m_hComm) return frame.Fail(Message::kAlreadyClosed);
   // The worker (silently, except a response poll, which reports its cancel) and the watcher end
@@ -188,7 +188,7 @@ Result CCommPort::ClosePort(const char* caller) {
   return frame.Succeed(kSuccess);
 }
 
-Result CCommPort::ReloadSettings(const char* caller) {
+Result CCommPort::ReloadSettings(Caller caller) {
   std::lock_guard<std::recursive_mutex> hold(m_csPort);
   LoadSettings();
   return kSuccess;

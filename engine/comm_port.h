@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/caller.h"
 #include "engine/notify.h"
 #include "engine/result_codes.h"
 #include "engine/trace_log.h"
@@ -63,11 +64,11 @@ class CCommPort {
   CCommPort(const CCommPort&) = delete;
   CCommPort& operator=(const CCommPort&) = delete;
 
-  Result OpenPort(const char* caller, int32_t baudRate, const char* dataBits, const char* parity,
+  Result OpenPort(Caller caller, int32_t baudRate, const char* dataBits, const char* parity,
                   int32_t transmitBufferSize, int32_t receiveBufferSize, int32_t autoHandshake);
-  Result ClosePort(const char* caller);
+  Result ClosePort(Caller caller);
   // Re-reads the settings file under the operation lock; writes no trace lines of its own.
-  Result ReloadSettings(const char* caller);
+  Result ReloadSettings(Caller caller);
 
   int16_t PortNo() const { return m_nPortNo; }
   bool IsOpen() const { return m_nState.load() == kStateOpen; }
@@ -93,48 +94,48 @@ class CCommPort {
   int IsCTSOn();
 
   // Text command operations. Out texts may be null when the caller does not want them.
-  Result SendCommand(const char* caller, int32_t ackTimer, int32_t dsrCheck, const char* command,
+  Result SendCommand(Caller caller, int32_t ackTimer, int32_t dsrCheck, const char* command,
                      const char* parameter, int16_t parameterLength);
-  Result ReceiveResponse(const char* caller, int16_t recMode, int32_t responseTimer,
+  Result ReceiveResponse(Caller caller, int16_t recMode, int32_t responseTimer,
                          int32_t busyTimeOut, int32_t dsrCheck, std::string* status,
                          std::string* code, std::string* data);
-  Result SendCommandRR(const char* caller, int16_t recMode, int32_t ackTimer, int32_t busyTimeOut,
+  Result SendCommandRR(Caller caller, int16_t recMode, int32_t ackTimer, int32_t busyTimeOut,
                        int32_t dsrCheck, const char* command, const char* parameter,
                        int16_t parameterLength, std::string* status, std::string* code,
                        std::string* data);
 
   // Text data operations.
-  Result SendDataAck(const char* caller, int16_t retryCount, int32_t ackTimer, int32_t dsrCheck,
+  Result SendDataAck(Caller caller, int16_t retryCount, int32_t ackTimer, int32_t dsrCheck,
                      const char* data, int16_t length);
-  Result SendDataNoAck(const char* caller, int32_t ackTimer, int32_t dsrCheck, const char* data,
+  Result SendDataNoAck(Caller caller, int32_t ackTimer, int32_t dsrCheck, const char* data,
                        int16_t length);
-  Result SendDataFramed(const char* caller, int16_t ackCheck, int16_t retryCount, int32_t ackTimer,
+  Result SendDataFramed(Caller caller, int16_t ackCheck, int16_t retryCount, int32_t ackTimer,
                         int32_t dsrCheck, const char* data, int16_t length);
-  Result SendDataBCC(const char* caller, int16_t retryCount, int32_t ackTimer, int32_t dsrCheck,
+  Result SendDataBCC(Caller caller, int16_t retryCount, int32_t ackTimer, int32_t dsrCheck,
                      const char* data, int16_t length, std::string* reply, int16_t* replyLength);
-  Result ReceiveDataPlain(const char* caller, int32_t dsrCheck, std::string* data,
+  Result ReceiveDataPlain(Caller caller, int32_t dsrCheck, std::string* data,
                           int16_t* length);
-  Result ReceiveDataFramed(const char* caller, int16_t ackResponse, int32_t responseTimer,
+  Result ReceiveDataFramed(Caller caller, int16_t ackResponse, int32_t responseTimer,
                            int32_t dsrCheck, std::string* data, int16_t* length);
-  Result ReceiveDataHF(const char* caller, int16_t ackJudge, int32_t responseTimer,
+  Result ReceiveDataHF(Caller caller, int16_t ackJudge, int32_t responseTimer,
                        int32_t dsrCheck, std::string* reserve, std::string* response,
                        std::string* statusCode, std::string* reserve2, std::string* response2,
                        std::string* statusCode2, std::string* data, int16_t* length);
-  Result ComBufferClear(const char* caller);
+  Result ComBufferClear(Caller caller);
 
   // Background receives and registrations. A null callback asks a running worker of the
   // operation's kind to stop (ReceiveResponseCallback, ReceiveBinaryReportAsync) or unregisters
   // (WatchCommEvents).
-  Result ReceiveResponseCallback(const char* caller, int16_t mode, int32_t timeout,
+  Result ReceiveResponseCallback(Caller caller, int16_t mode, int32_t timeout,
                                  ResponseCallback callback, int32_t param, uint32_t mask);
-  Result ReceiveBinaryReportAsync(const char* caller, int32_t timeout, BinaryCallback callback,
+  Result ReceiveBinaryReportAsync(Caller caller, int32_t timeout, BinaryCallback callback,
                                   int32_t param, uint32_t mask);
-  Result WatchCommEvents(const char* caller, CommCallback callback, int32_t param, uint32_t mask);
-  Result ReceiveResponseAsync(const char* caller, int16_t portNo, int32_t responseTimer,
+  Result WatchCommEvents(Caller caller, CommCallback callback, int32_t param, uint32_t mask);
+  Result ReceiveResponseAsync(Caller caller, int16_t portNo, int32_t responseTimer,
                               int32_t busyTimer, int16_t dsrCheck);
-  Result ReceiveDataAsync(const char* caller, int16_t portNo, int16_t ackMode, int32_t timeout,
+  Result ReceiveDataAsync(Caller caller, int16_t portNo, int16_t ackMode, int32_t timeout,
                           int16_t dsrCheck, uint32_t mask);
-  Result ReceiveDataHFAsync(const char* caller, int16_t portNo, int16_t twoPart, int32_t timeout,
+  Result ReceiveDataHFAsync(Caller caller, int16_t portNo, int16_t twoPart, int32_t timeout,
                             int16_t dsrCheck, uint32_t mask);
 
   // The event bit of a result code for the running worker's kind (0: none).
@@ -149,29 +150,29 @@ class CCommPort {
                                       int16_t dsrCheck);
 
   // Binary operations. Reply buffers are the caller's, of the stated capacity.
-  Result SendBinaryCommandRR(const char* caller, int32_t ackTimer, int16_t retryCount,
+  Result SendBinaryCommandRR(Caller caller, int32_t ackTimer, int16_t retryCount,
                              int32_t dsrCheck, int32_t ctsCheck, const uint8_t* data,
                              int16_t length, int32_t responseTimer, uint8_t* reply,
                              int16_t capacity, int16_t* replyLength);
-  Result SendBinaryCommand(const char* caller, int32_t ackTimer, int16_t retryCount,
+  Result SendBinaryCommand(Caller caller, int32_t ackTimer, int16_t retryCount,
                            int32_t dsrCheck, int32_t ctsCheck, const uint8_t* data,
                            int16_t length);
-  Result ReceiveBinaryReport(const char* caller, int32_t responseTimer, int16_t retryCount,
+  Result ReceiveBinaryReport(Caller caller, int32_t responseTimer, int16_t retryCount,
                              int32_t dsrCheck, int32_t ctsCheck, uint8_t* reply, int16_t capacity,
                              int16_t* replyLength);
-  Result SendBinaryData(const char* caller, int32_t timeout, int32_t dsrCheck, int32_t ctsCheck,
+  Result SendBinaryData(Caller caller, int32_t timeout, int32_t dsrCheck, int32_t ctsCheck,
                         const uint8_t* data, int16_t length);
-  Result ReceiveBinaryData(const char* caller, int32_t timeout, int32_t dsrCheck, uint8_t* buffer,
+  Result ReceiveBinaryData(Caller caller, int32_t timeout, int32_t dsrCheck, uint8_t* buffer,
                            int16_t capacity, int16_t* length);
 
   // Line control and line status.
-  Result SetCommSettings(const char* caller, int16_t dsrFlow, int16_t ctsFlow);
-  Result GetModemStatus(const char* caller, uint32_t* status);
-  int32_t IsClaimed(const char* caller);
-  Result PurgeBuffers(const char* caller);
-  Result SetEventMask(const char* caller, uint32_t mask);
-  Result SetCancelFlag(const char* caller, int32_t flag);
-  Result SetLineControl(const char* caller, int32_t selector, int32_t state);
+  Result SetCommSettings(Caller caller, int16_t dsrFlow, int16_t ctsFlow);
+  Result GetModemStatus(Caller caller, uint32_t* status);
+  int32_t IsClaimed(Caller caller);
+  Result PurgeBuffers(Caller caller);
+  Result SetEventMask(Caller caller, uint32_t mask);
+  Result SetCancelFlag(Caller caller, int32_t flag);
+  Result SetLineControl(Caller caller, int32_t selector, int32_t state);
 
  private:
   friend class OperationFrame;

@@ -7,7 +7,7 @@
 
 namespace linvo::engine {
 
-Result CCommPort::SetCommSettings(const char* caller, int16_t dsrFlow, int16_t ctsFlow) {
+Result CCommPort::SetCommSettings(Caller caller, int16_t dsrFlow, int16_t ctsFlow) {
   OperationFrame frame(*this, caller);
   if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
   platform::DeviceControlBlock dcb;
@@ -28,7 +28,7 @@ Result CCommPort::SetCommSettings(const char* caller, int16_t dsrFlow, int16_t c
   return frame.Succeed(kSuccess);
 }
 
-Result CCommPort::GetModemStatus(const char* caller, uint32_t* status) {
+Result CCommPort::GetModemStatus(Caller caller, uint32_t* status) {
   OperationFrame frame(*this, caller);
   if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
   uint32_t value = 0;
@@ -40,7 +40,7 @@ Result CCommPort::GetModemStatus(const char* caller, uint32_t* status) {
   return frame.Succeed(kSuccess);
 }
 
-int32_t CCommPort::IsClaimed(const char* caller) {
+int32_t CCommPort::IsClaimed(Caller caller) {
   OperationFrame frame(*this, caller);
   bool open = IsOpen();
   frame.Info(open ? "Return Value is TRUE" : "Return Value is FALSE");
@@ -49,7 +49,7 @@ int32_t CCommPort::IsClaimed(const char* caller) {
   return open ? 1 : 0;
 }
 
-Result CCommPort::PurgeBuffers(const char* caller) {
+Result CCommPort::PurgeBuffers(Caller caller) {
   OperationFrame frame(*this, caller);
   if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
   if (!m_hComm->Purge(platform::PURGE_TXCLEAR)) {
@@ -57,14 +57,10 @@ Result CCommPort::PurgeBuffers(const char* caller) {
     return kStateError;
   }
   // The full clear goes on with the receive-side clear, which closes the pair's bracket.
-  if (std::strcmp(frame.Caller(), "lvoComBufferClear(0)") == 0) {
-    frame.Unlock(false);
-    return kSuccess;
-  }
-  return frame.Succeed(kSuccess);
+  return frame.Finish(kSuccess);
 }
 
-Result CCommPort::SetEventMask(const char* caller, uint32_t mask) {
+Result CCommPort::SetEventMask(Caller caller, uint32_t mask) {
   OperationFrame frame(*this, caller);
   m_lCommEventMask.store(mask);
   frame.Unlock();
@@ -72,7 +68,7 @@ Result CCommPort::SetEventMask(const char* caller, uint32_t mask) {
   return kSuccess;
 }
 
-Result CCommPort::SetCancelFlag(const char* caller, int32_t flag) {
+Result CCommPort::SetCancelFlag(Caller caller, int32_t flag) {
   OperationFrame frame(*this, caller);
   if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
   Result result = kSuccess;
@@ -87,7 +83,7 @@ Result CCommPort::SetCancelFlag(const char* caller, int32_t flag) {
   return result;
 }
 
-Result CCommPort::SetLineControl(const char* caller, int32_t selector, int32_t state) {
+Result CCommPort::SetLineControl(Caller caller, int32_t selector, int32_t state) {
   OperationFrame frame(*this, caller);
   if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
   static constexpr uint32_t kOn[] = {platform::SETDTR, platform::SETRTS, platform::SETBREAK};

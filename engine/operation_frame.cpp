@@ -4,11 +4,11 @@
 
 namespace linvo::engine {
 
-OperationFrame::OperationFrame(CCommPort& port, const char* caller, Entry entry)
-    : m_port(port), m_caller(caller ? caller : ""), m_lock(port.m_csPort, std::defer_lock) {
-  if (entry == Entry::kTraced) m_port.Trace(kLevelInfo, kEnter, m_caller);
+OperationFrame::OperationFrame(CCommPort& port, Caller caller)
+    : m_port(port), m_caller(caller), m_lock(port.m_csPort, std::defer_lock) {
+  if (m_caller.Opens()) m_port.Trace(kLevelInfo, kEnter, m_caller.name);
   m_lock.lock();
-  if (entry == Entry::kTraced) m_port.Trace(kLevelInfo, kCSLock, m_caller);
+  if (m_caller.Opens()) m_port.Trace(kLevelInfo, kCSLock, m_caller.name);
 }
 
 OperationFrame::~OperationFrame() {
@@ -48,6 +48,12 @@ Result OperationFrame::Succeed(Result result) {
   return result;
 }
 
+Result OperationFrame::Finish(Result result) {
+  if (m_caller.Closes()) return Succeed(result);
+  Unlock(false);
+  return result;
+}
+
 void OperationFrame::Info(std::string_view text) { m_port.Trace(kLevelInfo, kInfo, text); }
 
 void OperationFrame::ReturnValue(Result result) {
@@ -59,12 +65,12 @@ void OperationFrame::ErrInfo(Message message, int extra) { m_port.TraceMessage(m
 void OperationFrame::Unlock(bool traced) {
   EndExchange();
   if (!m_lock.owns_lock()) return;
-  if (traced) m_port.Trace(kLevelInfo, kCSUnlock, m_caller);
+  if (traced) m_port.Trace(kLevelInfo, kCSUnlock, m_caller.name);
   m_lock.unlock();
 }
 
-void OperationFrame::ExitLine() { m_port.Trace(kLevelInfo, kExit, m_caller); }
+void OperationFrame::ExitLine() { m_port.Trace(kLevelInfo, kExit, m_caller.name); }
 
-void OperationFrame::ErrExitLine() { m_port.Trace(kLevelInfo, kErrExit, m_caller); }
+void OperationFrame::ErrExitLine() { m_port.Trace(kLevelInfo, kErrExit, m_caller.name); }
 
 }  // namespace linvo::engine

@@ -1,12 +1,14 @@
-// The frame every port operation runs in: trace "Enter   ", take the operation lock, trace
-// "CSLock  ", do the work, then close with one of the endings below. Every ending releases the
-// lock; the destructor releases it too (without trace lines) if an operation returns some other
-// way, and clears the synchronous-exchange flag it set.
+// The trace bracket every port operation runs in: trace "Enter   ", take the operation lock,
+// trace "CSLock  ", do the work, then close with one of the endings below. The caller's bracket
+// role decides whether the opening lines are written and whether a successful ending writes its
+// closing lines. Every ending releases the lock; the destructor releases it too (without trace
+// lines) if an operation returns some other way, and clears the synchronous-exchange flag it set.
 #pragma once
 
 #include <mutex>
 #include <string_view>
 
+#include "engine/caller.h"
 #include "engine/comm_port.h"
 #include "engine/result_codes.h"
 
@@ -14,9 +16,7 @@ namespace linvo::engine {
 
 class OperationFrame {
  public:
-  enum class Entry { kTraced, kQuiet };  // kQuiet leaves out "Enter   " and "CSLock  "
-
-  OperationFrame(CCommPort& port, const char* caller, Entry entry = Entry::kTraced);
+  OperationFrame(CCommPort& port, Caller caller);
   ~OperationFrame();
   OperationFrame(const OperationFrame&) = delete;
   OperationFrame& operator=(const OperationFrame&) = delete;
@@ -31,6 +31,9 @@ class OperationFrame {
   Result PassOn(Result code);
   // "Info    " "Return Value is %d", "CSUnlock", unlock, "Exit    "; returns result.
   Result Succeed(Result result);
+  // A success that ends the operation as the caller's role says: Succeed when it closes the
+  // bracket, else a silent unlock (the next operation of the chain goes on with the bracket).
+  Result Finish(Result result);
 
   // Building blocks for operations with their own endings.
   void Info(std::string_view text);
@@ -40,12 +43,12 @@ class OperationFrame {
   void ExitLine();
   void ErrExitLine();
 
-  const char* Caller() const { return m_caller; }
+  const char* CallerName() const { return m_caller.name; }
   CCommPort& Port() { return m_port; }
 
  private:
   CCommPort& m_port;
-  const char* m_caller;
+  Caller m_caller;
   std::unique_lock<std::recursive_mutex> m_lock;
   bool m_exchange = false;
 };

@@ -11,8 +11,6 @@
 namespace linvo::engine {
 namespace {
 
-using Entry = OperationFrame::Entry;
-
 bool BccOk(const uint8_t* frame, int length) {
   uint8_t bcc = 0;
   CCommPort::CalcBCC(frame, length, &bcc);
@@ -78,8 +76,8 @@ bool IsTwoPart(const uint8_t* frame, int length) {
 
 }  // namespace
 
-Result CCommPort::SendWithAck(const uint8_t* bytes, int count, int16_t retryCount,
-                              int32_t ackTimer, int16_t dsrCheck) {
+Result CCommPort::SendWithAck(const uint8_t* bytes, int count, int16_t retryCount, int32_t ackTimer,
+                              int16_t dsrCheck) {
   Result result = kSuccess;
   for (int attempt = 0; attempt <= retryCount; ++attempt) {
     if (Result r = WriteComm(bytes, count, ackTimer, dsrCheck); r != kSuccess) return r;
@@ -103,8 +101,7 @@ Result CCommPort::SendWithAck(const uint8_t* bytes, int count, int16_t retryCoun
 }
 
 Result CCommPort::PollResponse(int16_t recMode, int32_t timer, int32_t busyTimeOut,
-                               int16_t dsrCheck, uint8_t* frame, int* length,
-                               bool* receiveFailed) {
+                               int16_t dsrCheck, uint8_t* frame, int* length, bool* receiveFailed) {
   const uint32_t start = platform::TickCount();
   *receiveFailed = false;
   for (;;) {
@@ -133,18 +130,18 @@ Result ResponseResult(const uint8_t* frame, int length, std::string* status, std
   StoreField(status, frame, length, 2, 2);
   StoreField(code, frame, length, 4, 2);
   uint8_t letter = length > 1 ? frame[1] : 0;
-  Result result = letter == 'A' ? kResponseA : letter == 'R' ? kResponseR
-                                : letter == 'B'            ? kResponseB
-                                                           : kSuccess;
+  Result result = letter == 'A'   ? kResponseA
+                  : letter == 'R' ? kResponseR
+                  : letter == 'B' ? kResponseB
+                                  : kSuccess;
   if (result != kSuccess) Store(data, frame + 6, length - 8);
   return result;
 }
 
 }  // namespace
 
-Result CCommPort::SendCommand(const char* caller, int32_t ackTimer, int32_t dsrCheck,
-                              const char* command, const char* parameter,
-                              int16_t parameterLength) {
+Result CCommPort::SendCommand(Caller caller, int32_t ackTimer, int32_t dsrCheck,
+                              const char* command, const char* parameter, int16_t parameterLength) {
   OperationFrame frame(*this, caller);
   if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
   if (m_pWorkerThread.load() != nullptr) return frame.Fail(Message::kPortBusy);
@@ -170,13 +167,11 @@ Result CCommPort::SendCommand(const char* caller, int32_t ackTimer, int32_t dsrC
     return frame.PassOn(r);
   }
   Result result = reply == ACK ? kAck : kNak;
-  // Combined methods carry on under the same trace bracket: only the plain command send closes it.
-  if (std::strcmp(frame.Caller(), "lvoSendCommand") == 0) return frame.Succeed(result);
-  frame.Unlock(false);
-  return result;
+  // A combined method carries on under the same trace bracket when this send opens it.
+  return frame.Finish(result);
 }
 
-Result CCommPort::ReceiveResponse(const char* caller, int16_t recMode, int32_t responseTimer,
+Result CCommPort::ReceiveResponse(Caller caller, int16_t recMode, int32_t responseTimer,
                                   int32_t busyTimeOut, int32_t dsrCheck, std::string* status,
                                   std::string* code, std::string* data) {
   OperationFrame frame(*this, caller);
@@ -194,16 +189,17 @@ Result CCommPort::ReceiveResponse(const char* caller, int16_t recMode, int32_t r
   return frame.Succeed(ResponseResult(buffer.data(), length, status, code, data));
 }
 
-Result CCommPort::SendCommandRR(const char* caller, int16_t recMode, int32_t ackTimer,
+Result CCommPort::SendCommandRR(Caller caller, int16_t recMode, int32_t ackTimer,
                                 int32_t busyTimeOut, int32_t dsrCheck, const char* command,
-                                const char* parameter, int16_t parameterLength,
-                                std::string* status, std::string* code, std::string* data) {
+                                const char* parameter, int16_t parameterLength, std::string* status,
+                                std::string* code, std::string* data) {
   OperationFrame frame(*this, caller);
   if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
   if (m_pWorkerThread.load() != nullptr) return frame.Fail(Message::kPortBusy);
   if (ackTimer < 0 || busyTimeOut < 0 || command == nullptr || std::strlen(command) != 2 ||
       parameterLength < 0 ||
-      (parameter != nullptr && std::strlen(parameter) != static_cast<std::size_t>(parameterLength)) ||
+      (parameter != nullptr &&
+       std::strlen(parameter) != static_cast<std::size_t>(parameterLength)) ||
       (parameter == nullptr && parameterLength != 0)) {
     return frame.Fail(Message::kParameterError);
   }
@@ -227,16 +223,16 @@ Result CCommPort::SendCommandRR(const char* caller, int16_t recMode, int32_t ack
 
   std::vector<uint8_t> buffer(kReceiveCapacity);
   bool receiveFailed = false;
-  if (Result r = PollResponse(recMode, ackTimer, busyTimeOut, dsr, buffer.data(), &length,
-                              &receiveFailed);
+  if (Result r =
+          PollResponse(recMode, ackTimer, busyTimeOut, dsr, buffer.data(), &length, &receiveFailed);
       r != kSuccess) {
     return receiveFailed ? purgeAndPass(r) : frame.PassOn(r);
   }
   return frame.Succeed(ResponseResult(buffer.data(), length, status, code, data));
 }
 
-Result CCommPort::SendDataAck(const char* caller, int16_t retryCount, int32_t ackTimer,
-                              int32_t dsrCheck, const char* data, int16_t length) {
+Result CCommPort::SendDataAck(Caller caller, int16_t retryCount, int32_t ackTimer, int32_t dsrCheck,
+                              const char* data, int16_t length) {
   OperationFrame frame(*this, caller);
   if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
   if (m_pWorkerThread.load() != nullptr) return frame.Fail(Message::kPortBusy);
@@ -251,8 +247,8 @@ Result CCommPort::SendDataAck(const char* caller, int16_t retryCount, int32_t ac
   return r == kAck ? frame.Succeed(kAck) : frame.PassOn(r);
 }
 
-Result CCommPort::SendDataNoAck(const char* caller, int32_t ackTimer, int32_t dsrCheck,
-                                const char* data, int16_t length) {
+Result CCommPort::SendDataNoAck(Caller caller, int32_t ackTimer, int32_t dsrCheck, const char* data,
+                                int16_t length) {
   OperationFrame frame(*this, caller);
   if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
   if (m_pWorkerThread.load() != nullptr) return frame.Fail(Message::kPortBusy);
@@ -262,7 +258,7 @@ Result CCommPort::SendDataNoAck(const char* caller, int32_t ackTimer, int32_t ds
   return r == kSuccess ? frame.Succeed(kSuccess) : frame.PassOn(r);
 }
 
-Result CCommPort::SendDataFramed(const char* caller, int16_t ackCheck, int16_t retryCount,
+Result CCommPort::SendDataFramed(Caller caller, int16_t ackCheck, int16_t retryCount,
                                  int32_t ackTimer, int32_t dsrCheck, const char* data,
                                  int16_t length) {
   OperationFrame frame(*this, caller);
@@ -274,20 +270,17 @@ Result CCommPort::SendDataFramed(const char* caller, int16_t ackCheck, int16_t r
   frame.BeginExchange();
   std::vector<uint8_t> bytes = DataFrame(data, length);
   const int16_t dsr = static_cast<int16_t>(dsrCheck);
-  Result r = ackCheck == 0
-                 ? WriteComm(bytes.data(), static_cast<int>(bytes.size()), ackTimer, dsr)
-                 : SendWithAck(bytes.data(), static_cast<int>(bytes.size()), retryCount, ackTimer,
-                               dsr);
+  Result r = ackCheck == 0 ? WriteComm(bytes.data(), static_cast<int>(bytes.size()), ackTimer, dsr)
+                           : SendWithAck(bytes.data(), static_cast<int>(bytes.size()), retryCount,
+                                         ackTimer, dsr);
   if (r != kSuccess && r != kAck) return frame.PassOn(r);
-  // Only the plain data send closes the trace bracket; the combined methods go on receiving.
-  if (std::strncmp(frame.Caller(), "lvoSendData(", 12) == 0) return frame.Succeed(kSuccess);
-  frame.Unlock(false);
-  return kSuccess;
+  // The combined methods go on receiving under the bracket this send opens.
+  return frame.Finish(kSuccess);
 }
 
-Result CCommPort::SendDataBCC(const char* caller, int16_t retryCount, int32_t ackTimer,
-                              int32_t dsrCheck, const char* data, int16_t length,
-                              std::string* reply, int16_t* replyLength) {
+Result CCommPort::SendDataBCC(Caller caller, int16_t retryCount, int32_t ackTimer, int32_t dsrCheck,
+                              const char* data, int16_t length, std::string* reply,
+                              int16_t* replyLength) {
   OperationFrame frame(*this, caller);
   if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
   if (m_pWorkerThread.load() != nullptr) return frame.Fail(Message::kPortBusy);
@@ -297,8 +290,8 @@ Result CCommPort::SendDataBCC(const char* caller, int16_t retryCount, int32_t ac
   const int16_t dsr = static_cast<int16_t>(dsrCheck);
   frame.BeginExchange();
   std::vector<uint8_t> bytes = DataFrame(data, length);
-  if (Result r = SendWithAck(bytes.data(), static_cast<int>(bytes.size()), retryCount, ackTimer,
-                             dsr);
+  if (Result r =
+          SendWithAck(bytes.data(), static_cast<int>(bytes.size()), retryCount, ackTimer, dsr);
       r != kAck) {
     return frame.PassOn(r);
   }
@@ -318,7 +311,7 @@ Result CCommPort::SendDataBCC(const char* caller, int16_t retryCount, int32_t ac
   return frame.Succeed(kSuccess);
 }
 
-Result CCommPort::ReceiveDataPlain(const char* caller, int32_t dsrCheck, std::string* data,
+Result CCommPort::ReceiveDataPlain(Caller caller, int32_t dsrCheck, std::string* data,
                                    int16_t* length) {
   OperationFrame frame(*this, caller);
   if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
@@ -335,7 +328,7 @@ Result CCommPort::ReceiveDataPlain(const char* caller, int32_t dsrCheck, std::st
   return frame.Succeed(kSuccess);
 }
 
-Result CCommPort::ReceiveDataFramed(const char* caller, int16_t ackResponse, int32_t responseTimer,
+Result CCommPort::ReceiveDataFramed(Caller caller, int16_t ackResponse, int32_t responseTimer,
                                     int32_t dsrCheck, std::string* data, int16_t* length) {
   OperationFrame frame(*this, caller);
   if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
@@ -368,20 +361,18 @@ Result CCommPort::ReceiveDataFramed(const char* caller, int16_t ackResponse, int
   }
   fill();
   if (ackResponse != 0) {
-    if (Result r = WriteComm(kAckByte, 1, responseTimer, dsr); r != kSuccess) return frame.PassOn(r);
+    if (Result r = WriteComm(kAckByte, 1, responseTimer, dsr); r != kSuccess)
+      return frame.PassOn(r);
   }
   return frame.Succeed(kSuccess);
 }
 
-Result CCommPort::ReceiveDataHF(const char* caller, int16_t ackJudge, int32_t responseTimer,
+Result CCommPort::ReceiveDataHF(Caller caller, int16_t ackJudge, int32_t responseTimer,
                                 int32_t dsrCheck, std::string* reserve, std::string* response,
                                 std::string* statusCode, std::string* reserve2,
-                                std::string* response2, std::string* statusCode2,
-                                std::string* data, int16_t* length) {
-  // The combined method that sends first has already opened the trace bracket.
-  OperationFrame frame(*this, caller,
-                       std::strcmp(caller ? caller : "", "lvoReceiveDataHF") == 0 ? Entry::kTraced
-                                                                                  : Entry::kQuiet);
+                                std::string* response2, std::string* statusCode2, std::string* data,
+                                int16_t* length) {
+  OperationFrame frame(*this, caller);
   if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
   if (m_pWorkerThread.load() != nullptr) return frame.Fail(Message::kPortBusy);
   if (responseTimer < 0) return frame.Fail(Message::kParameterError);
@@ -424,12 +415,8 @@ Result CCommPort::ReceiveDataHF(const char* caller, int16_t ackJudge, int32_t re
   return frame.Succeed(firstBad ? kBccError : kSuccess);
 }
 
-Result CCommPort::ComBufferClear(const char* caller) {
-  // After the transmit purge of a full clear, this closes the pair's trace bracket.
-  OperationFrame frame(*this, caller,
-                       std::strcmp(caller ? caller : "", "lvoComBufferClear(0)") == 0
-                           ? Entry::kQuiet
-                           : Entry::kTraced);
+Result CCommPort::ComBufferClear(Caller caller) {
+  OperationFrame frame(*this, caller);
   if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
   if (!m_hComm->Purge(platform::PURGE_RXCLEAR)) {
     frame.Unlock(false);

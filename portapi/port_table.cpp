@@ -36,21 +36,21 @@ CPortTable& PortTable() {
 // Constructs the table when the library is loaded.
 [[maybe_unused]] static CPortTable& g_loadTable = PortTable();
 
-engine::Result OpenPort(const char* caller, int32_t portNo, int32_t baudRate, const char* dataBits,
-                        const char* parity, int32_t transmitBufferSize, int32_t receiveBufferSize,
-                        int32_t autoHandshake) {
+engine::Result OpenPort(engine::Caller caller, int32_t portNo, int32_t baudRate,
+                        const char* dataBits, const char* parity, int32_t transmitBufferSize,
+                        int32_t receiveBufferSize, int32_t autoHandshake) {
   return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
-    return port.OpenPort(caller, baudRate, dataBits, parity, transmitBufferSize,
-                         receiveBufferSize, autoHandshake);
+    return port.OpenPort(caller, baudRate, dataBits, parity, transmitBufferSize, receiveBufferSize,
+                         autoHandshake);
   });
 }
 
-engine::Result ClosePort(const char* caller, int32_t portNo) {
+engine::Result ClosePort(engine::Caller caller, int32_t portNo) {
   return PortTable().Forward(portNo,
                              [&](engine::CCommPort& port) { return port.ClosePort(caller); });
 }
 
-engine::Result ReloadSettings(const char* caller, int32_t portNo) {
+engine::Result ReloadSettings(engine::Caller caller, int32_t portNo) {
   return PortTable().Forward(portNo,
                              [&](engine::CCommPort& port) { return port.ReloadSettings(caller); });
 }
@@ -60,25 +60,25 @@ namespace {
 int16_t Low16(int32_t value) { return static_cast<int16_t>(value); }
 }  // namespace
 
-engine::Result SendCommand(const char* caller, int32_t portNo, int32_t ackTimer, int32_t dsrCheck,
-                           const char* command, const char* parameter, int32_t parameterLength) {
+engine::Result SendCommand(engine::Caller caller, int32_t portNo, int32_t ackTimer,
+                           int32_t dsrCheck, const char* command, const char* parameter,
+                           int32_t parameterLength) {
   return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
-    return port.SendCommand(caller, ackTimer, dsrCheck, command, parameter,
-                            Low16(parameterLength));
+    return port.SendCommand(caller, ackTimer, dsrCheck, command, parameter, Low16(parameterLength));
   });
 }
 
-engine::Result SendCommandRR(const char* caller, int32_t portNo, int32_t recMode, int32_t ackTimer,
-                             int32_t busyTimeOut, int32_t dsrCheck, const char* command,
-                             const char* parameter, int32_t parameterLength, std::string* status,
-                             std::string* code, std::string* data) {
+engine::Result SendCommandRR(engine::Caller caller, int32_t portNo, int32_t recMode,
+                             int32_t ackTimer, int32_t busyTimeOut, int32_t dsrCheck,
+                             const char* command, const char* parameter, int32_t parameterLength,
+                             std::string* status, std::string* code, std::string* data) {
   return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
     return port.SendCommandRR(caller, Low16(recMode), ackTimer, busyTimeOut, dsrCheck, command,
                               parameter, Low16(parameterLength), status, code, data);
   });
 }
 
-engine::Result ReceiveResponse(const char* caller, int32_t portNo, int32_t recMode,
+engine::Result ReceiveResponse(engine::Caller caller, int32_t portNo, int32_t recMode,
                                int32_t responseTimer, int32_t busyTimeOut, int32_t dsrCheck,
                                std::string* status, std::string* code, std::string* data) {
   return PortTable().Forward(portNo, [&](engine::CCommPort& port) -> engine::Result {
@@ -89,30 +89,30 @@ engine::Result ReceiveResponse(const char* caller, int32_t portNo, int32_t recMo
   });
 }
 
-engine::Result SendDataAck(const char* caller, int32_t portNo, int32_t retryCount,
+engine::Result SendDataAck(engine::Caller caller, int32_t portNo, int32_t retryCount,
                            int32_t ackTimer, int32_t dsrCheck, const char* data, int32_t length) {
   return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
     return port.SendDataAck(caller, Low16(retryCount), ackTimer, dsrCheck, data, Low16(length));
   });
 }
 
-engine::Result SendDataNoAck(const char* caller, int32_t portNo, int32_t ackTimer,
+engine::Result SendDataNoAck(engine::Caller caller, int32_t portNo, int32_t ackTimer,
                              int32_t dsrCheck, const char* data, int32_t length) {
   return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
     return port.SendDataNoAck(caller, ackTimer, dsrCheck, data, Low16(length));
   });
 }
 
-engine::Result SendDataFramed(const char* caller, int32_t portNo, int32_t ackCheck,
+engine::Result SendDataFramed(engine::Caller caller, int32_t portNo, int32_t ackCheck,
                               int32_t retryCount, int32_t ackTimer, int32_t dsrCheck,
                               const char* data, int32_t length) {
   return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
-    return port.SendDataFramed(caller, Low16(ackCheck), Low16(retryCount), ackTimer, dsrCheck,
-                               data, Low16(length));
+    return port.SendDataFramed(caller, Low16(ackCheck), Low16(retryCount), ackTimer, dsrCheck, data,
+                               Low16(length));
   });
 }
 
-engine::Result SendDataBCC(const char* caller, int32_t portNo, int32_t retryCount,
+engine::Result SendDataBCC(engine::Caller caller, int32_t portNo, int32_t retryCount,
                            int32_t ackTimer, int32_t dsrCheck, const char* data, int32_t length,
                            std::string* reply, int16_t* replyLength) {
   return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
@@ -121,14 +121,14 @@ engine::Result SendDataBCC(const char* caller, int32_t portNo, int32_t retryCoun
   });
 }
 
-engine::Result ReceiveDataPlain(const char* caller, int32_t portNo, int32_t dsrCheck,
+engine::Result ReceiveDataPlain(engine::Caller caller, int32_t portNo, int32_t dsrCheck,
                                 std::string* data, int16_t* length) {
   return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
     return port.ReceiveDataPlain(caller, dsrCheck, data, length);
   });
 }
 
-engine::Result ReceiveDataFramed(const char* caller, int32_t portNo, int32_t ackResponse,
+engine::Result ReceiveDataFramed(engine::Caller caller, int32_t portNo, int32_t ackResponse,
                                  int32_t responseTimer, int32_t dsrCheck, std::string* data,
                                  int16_t* length) {
   return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
@@ -137,23 +137,23 @@ engine::Result ReceiveDataFramed(const char* caller, int32_t portNo, int32_t ack
   });
 }
 
-engine::Result ReceiveDataHF(const char* caller, int32_t portNo, int32_t ackJudge,
+engine::Result ReceiveDataHF(engine::Caller caller, int32_t portNo, int32_t ackJudge,
                              int32_t responseTimer, int32_t dsrCheck, std::string* reserve,
-                             std::string* response, std::string* statusCode,
-                             std::string* reserve2, std::string* response2,
-                             std::string* statusCode2, std::string* data, int16_t* length) {
+                             std::string* response, std::string* statusCode, std::string* reserve2,
+                             std::string* response2, std::string* statusCode2, std::string* data,
+                             int16_t* length) {
   return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
     return port.ReceiveDataHF(caller, Low16(ackJudge), responseTimer, dsrCheck, reserve, response,
                               statusCode, reserve2, response2, statusCode2, data, length);
   });
 }
 
-engine::Result ComBufferClear(const char* caller, int32_t portNo) {
+engine::Result ComBufferClear(engine::Caller caller, int32_t portNo) {
   return PortTable().Forward(portNo,
                              [&](engine::CCommPort& port) { return port.ComBufferClear(caller); });
 }
 
-engine::Result SendBinaryCommandRR(const char* caller, int32_t portNo, int32_t ackTimer,
+engine::Result SendBinaryCommandRR(engine::Caller caller, int32_t portNo, int32_t ackTimer,
                                    int32_t retryCount, int32_t dsrCheck, int32_t ctsCheck,
                                    const uint8_t* data, int32_t length, int32_t responseTimer,
                                    uint8_t* reply, int32_t capacity, int16_t* replyLength) {
@@ -164,7 +164,7 @@ engine::Result SendBinaryCommandRR(const char* caller, int32_t portNo, int32_t a
   });
 }
 
-engine::Result SendBinaryCommand(const char* caller, int32_t portNo, int32_t ackTimer,
+engine::Result SendBinaryCommand(engine::Caller caller, int32_t portNo, int32_t ackTimer,
                                  int32_t retryCount, int32_t dsrCheck, int32_t ctsCheck,
                                  const uint8_t* data, int32_t length) {
   return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
@@ -173,7 +173,7 @@ engine::Result SendBinaryCommand(const char* caller, int32_t portNo, int32_t ack
   });
 }
 
-engine::Result ReceiveBinaryReport(const char* caller, int32_t portNo, int32_t responseTimer,
+engine::Result ReceiveBinaryReport(engine::Caller caller, int32_t portNo, int32_t responseTimer,
                                    int32_t retryCount, int32_t dsrCheck, int32_t ctsCheck,
                                    uint8_t* reply, int32_t capacity, int16_t* replyLength) {
   return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
@@ -182,7 +182,7 @@ engine::Result ReceiveBinaryReport(const char* caller, int32_t portNo, int32_t r
   });
 }
 
-engine::Result SendBinaryData(const char* caller, int32_t portNo, int32_t timeout,
+engine::Result SendBinaryData(engine::Caller caller, int32_t portNo, int32_t timeout,
                               int32_t dsrCheck, int32_t ctsCheck, const uint8_t* data,
                               int32_t length) {
   return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
@@ -190,7 +190,7 @@ engine::Result SendBinaryData(const char* caller, int32_t portNo, int32_t timeou
   });
 }
 
-engine::Result ReceiveBinaryData(const char* caller, int32_t portNo, int32_t timeout,
+engine::Result ReceiveBinaryData(engine::Caller caller, int32_t portNo, int32_t timeout,
                                  int32_t dsrCheck, uint8_t* buffer, int32_t capacity,
                                  int16_t* length) {
   return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
@@ -198,7 +198,7 @@ engine::Result ReceiveBinaryData(const char* caller, int32_t portNo, int32_t tim
   });
 }
 
-engine::Result ReceiveResponseCallback(const char* caller, int32_t portNo, int32_t mode,
+engine::Result ReceiveResponseCallback(engine::Caller caller, int32_t portNo, int32_t mode,
                                        int32_t timeout, engine::ResponseCallback callback,
                                        int32_t param, uint32_t mask) {
   return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
@@ -206,7 +206,7 @@ engine::Result ReceiveResponseCallback(const char* caller, int32_t portNo, int32
   });
 }
 
-engine::Result ReceiveBinaryReportAsync(const char* caller, int32_t portNo, int32_t timeout,
+engine::Result ReceiveBinaryReportAsync(engine::Caller caller, int32_t portNo, int32_t timeout,
                                         engine::BinaryCallback callback, int32_t param,
                                         uint32_t mask) {
   return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
@@ -214,14 +214,14 @@ engine::Result ReceiveBinaryReportAsync(const char* caller, int32_t portNo, int3
   });
 }
 
-engine::Result WatchCommEvents(const char* caller, int32_t portNo, engine::CommCallback callback,
+engine::Result WatchCommEvents(engine::Caller caller, int32_t portNo, engine::CommCallback callback,
                                int32_t param, uint32_t mask) {
   return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
     return port.WatchCommEvents(caller, callback, param, mask);
   });
 }
 
-engine::Result ReceiveResponseAsync(const char* caller, int32_t portNo, int32_t responseTimer,
+engine::Result ReceiveResponseAsync(engine::Caller caller, int32_t portNo, int32_t responseTimer,
                                     int32_t busyTimer, int32_t dsrCheck) {
   return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
     return port.ReceiveResponseAsync(caller, Low16(portNo), responseTimer, busyTimer,
@@ -229,7 +229,7 @@ engine::Result ReceiveResponseAsync(const char* caller, int32_t portNo, int32_t 
   });
 }
 
-engine::Result ReceiveDataAsync(const char* caller, int32_t portNo, int32_t ackMode,
+engine::Result ReceiveDataAsync(engine::Caller caller, int32_t portNo, int32_t ackMode,
                                 int32_t timeout, int32_t dsrCheck, uint32_t mask) {
   return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
     return port.ReceiveDataAsync(caller, Low16(portNo), Low16(ackMode), timeout, Low16(dsrCheck),
@@ -237,53 +237,52 @@ engine::Result ReceiveDataAsync(const char* caller, int32_t portNo, int32_t ackM
   });
 }
 
-engine::Result ReceiveDataHFAsync(const char* caller, int32_t portNo, int32_t twoPart,
+engine::Result ReceiveDataHFAsync(engine::Caller caller, int32_t portNo, int32_t twoPart,
                                   int32_t timeout, int32_t dsrCheck, uint32_t mask) {
   return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
-    return port.ReceiveDataHFAsync(caller, Low16(portNo), Low16(twoPart), timeout,
-                                   Low16(dsrCheck), mask);
+    return port.ReceiveDataHFAsync(caller, Low16(portNo), Low16(twoPart), timeout, Low16(dsrCheck),
+                                   mask);
   });
 }
 
-engine::Result SetCommSettings(const char* caller, int32_t portNo, int32_t dsrFlow,
+engine::Result SetCommSettings(engine::Caller caller, int32_t portNo, int32_t dsrFlow,
                                int32_t ctsFlow) {
   return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
     return port.SetCommSettings(caller, Low16(dsrFlow), Low16(ctsFlow));
   });
 }
 
-engine::Result GetModemStatus(const char* caller, int32_t portNo, uint32_t* status) {
+engine::Result GetModemStatus(engine::Caller caller, int32_t portNo, uint32_t* status) {
   if (status != nullptr) *status = 0;
   return PortTable().Forward(
       portNo, [&](engine::CCommPort& port) { return port.GetModemStatus(caller, status); });
 }
 
-int32_t IsClaimed(const char* caller, int32_t portNo) {
+int32_t IsClaimed(engine::Caller caller, int32_t portNo) {
   return PortTable().Forward(portNo, [&](engine::CCommPort& port) {
     return static_cast<engine::Result>(port.IsClaimed(caller));
   });
 }
 
-engine::Result PurgeBuffers(const char* caller, int32_t portNo) {
+engine::Result PurgeBuffers(engine::Caller caller, int32_t portNo) {
   return PortTable().Forward(portNo,
                              [&](engine::CCommPort& port) { return port.PurgeBuffers(caller); });
 }
 
-engine::Result SetEventMask(const char* caller, int32_t portNo, uint32_t mask) {
+engine::Result SetEventMask(engine::Caller caller, int32_t portNo, uint32_t mask) {
   return PortTable().Forward(
       portNo, [&](engine::CCommPort& port) { return port.SetEventMask(caller, mask); });
 }
 
-engine::Result SetCancelFlag(const char* caller, int32_t portNo, int32_t flag) {
+engine::Result SetCancelFlag(engine::Caller caller, int32_t portNo, int32_t flag) {
   return PortTable().Forward(
       portNo, [&](engine::CCommPort& port) { return port.SetCancelFlag(caller, flag); });
 }
 
-engine::Result SetLineControl(const char* caller, int32_t portNo, int32_t selector,
+engine::Result SetLineControl(engine::Caller caller, int32_t portNo, int32_t selector,
                               int32_t state) {
   return PortTable().Forward(
-      portNo,
-      [&](engine::CCommPort& port) { return port.SetLineControl(caller, selector, state); },
+      portNo, [&](engine::CCommPort& port) { return port.SetLineControl(caller, selector, state); },
       selector >= 1 && selector <= 3);
 }
 

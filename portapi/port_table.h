@@ -58,88 +58,89 @@ CPortTable& PortTable();
 
 // Entry functions: each validates the port number, creates the port object on first use and
 // calls the operation of the same name with the caller name and the further arguments.
-engine::Result OpenPort(const char* caller, int32_t portNo, int32_t baudRate, const char* dataBits,
-                        const char* parity, int32_t transmitBufferSize, int32_t receiveBufferSize,
-                        int32_t autoHandshake);
-engine::Result ClosePort(const char* caller, int32_t portNo);
-engine::Result ReloadSettings(const char* caller, int32_t portNo);
+engine::Result OpenPort(engine::Caller caller, int32_t portNo, int32_t baudRate,
+                        const char* dataBits, const char* parity, int32_t transmitBufferSize,
+                        int32_t receiveBufferSize, int32_t autoHandshake);
+engine::Result ClosePort(engine::Caller caller, int32_t portNo);
+engine::Result ReloadSettings(engine::Caller caller, int32_t portNo);
 
-engine::Result SendCommand(const char* caller, int32_t portNo, int32_t ackTimer, int32_t dsrCheck,
-                           const char* command, const char* parameter, int32_t parameterLength);
-engine::Result SendCommandRR(const char* caller, int32_t portNo, int32_t recMode, int32_t ackTimer,
-                             int32_t busyTimeOut, int32_t dsrCheck, const char* command,
-                             const char* parameter, int32_t parameterLength, std::string* status,
-                             std::string* code, std::string* data);
+engine::Result SendCommand(engine::Caller caller, int32_t portNo, int32_t ackTimer,
+                           int32_t dsrCheck, const char* command, const char* parameter,
+                           int32_t parameterLength);
+engine::Result SendCommandRR(engine::Caller caller, int32_t portNo, int32_t recMode,
+                             int32_t ackTimer, int32_t busyTimeOut, int32_t dsrCheck,
+                             const char* command, const char* parameter, int32_t parameterLength,
+                             std::string* status, std::string* code, std::string* data);
 // recMode must be 0 or 1 (as a 16-bit value), else 100 after the port object exists.
-engine::Result ReceiveResponse(const char* caller, int32_t portNo, int32_t recMode,
+engine::Result ReceiveResponse(engine::Caller caller, int32_t portNo, int32_t recMode,
                                int32_t responseTimer, int32_t busyTimeOut, int32_t dsrCheck,
                                std::string* status, std::string* code, std::string* data);
-engine::Result SendDataAck(const char* caller, int32_t portNo, int32_t retryCount,
+engine::Result SendDataAck(engine::Caller caller, int32_t portNo, int32_t retryCount,
                            int32_t ackTimer, int32_t dsrCheck, const char* data, int32_t length);
-engine::Result SendDataNoAck(const char* caller, int32_t portNo, int32_t ackTimer,
+engine::Result SendDataNoAck(engine::Caller caller, int32_t portNo, int32_t ackTimer,
                              int32_t dsrCheck, const char* data, int32_t length);
-engine::Result SendDataFramed(const char* caller, int32_t portNo, int32_t ackCheck,
+engine::Result SendDataFramed(engine::Caller caller, int32_t portNo, int32_t ackCheck,
                               int32_t retryCount, int32_t ackTimer, int32_t dsrCheck,
                               const char* data, int32_t length);
-engine::Result SendDataBCC(const char* caller, int32_t portNo, int32_t retryCount,
+engine::Result SendDataBCC(engine::Caller caller, int32_t portNo, int32_t retryCount,
                            int32_t ackTimer, int32_t dsrCheck, const char* data, int32_t length,
                            std::string* reply, int16_t* replyLength);
-engine::Result ReceiveDataPlain(const char* caller, int32_t portNo, int32_t dsrCheck,
+engine::Result ReceiveDataPlain(engine::Caller caller, int32_t portNo, int32_t dsrCheck,
                                 std::string* data, int16_t* length);
-engine::Result ReceiveDataFramed(const char* caller, int32_t portNo, int32_t ackResponse,
+engine::Result ReceiveDataFramed(engine::Caller caller, int32_t portNo, int32_t ackResponse,
                                  int32_t responseTimer, int32_t dsrCheck, std::string* data,
                                  int16_t* length);
-engine::Result ReceiveDataHF(const char* caller, int32_t portNo, int32_t ackJudge,
+engine::Result ReceiveDataHF(engine::Caller caller, int32_t portNo, int32_t ackJudge,
                              int32_t responseTimer, int32_t dsrCheck, std::string* reserve,
-                             std::string* response, std::string* statusCode,
-                             std::string* reserve2, std::string* response2,
-                             std::string* statusCode2, std::string* data, int16_t* length);
-engine::Result ComBufferClear(const char* caller, int32_t portNo);
+                             std::string* response, std::string* statusCode, std::string* reserve2,
+                             std::string* response2, std::string* statusCode2, std::string* data,
+                             int16_t* length);
+engine::Result ComBufferClear(engine::Caller caller, int32_t portNo);
 
-engine::Result SendBinaryCommandRR(const char* caller, int32_t portNo, int32_t ackTimer,
+engine::Result SendBinaryCommandRR(engine::Caller caller, int32_t portNo, int32_t ackTimer,
                                    int32_t retryCount, int32_t dsrCheck, int32_t ctsCheck,
                                    const uint8_t* data, int32_t length, int32_t responseTimer,
                                    uint8_t* reply, int32_t capacity, int16_t* replyLength);
-engine::Result SendBinaryCommand(const char* caller, int32_t portNo, int32_t ackTimer,
+engine::Result SendBinaryCommand(engine::Caller caller, int32_t portNo, int32_t ackTimer,
                                  int32_t retryCount, int32_t dsrCheck, int32_t ctsCheck,
                                  const uint8_t* data, int32_t length);
-engine::Result ReceiveBinaryReport(const char* caller, int32_t portNo, int32_t responseTimer,
+engine::Result ReceiveBinaryReport(engine::Caller caller, int32_t portNo, int32_t responseTimer,
                                    int32_t retryCount, int32_t dsrCheck, int32_t ctsCheck,
                                    uint8_t* reply, int32_t capacity, int16_t* replyLength);
-engine::Result SendBinaryData(const char* caller, int32_t portNo, int32_t timeout,
+engine::Result SendBinaryData(engine::Caller caller, int32_t portNo, int32_t timeout,
                               int32_t dsrCheck, int32_t ctsCheck, const uint8_t* data,
                               int32_t length);
-engine::Result ReceiveBinaryData(const char* caller, int32_t portNo, int32_t timeout,
+engine::Result ReceiveBinaryData(engine::Caller caller, int32_t portNo, int32_t timeout,
                                  int32_t dsrCheck, uint8_t* buffer, int32_t capacity,
                                  int16_t* length);
 
 // Background receives and registrations.
-engine::Result ReceiveResponseCallback(const char* caller, int32_t portNo, int32_t mode,
+engine::Result ReceiveResponseCallback(engine::Caller caller, int32_t portNo, int32_t mode,
                                        int32_t timeout, engine::ResponseCallback callback,
                                        int32_t param, uint32_t mask);
-engine::Result ReceiveBinaryReportAsync(const char* caller, int32_t portNo, int32_t timeout,
+engine::Result ReceiveBinaryReportAsync(engine::Caller caller, int32_t portNo, int32_t timeout,
                                         engine::BinaryCallback callback, int32_t param,
                                         uint32_t mask);
-engine::Result WatchCommEvents(const char* caller, int32_t portNo, engine::CommCallback callback,
+engine::Result WatchCommEvents(engine::Caller caller, int32_t portNo, engine::CommCallback callback,
                                int32_t param, uint32_t mask);
-engine::Result ReceiveResponseAsync(const char* caller, int32_t portNo, int32_t responseTimer,
+engine::Result ReceiveResponseAsync(engine::Caller caller, int32_t portNo, int32_t responseTimer,
                                     int32_t busyTimer, int32_t dsrCheck);
-engine::Result ReceiveDataAsync(const char* caller, int32_t portNo, int32_t ackMode,
+engine::Result ReceiveDataAsync(engine::Caller caller, int32_t portNo, int32_t ackMode,
                                 int32_t timeout, int32_t dsrCheck, uint32_t mask);
-engine::Result ReceiveDataHFAsync(const char* caller, int32_t portNo, int32_t twoPart,
+engine::Result ReceiveDataHFAsync(engine::Caller caller, int32_t portNo, int32_t twoPart,
                                   int32_t timeout, int32_t dsrCheck, uint32_t mask);
 
-engine::Result SetCommSettings(const char* caller, int32_t portNo, int32_t dsrFlow,
+engine::Result SetCommSettings(engine::Caller caller, int32_t portNo, int32_t dsrFlow,
                                int32_t ctsFlow);
 // Stores 0 in *status before anything else, so a refused call leaves 0 there.
-engine::Result GetModemStatus(const char* caller, int32_t portNo, uint32_t* status);
+engine::Result GetModemStatus(engine::Caller caller, int32_t portNo, uint32_t* status);
 // 1 when the port is open; 100 for a bad port number.
-int32_t IsClaimed(const char* caller, int32_t portNo);
-engine::Result PurgeBuffers(const char* caller, int32_t portNo);
-engine::Result SetEventMask(const char* caller, int32_t portNo, uint32_t mask);
-engine::Result SetCancelFlag(const char* caller, int32_t portNo, int32_t flag);
+int32_t IsClaimed(engine::Caller caller, int32_t portNo);
+engine::Result PurgeBuffers(engine::Caller caller, int32_t portNo);
+engine::Result SetEventMask(engine::Caller caller, int32_t portNo, uint32_t mask);
+engine::Result SetCancelFlag(engine::Caller caller, int32_t portNo, int32_t flag);
 // The selector must be 1 (DTR), 2 (RTS) or 3 (break); it is checked with the port number.
-engine::Result SetLineControl(const char* caller, int32_t portNo, int32_t selector,
+engine::Result SetLineControl(engine::Caller caller, int32_t portNo, int32_t selector,
                               int32_t state);
 
 }  // namespace linvo::portapi

@@ -134,7 +134,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 TEST_F(Background, CallbackPollStopsOnRequest) {
-  VirtualDevice device(m_peer, [](const Bytes& m, int) { return m == kPoll ? Frame("B0000") : Bytes{}; });
+  VirtualDevice device(m_peer,
+                       [](const Bytes& m, int) { return m == kPoll ? Frame("B0000") : Bytes{}; });
   ASSERT_EQ(m_port->ReceiveResponseCallback("x", 2, 50, NoCallback, 0, 0x0001), 0);
   m_window->PumpFor(40);
   EXPECT_TRUE(m_window->received.empty()) << "busy answers are not in the mask";
@@ -236,9 +237,9 @@ TEST_F(Background, BinaryWorkerNaksBadReportsAndPostsTheGoodOne) {
 TEST_F(Background, BinaryNotificationOutsideTheMaskIsDropped) {
   // The time-out bit is not in the mask: the worker reads on; the stop bit is not either, so
   // the stop report is dropped by the port (freed, nothing forwarded) and the slot still frees.
-  ASSERT_EQ(m_port->ReceiveBinaryReportAsync("lvoReceiveBinaryReport", 10, NoBinaryCallback, 0,
-                                             0x0001),
-            0);
+  ASSERT_EQ(
+      m_port->ReceiveBinaryReportAsync("lvoReceiveBinaryReport", 10, NoBinaryCallback, 0, 0x0001),
+      0);
   m_window->PumpFor(40);
   EXPECT_EQ(m_port->ReceiveBinaryReportAsync("x", 10, nullptr, 0, 0), 0);
   m_window->PumpFor(60);
@@ -310,21 +311,22 @@ TEST_F(Background, ResponseKindsShareOneSlot) {
   EXPECT_EQ(m_port->ReceiveBinaryReportAsync("x", 0, nullptr, 0, 0), 140);
 }
 
-TEST_F(Background, ChainedCallerNamesLeaveOutTheEntryLines) {
-  ASSERT_EQ(m_port->ReceiveDataAsync("lvoSendDataBCCRR", 3, 1, 0, 0, kAllBits), 0);
-  EXPECT_EQ(NewTrace(), (std::vector<std::string>{"Info    |Return Value is 0",
-                                                  "CSUnlock|lvoSendDataBCCRR",
-                                                  "Exit    |lvoSendDataBCCRR"}));
+TEST_F(Background, ChainedStartLeavesOutTheEntryLines) {
+  ASSERT_EQ(m_port->ReceiveDataAsync({"lvoSendDataBCCRR", Bracket::kCloses}, 3, 1, 0, 0, kAllBits),
+            0);
+  EXPECT_EQ(NewTrace(),
+            (std::vector<std::string>{"Info    |Return Value is 0", "CSUnlock|lvoSendDataBCCRR",
+                                      "Exit    |lvoSendDataBCCRR"}));
 }
 
 TEST_F(Background, NotOpenHasNoErrExit) {
   m_port->ClosePort("lvoClosePort");
   NewTrace();
   EXPECT_EQ(m_port->ReceiveDataHFAsync("lvoReceiveDataHF", 3, 1, 0, 0, kAllBits), 101);
-  EXPECT_EQ(NewTrace(), (std::vector<std::string>{
-                            "Enter   |lvoReceiveDataHF", "CSLock  |lvoReceiveDataHF",
-                            "ErrInfo |ErrorCode 101: Serial Port is not opened yet",
-                            "CSUnlock|lvoReceiveDataHF"}));
+  EXPECT_EQ(NewTrace(),
+            (std::vector<std::string>{"Enter   |lvoReceiveDataHF", "CSLock  |lvoReceiveDataHF",
+                                      "ErrInfo |ErrorCode 101: Serial Port is not opened yet",
+                                      "CSUnlock|lvoReceiveDataHF"}));
 }
 
 // ---- comm-event watcher ----
@@ -388,9 +390,8 @@ TEST_F(Watcher, MaskGatesTheReports) {
 }
 
 TEST_F(Watcher, QuietDuringASynchronousExchange) {
-  VirtualDevice device(m_peer, [](const Bytes& m, int) {
-    return m == kPoll ? Frame("A0000") : B({0x06});
-  });
+  VirtualDevice device(m_peer,
+                       [](const Bytes& m, int) { return m == kPoll ? Frame("A0000") : B({0x06}); });
   std::string s;
   ASSERT_EQ(m_port->SendCommandRR("lvoSendCommandRR", 1, 200, 0, 0, "S1", "", 0, &s, &s, &s), 10);
   m_window->PumpFor(40);

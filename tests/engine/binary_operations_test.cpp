@@ -36,7 +36,8 @@ class Binary : public test::VirtualPortTest {
 };
 
 TEST_F(Binary, FrameEscapingOnTheWire) {
-  VirtualDevice device(m_peer, [](const Bytes&, int) { return kSynAck; }, kBinary);
+  VirtualDevice device(
+      m_peer, [](const Bytes&, int) { return kSynAck; }, kBinary);
   const Bytes data = B({0x01, 0x16, 0x02});
   EXPECT_EQ(m_port->SendBinaryCommand("lvoSendBinaryCommand", 100, 0, 0, 0, data.data(), 3), 2);
   EXPECT_EQ(Hex(device.Messages().at(0)), "16 02 01 16 16 02 16 03 16");
@@ -90,14 +91,16 @@ struct CommandCase {
 };
 
 TEST_F(Binary, SendBinaryCommandRRSilentDevice) {
-  VirtualDevice device(m_peer, [](const Bytes&, int) { return Bytes{}; }, kBinary);
+  VirtualDevice device(
+      m_peer, [](const Bytes&, int) { return Bytes{}; }, kBinary);
   EXPECT_EQ(CommandRR(B({0x31})).first, 110);
   EXPECT_EQ(device.Messages().size(), 3u);
   EXPECT_EQ(NewTrace().rbegin()[2], "ErrInfo |ErrorCode 110: Timeout Error");
 }
 
 TEST_F(Binary, SendBinaryCommandRRNakedEveryTime) {
-  VirtualDevice device(m_peer, [](const Bytes&, int) { return kSynNak; }, kBinary);
+  VirtualDevice device(
+      m_peer, [](const Bytes&, int) { return kSynNak; }, kBinary);
   EXPECT_EQ(CommandRR(B({0x31})).first, 3);
   EXPECT_EQ(device.Messages().size(), 3u);
   EXPECT_EQ(NewTrace().rbegin()[2], "ErrInfo |ErrorCode 3: NAK Response");
@@ -121,7 +124,12 @@ TEST_F(Binary, SendBinaryCommandRRWrongCheckAlways) {
 }
 
 TEST_F(Binary, SendBinaryCommandRRGarbledAnswersAreBounded) {
-  VirtualDevice device(m_peer, [](const Bytes&, int) { return B({0x16, 0x41}); }, kBinary);
+  VirtualDevice device(
+      m_peer,
+      [](const Bytes&, int) {
+        return B({0x16, 0x41});
+      },
+      kBinary);
   EXPECT_EQ(CommandRR(B({0x31})).first, 110);
   EXPECT_EQ(device.Messages().size(), 3u);
 }
@@ -129,7 +137,9 @@ TEST_F(Binary, SendBinaryCommandRRGarbledAnswersAreBounded) {
 TEST_F(Binary, SendBinaryCommandRRGoodReport) {
   VirtualDevice device(
       m_peer,
-      [](const Bytes& m, int) { return m == kSynAck ? Bytes{} : kSynAck + BinaryFrame(B({0x16, 7})); },
+      [](const Bytes& m, int) {
+        return m == kSynAck ? Bytes{} : kSynAck + BinaryFrame(B({0x16, 7}));
+      },
       kBinary);
   auto [r, reply] = CommandRR(B({0x31}));
   EXPECT_EQ(r, 0);
@@ -141,7 +151,8 @@ TEST_F(Binary, SendBinaryCommandRRGoodReport) {
 TEST_F(Binary, ReportRetryCounting) {
   {
     // Retry 2: the second bad report ends it, after one SYN NAK.
-    VirtualDevice device(m_peer, [](const Bytes&, int) { return BinaryFrame(B("x"), 1); }, kBinary);
+    VirtualDevice device(
+        m_peer, [](const Bytes&, int) { return BinaryFrame(B("x"), 1); }, kBinary);
     m_peer->Write(BinaryFrame(B("x"), 1));
     Bytes reply(16);
     int16_t length = 0;
@@ -154,9 +165,9 @@ TEST_F(Binary, ReportRetryCounting) {
   m_peer->Write(B({0x16, 0x41}));
   Bytes reply(16);
   int16_t length = 0;
-  EXPECT_EQ(m_port->ReceiveBinaryReport("lvoReceiveBinaryReport", 40, 0, 0, 0, reply.data(), 16,
-                                        &length),
-            120);
+  EXPECT_EQ(
+      m_port->ReceiveBinaryReport("lvoReceiveBinaryReport", 40, 0, 0, 0, reply.data(), 16, &length),
+      120);
   EXPECT_EQ(Hex(m_peer->ReadAll()), "");
 }
 
@@ -165,16 +176,16 @@ TEST_F(Binary, ReportTooBigForTheBuffer) {
   m_peer->Write(BinaryFrame(B("abcd")));
   Bytes reply(4);
   int16_t length = 0;
-  EXPECT_EQ(m_port->ReceiveBinaryReport("lvoReceiveBinaryReport", 40, 0, 0, 0, reply.data(), 4,
-                                        &length),
-            130);
+  EXPECT_EQ(
+      m_port->ReceiveBinaryReport("lvoReceiveBinaryReport", 40, 0, 0, 0, reply.data(), 4, &length),
+      130);
   EXPECT_EQ(length, 4);
   EXPECT_EQ(reply, B("abcd"));
   EXPECT_EQ(Hex(m_peer->ReadAll()), "") << "no ACK or NAK for an oversized report";
   m_peer->Write(BinaryFrame(B("abc")));
-  EXPECT_EQ(m_port->ReceiveBinaryReport("lvoReceiveBinaryReport", 40, 0, 0, 0, reply.data(), 4,
-                                        &length),
-            0);
+  EXPECT_EQ(
+      m_port->ReceiveBinaryReport("lvoReceiveBinaryReport", 40, 0, 0, 0, reply.data(), 4, &length),
+      0);
   EXPECT_EQ(length, 3);
 }
 
@@ -182,14 +193,16 @@ TEST_F(Binary, RawReceive) {
   Bytes buffer(10);
   int16_t length = 0;
   m_peer->Write(B("four"));
-  EXPECT_EQ(m_port->ReceiveBinaryData("lvoReceiveBinaryData", 40, 0, buffer.data(), 10, &length), 0);
+  EXPECT_EQ(m_port->ReceiveBinaryData("lvoReceiveBinaryData", 40, 0, buffer.data(), 10, &length),
+            0);
   EXPECT_EQ(length, 4);
   m_peer->Write(B("0123456789AB"));
   EXPECT_EQ(m_port->ReceiveBinaryData("lvoReceiveBinaryData", 40, 0, buffer.data(), 10, &length),
             130);
   EXPECT_EQ(length, 10);
   EXPECT_EQ(buffer, B("0123456789"));
-  EXPECT_EQ(m_port->ReceiveBinaryData("lvoReceiveBinaryData", 40, 0, buffer.data(), 10, &length), 0);
+  EXPECT_EQ(m_port->ReceiveBinaryData("lvoReceiveBinaryData", 40, 0, buffer.data(), 10, &length),
+            0);
   EXPECT_EQ(length, 2) << "the rest stays for the next read";
   EXPECT_EQ(m_port->ReceiveBinaryData("lvoReceiveBinaryData", 20, 0, buffer.data(), 10, &length),
             110);
@@ -208,10 +221,14 @@ TEST_F(Binary, SendBinaryCommandRepeatsOrAsksAgain) {
   // NAK: the frame again; garbled: SYN NAK; then ACK.
   VirtualDevice device(
       m_peer,
-      [](const Bytes&, int i) { return i == 0 ? kSynNak : i == 1 ? B({0x16, 0x41}) : kSynAck; },
+      [](const Bytes&, int i) {
+        return i == 0 ? kSynNak : i == 1 ? B({0x16, 0x41}) : kSynAck;
+      },
       kBinary);
   const Bytes data = B({0x05});
-  EXPECT_EQ(m_port->SendBinaryCommand("lvoSendBinaryCommandRR", 100, 2, 0, 0, data.data(), 1), 2);
+  EXPECT_EQ(m_port->SendBinaryCommand({"lvoSendBinaryCommandRR", Bracket::kOpens}, 100, 2, 0, 0,
+                                      data.data(), 1),
+            2);
   std::vector<Bytes> m = device.Messages();
   ASSERT_EQ(m.size(), 3u);
   EXPECT_EQ(m[1], m[0]);

@@ -48,9 +48,8 @@ TEST_F(PortTest, OpenAndCloseTraceTheirFrames) {
   ASSERT_EQ(port.ClosePort("lvoClosePort"), 0);
   EXPECT_FALSE(peer->HostOpen());
 
-  std::vector<std::string> expected =
-      test::Bracket("lvoOpenPort", {"Info    |PortName is COM3", "Info    |Return Value is 0"},
-            "Exit    ");
+  std::vector<std::string> expected = test::Bracket(
+      "lvoOpenPort", {"Info    |PortName is COM3", "Info    |Return Value is 0"}, "Exit    ");
   std::vector<std::string> close =
       test::Bracket("lvoClosePort", {"Info    |Return Value is 0"}, "Exit    ");
   expected.insert(expected.end(), close.begin(), close.end());
@@ -100,25 +99,20 @@ TEST_P(OpenRejections, GiveParameterErrorAndReleaseTheLine) {
   EXPECT_TRUE(peer->HostOpen());
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, OpenRejections,
-                         ::testing::Values(Rejection{9600, "9", "N", true},
-                                           Rejection{9600, "5", "N", true},
-                                           Rejection{9600, "", "N", true},
-                                           Rejection{9600, "78", "N", true},
-                                           Rejection{9600, "8", "M", true},
-                                           Rejection{9600, "8", "", true},
-                                           Rejection{0, "8", "N", true},
-                                           Rejection{-9600, "8", "N", true},
-                                           Rejection{9600, nullptr, "N", false},
-                                           Rejection{9600, "8", nullptr, false}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, OpenRejections,
+    ::testing::Values(Rejection{9600, "9", "N", true}, Rejection{9600, "5", "N", true},
+                      Rejection{9600, "", "N", true}, Rejection{9600, "78", "N", true},
+                      Rejection{9600, "8", "M", true}, Rejection{9600, "8", "", true},
+                      Rejection{0, "8", "N", true}, Rejection{-9600, "8", "N", true},
+                      Rejection{9600, nullptr, "N", false}, Rejection{9600, "8", nullptr, false}));
 
 TEST_F(PortTest, AcceptedParityAndDataBitsTexts) {
   auto peer = platform::RegisterVirtualLine("COM3");
   CCommPort port(3);
   for (const char* parity : {"n", "N", "None", "E", "even", "O", "o"}) {
     for (const char* bits : {"7", "8"}) {
-      ASSERT_EQ(port.OpenPort("lvoOpenPort", 115200, bits, parity, 64, 64, 0), 0)
-          << bits << parity;
+      ASSERT_EQ(port.OpenPort("lvoOpenPort", 115200, bits, parity, 64, 64, 0), 0) << bits << parity;
       ASSERT_EQ(port.ClosePort("lvoClosePort"), 0);
     }
   }
@@ -132,11 +126,12 @@ TEST_F(PortTest, UnresolvableOrBusyPortCannotBeOpened) {
     EXPECT_EQ(port.OpenPort("lvoOpenPort", 9600, "8", "N", 64, 64, 0), 101);
     EXPECT_EQ(Trace(3),
               test::Bracket("lvoOpenPort", {"ErrInfo |ErrorCode 101: Serial Port cannot be opened"},
-                    "ErrExit "));
+                            "ErrExit "));
   }
   // A pseudo-terminal that another descriptor holds.
   platform::PseudoTerminal pty;
-  WriteFile("Linvo.ini", test::LoggingIni(m_dir.Path()) + "[Ports]\nCOM5=" + pty.SlavePath() + "\n");
+  WriteFile("Linvo.ini",
+            test::LoggingIni(m_dir.Path()) + "[Ports]\nCOM5=" + pty.SlavePath() + "\n");
   auto holder = platform::OpenSerialLine("COM5", "Linvo.ini");
   ASSERT_NE(holder, nullptr);
   CCommPort port(5);
@@ -158,7 +153,8 @@ TEST_F(PortTest, UnresolvableOrBusyPortCannotBeOpened) {
 
 TEST_F(PortTest, PseudoTerminalRoundTrip) {
   platform::PseudoTerminal pty;
-  WriteFile("Linvo.ini", test::LoggingIni(m_dir.Path()) + "[Ports]\nCOM12=" + pty.SlavePath() + "\n");
+  WriteFile("Linvo.ini",
+            test::LoggingIni(m_dir.Path()) + "[Ports]\nCOM12=" + pty.SlavePath() + "\n");
   CCommPort port(12);
   ASSERT_EQ(port.OpenPort("lvoOpenPort", 38400, "8", "E", 1024, 1024, 0), 0);
   EXPECT_EQ(Trace(12)[2], "Info    |PortName is \\\\.\\COM12");

@@ -29,7 +29,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(LineCase{1, 0, platform::kHostRts}, LineCase{1, 2, platform::kHostRts},
                       LineCase{1, 1, platform::kHostDtr | platform::kHostRts},
                       LineCase{2, 0, platform::kHostDtr},
-                      LineCase{3, 1, platform::kHostDtr | platform::kHostRts | platform::kHostBreak}));
+                      LineCase{3, 1,
+                               platform::kHostDtr | platform::kHostRts | platform::kHostBreak}));
 
 TEST_F(LineControl, SelectorOutOfRange) {
   EXPECT_EQ(m_port->SetLineControl("SetBreakControl", 4, 1), 30);
@@ -69,7 +70,8 @@ TEST_F(LineControl, ClaimedAlwaysEndsWithErrExit) {
   m_port->ClosePort("lvoClosePort");
   NewTrace();
   EXPECT_EQ(m_port->IsClaimed("GetClaimed"), 0);
-  EXPECT_EQ(NewTrace(), test::Bracket("GetClaimed", {"Info    |Return Value is FALSE"}, "ErrExit "));
+  EXPECT_EQ(NewTrace(),
+            test::Bracket("GetClaimed", {"Info    |Return Value is FALSE"}, "ErrExit "));
 }
 
 TEST_F(LineControl, EventMaskWorksOnANeverOpenedPort) {
@@ -88,8 +90,8 @@ TEST_F(LineControl, CancelFlagWithoutAWorker) {
 TEST_F(LineControl, BufferClearBrackets) {
   EXPECT_EQ(m_port->PurgeBuffers("lvoComBufferClear(1)"), 0);
   EXPECT_EQ(NewTrace(), test::Bracket("lvoComBufferClear(1)", {"Info    |Return Value is 0"}));
-  EXPECT_EQ(m_port->PurgeBuffers("lvoComBufferClear(0)"), 0);
-  EXPECT_EQ(m_port->ComBufferClear("lvoComBufferClear(0)"), 0);
+  EXPECT_EQ(m_port->PurgeBuffers({"lvoComBufferClear(0)", Bracket::kOpens}), 0);
+  EXPECT_EQ(m_port->ComBufferClear({"lvoComBufferClear(0)", Bracket::kCloses}), 0);
   EXPECT_EQ(NewTrace(), test::Bracket("lvoComBufferClear(0)", {"Info    |Return Value is 0"}));
 }
 

@@ -29,11 +29,10 @@ TEST_P(CalcBccTable, XorAfterStxThroughEtx) {
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, CalcBccTable,
-    ::testing::Values(BccCase{B({0x02, 'A', 'B', 0x03}), 0x00},
-                      BccCase{B({0x02, '1', 0x03}), 0x32},
-                      BccCase{B({0x04, 0x02, 'S', '1', 0x03}), 0x61},     // bytes before STX skipped
+    ::testing::Values(BccCase{B({0x02, 'A', 'B', 0x03}), 0x00}, BccCase{B({0x02, '1', 0x03}), 0x32},
+                      BccCase{B({0x04, 0x02, 'S', '1', 0x03}), 0x61},  // bytes before STX skipped
                       BccCase{B({0x02, 'A', 0x02, 'B', 0x03, 'Z'}), 0x00},  // later STX skipped
-                      BccCase{B({0x02, 'A', 'B'}), 0x03},                  // no ETX: all after STX
+                      BccCase{B({0x02, 'A', 'B'}), 0x03},                   // no ETX: all after STX
                       BccCase{B({'x', 'y'}), 0x00}));
 
 class LinkIo : public VirtualPortTest {
@@ -119,10 +118,9 @@ TEST_F(LinkIo, ReadFailuresByDsr) {
 TEST_F(LinkIo, LineFailureGivesReceiveError) {
   m_peer->Disconnect();
   EXPECT_EQ(Read(kReceiveCapacity, 500).first, 201);
-  EXPECT_EQ(NewTrace(),
-            (std::vector<std::string>{"Info    |Start ReadComm Method",
-                                      "Info    |[Error]Dump Receive Data",
-                                      "ErrInfo |ErrorCode 201: WIN32 API Error (Receive)"}));
+  EXPECT_EQ(NewTrace(), (std::vector<std::string>{
+                            "Info    |Start ReadComm Method", "Info    |[Error]Dump Receive Data",
+                            "ErrInfo |ErrorCode 201: WIN32 API Error (Receive)"}));
 }
 
 TEST_F(LinkIo, HfFrameIsDeliveredAtItsBccAndTheRestStays) {
@@ -173,11 +171,11 @@ TEST_P(WriteLineWaits, FailAfterTheTimeOut) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, WriteLineWaits,
-    ::testing::Values(
-        LineWaitCase{platform::MS_DSR_ON, 0, 111, "ErrorCode 111: CTS Timeout Error"},
-        LineWaitCase{platform::MS_DSR_ON, 1, 111, "ErrorCode 111: CTS Timeout Error"},
-        LineWaitCase{0, 1, 112, "ErrorCode 112: DSR Timeout Error"},
-        LineWaitCase{platform::MS_CTS_ON, 1, 112, "ErrorCode 112: DSR Timeout Error"}));
+    ::testing::Values(LineWaitCase{platform::MS_DSR_ON, 0, 111, "ErrorCode 111: CTS Timeout Error"},
+                      LineWaitCase{platform::MS_DSR_ON, 1, 111, "ErrorCode 111: CTS Timeout Error"},
+                      LineWaitCase{0, 1, 112, "ErrorCode 112: DSR Timeout Error"},
+                      LineWaitCase{platform::MS_CTS_ON, 1, 112,
+                                   "ErrorCode 112: DSR Timeout Error"}));
 
 TEST_F(LinkIo, WaitingLineComesOnInTime) {
   m_peer->SetModemLines(platform::MS_DSR_ON);

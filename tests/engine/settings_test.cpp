@@ -74,14 +74,10 @@ INSTANTIATE_TEST_SUITE_P(
     Table, LogPattern,
     ::testing::Values(PatternCase{".\\Linvo%03d.log", 7, ".\\Linvo007.log"},
                       PatternCase{"log-%d-%d.txt", 12, "log-12-%d.txt"},
-                      PatternCase{"%s%s%n%d", 3, "%s%s%n3"},
-                      PatternCase{"%x_%ld", 255, "ff_%ld"},
-                      PatternCase{"%-4d|", 5, "5   |"},
-                      PatternCase{"100%%_%d", 2, "100%_2"},
-                      PatternCase{"%*d", 9, "%*d"},
-                      PatternCase{"%99999999d", 1, "%99999999d"},
-                      PatternCase{"plain", 1, "plain"},
-                      PatternCase{"trailing%", 1, "trailing%"},
+                      PatternCase{"%s%s%n%d", 3, "%s%s%n3"}, PatternCase{"%x_%ld", 255, "ff_%ld"},
+                      PatternCase{"%-4d|", 5, "5   |"}, PatternCase{"100%%_%d", 2, "100%_2"},
+                      PatternCase{"%*d", 9, "%*d"}, PatternCase{"%99999999d", 1, "%99999999d"},
+                      PatternCase{"plain", 1, "plain"}, PatternCase{"trailing%", 1, "trailing%"},
                       PatternCase{"%p%f%c", 1, "%p%f%c"}));
 
 TEST(Settings, PortObjectReloadsAndWritesTheVersionLine) {
@@ -103,9 +99,9 @@ TEST(Settings, PortObjectReloadsAndWritesTheVersionLine) {
   EXPECT_EQ(held->WriteTrace(kLevelInfo, "still usable", kInfo), 1);
   held.reset();  // the last holder retires the old log, which closes its trace
   EXPECT_EQ(test::ReadFile(dir.Path() + "/trace004.log").back(), '\n');
-  EXPECT_EQ(test::TraceSequence(dir.Path() + "/trace004.log"),
-            (std::vector<std::string>{"Info    |OCX Version = 1, 0, 0, 0",
-                                      "Info    |still usable"}));
+  EXPECT_EQ(
+      test::TraceSequence(dir.Path() + "/trace004.log"),
+      (std::vector<std::string>{"Info    |OCX Version = 1, 0, 0, 0", "Info    |still usable"}));
   EXPECT_EQ(test::TraceSequence(dir.Path() + "/second4.log"),
             std::vector<std::string>{"Info    |OCX Version = 1, 0, 0, 0"});
 }

@@ -49,20 +49,21 @@ TEST_F(TextOps, SendCommandWireBytesAndTrace) {
   EXPECT_EQ(m_port->SendCommand("lvoSendCommand", 200, 0, "S1", nullptr, 0), 2);
   EXPECT_EQ(Hex(device->Messages().at(0)), "04 02 53 31 03 61");
   EXPECT_EQ(NewTrace(), test::Bracket("lvoSendCommand",
-                              Cat({Write(), Read(), {"Info    |Return Value is 2"}})));
+                                      Cat({Write(), Read(), {"Info    |Return Value is 2"}})));
   EXPECT_EQ(m_port->SendCommand("lvoSendCommand", 200, 0, "Q2", "AB", 2), 2);
-  EXPECT_EQ(device->Messages().at(1), B({0x04, 0x02}) + B("Q2AB") + B({0x03, 'Q' ^ '2' ^ 'A' ^ 'B' ^ 3}));
+  EXPECT_EQ(device->Messages().at(1),
+            B({0x04, 0x02}) + B("Q2AB") + B({0x03, 'Q' ^ '2' ^ 'A' ^ 'B' ^ 3}));
 }
 
 TEST_F(TextOps, SendCommandNakIsNotAnError) {
   auto device = Device({}, kNakB);
   EXPECT_EQ(m_port->SendCommand("lvoSendCommand", 200, 0, "S1", "", 0), 3);
   EXPECT_EQ(NewTrace(), test::Bracket("lvoSendCommand",
-                              Cat({Write(), Read(), {"Info    |Return Value is 3"}})));
-  // Under another caller name (a receive follows) the bracket stays open.
-  EXPECT_EQ(m_port->SendCommand("lvoSendCommandRR", 200, 0, "S1", "", 0), 3);
-  EXPECT_EQ(NewTrace(), Cat({{"Enter   |lvoSendCommandRR", "CSLock  |lvoSendCommandRR"}, Write(),
-                             Read()}));
+                                      Cat({Write(), Read(), {"Info    |Return Value is 3"}})));
+  // Opening a chained bracket (a receive follows), it stays open.
+  EXPECT_EQ(m_port->SendCommand({"lvoSendCommandRR", Bracket::kOpens}, 200, 0, "S1", "", 0), 3);
+  EXPECT_EQ(NewTrace(),
+            Cat({{"Enter   |lvoSendCommandRR", "CSLock  |lvoSendCommandRR"}, Write(), Read()}));
 }
 
 struct CommandCheck {
@@ -79,7 +80,8 @@ TEST_P(SendCommandChecks, RefuseBeforeSending) {
   const CommandCheck c = GetParam();
   EXPECT_EQ(m_port->SendCommand("lvoSendCommand", c.ackTimer, 0, c.command, c.parameter, c.length),
             100);
-  EXPECT_EQ(NewTrace(), test::Bracket("lvoSendCommand", {std::string("ErrInfo |") + c.message}, "ErrExit "));
+  EXPECT_EQ(NewTrace(),
+            test::Bracket("lvoSendCommand", {std::string("ErrInfo |") + c.message}, "ErrExit "));
   EXPECT_TRUE(m_peer->ReadAll().empty());
 }
 
@@ -97,9 +99,9 @@ TEST_F(TextOps, ClosedPortIsCheckedFirst) {
   m_port->ClosePort("lvoClosePort");
   NewTrace();
   EXPECT_EQ(m_port->SendCommand("lvoSendCommand", -1, 0, "S", nullptr, 9), 101);
-  EXPECT_EQ(NewTrace(), test::Bracket("lvoSendCommand",
-                              {"ErrInfo |ErrorCode 101: Serial Port is not opened yet"},
-                              "ErrExit "));
+  EXPECT_EQ(NewTrace(),
+            test::Bracket("lvoSendCommand",
+                          {"ErrInfo |ErrorCode 101: Serial Port is not opened yet"}, "ErrExit "));
   std::string s;
   EXPECT_EQ(m_port->SendDataAck("lvoSendData(1,0)", -1, -1, 0, nullptr, -1), 101);
   EXPECT_EQ(m_port->ReceiveResponse("lvoReceiveResponse", 1, -1, 0, 0, &s, &s, &s), 101);
@@ -123,9 +125,9 @@ TEST_P(Responses, ByStatusLetter) {
   const ResponseCase& c = GetParam();
   auto device = Device(c.responses);
   std::string status = "keep", code = "keep", data = "keep";
-  EXPECT_EQ(m_port->ReceiveResponse("lvoReceiveResponse", c.recMode, 200, 1000, 0, &status, &code,
-                                    &data),
-            c.result);
+  EXPECT_EQ(
+      m_port->ReceiveResponse("lvoReceiveResponse", c.recMode, 200, 1000, 0, &status, &code, &data),
+      c.result);
   EXPECT_EQ(device->Messages().size(), c.polls);
   EXPECT_EQ(status, c.status);
   EXPECT_EQ(code, c.code);
@@ -134,15 +136,27 @@ TEST_P(Responses, ByStatusLetter) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, Responses,
-    ::testing::Values(
-        ResponseCase{"BusyThenDone", 1, {Frame("B0100x"), Frame("B0100y"), Frame("A0203done")},
-                     10, 3, "02", "03", "done"},
-        ResponseCase{"ModeZeroTakesBusy", 0, {Frame("B0100wait")}, 12, 1, "01", "00", "wait"},
-        ResponseCase{"Sense", 1, {Frame("R1122sense")}, 11, 1, "11", "22", "sense"},
-        ResponseCase{"OtherLetter", 0, {Frame("C0405zz")}, 0, 1, "04", "05", "keep"},
-        ResponseCase{"NoData", 1, {Frame("A0000")}, 10, 1, "00", "00", ""},
-        ResponseCase{"BadBccOnceThenGood", 1, {Frame("A0000x", 1), Frame("A0000y")}, 10, 2, "00",
-                     "00", "y"}),
+    ::testing::Values(ResponseCase{"BusyThenDone",
+                                   1,
+                                   {Frame("B0100x"), Frame("B0100y"), Frame("A0203done")},
+                                   10,
+                                   3,
+                                   "02",
+                                   "03",
+                                   "done"},
+                      ResponseCase{
+                          "ModeZeroTakesBusy", 0, {Frame("B0100wait")}, 12, 1, "01", "00", "wait"},
+                      ResponseCase{"Sense", 1, {Frame("R1122sense")}, 11, 1, "11", "22", "sense"},
+                      ResponseCase{"OtherLetter", 0, {Frame("C0405zz")}, 0, 1, "04", "05", "keep"},
+                      ResponseCase{"NoData", 1, {Frame("A0000")}, 10, 1, "00", "00", ""},
+                      ResponseCase{"BadBccOnceThenGood",
+                                   1,
+                                   {Frame("A0000x", 1), Frame("A0000y")},
+                                   10,
+                                   2,
+                                   "00",
+                                   "00",
+                                   "y"}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(TextOps, WrongBccFourTimesGivesBccError) {
@@ -174,9 +188,10 @@ TEST_F(TextOps, SendCommandRRTracesOneBracket) {
             10);
   EXPECT_EQ(data, "ok");
   EXPECT_EQ(device->Messages().size(), 2u);
-  EXPECT_EQ(NewTrace(), test::Bracket("lvoSendCommandRR",
-                              Cat({Write(), Read(), Write(), Read(),
-                                   {"Info    |Return Value is 10"}})));
+  EXPECT_EQ(
+      NewTrace(),
+      test::Bracket("lvoSendCommandRR",
+                    Cat({Write(), Read(), Write(), Read(), {"Info    |Return Value is 10"}})));
 }
 
 TEST_F(TextOps, SendCommandRRNakEndsWithoutPolling) {
@@ -252,13 +267,15 @@ TEST_F(TextOps, SendDataAckRetries) {
 }
 
 TEST_F(TextOps, DataSendRefusals) {
-  for (auto [retry, data, length] :
-       {std::tuple<int16_t, const char*, int16_t>{-1, "AB", 2}, {0, "", 0}, {0, "AB", -1},
-        {0, nullptr, 0}, {0, "AB", 3}}) {
+  for (auto [retry, data, length] : {std::tuple<int16_t, const char*, int16_t>{-1, "AB", 2},
+                                     {0, "", 0},
+                                     {0, "AB", -1},
+                                     {0, nullptr, 0},
+                                     {0, "AB", 3}}) {
     EXPECT_EQ(m_port->SendDataAck("lvoSendData(1,0)", retry, 100, 0, data, length), 100);
-    EXPECT_EQ(m_port->SendDataFramed("lvoSendData(1,1)", 1, retry < 0 ? retry : 0, 100, 0, data,
-                                     length),
-              100);
+    EXPECT_EQ(
+        m_port->SendDataFramed("lvoSendData(1,1)", 1, retry < 0 ? retry : 0, 100, 0, data, length),
+        100);
   }
   EXPECT_TRUE(m_peer->ReadAll().empty());
 }
@@ -266,7 +283,8 @@ TEST_F(TextOps, DataSendRefusals) {
 TEST_F(TextOps, FramedSendWithoutAckWritesOnce) {
   EXPECT_EQ(m_port->SendDataFramed("lvoSendData(0,1)", 0, 0, 100, 0, "AB", 2), 0);
   EXPECT_EQ(Hex(m_peer->ReadAll()), "02 41 42 03 00");
-  EXPECT_EQ(NewTrace(), test::Bracket("lvoSendData(0,1)", Cat({Write(), {"Info    |Return Value is 0"}})));
+  EXPECT_EQ(NewTrace(),
+            test::Bracket("lvoSendData(0,1)", Cat({Write(), {"Info    |Return Value is 0"}})));
 }
 
 TEST_F(TextOps, FramedSendNakAfterLastRetry) {
@@ -284,8 +302,9 @@ TEST_F(TextOps, SendDataBccReceivesTheReply) {
   EXPECT_EQ(length, 2);
   ASSERT_TRUE(device->WaitMessages(2));
   EXPECT_EQ(device->Messages(), (std::vector<Bytes>{Frame("Q"), kAckB}));
-  EXPECT_EQ(NewTrace(), test::Bracket("lvoSendDataBCCRR", Cat({Write(), Read(), Read(), Write(),
-                                                       {"Info    |Return Value is 0"}})));
+  EXPECT_EQ(NewTrace(),
+            test::Bracket("lvoSendDataBCCRR",
+                          Cat({Write(), Read(), Read(), Write(), {"Info    |Return Value is 0"}})));
 }
 
 TEST_F(TextOps, FramedReceiveWithWrongBcc) {
@@ -296,11 +315,12 @@ TEST_F(TextOps, FramedReceiveWithWrongBcc) {
   EXPECT_EQ(data, "data");
   EXPECT_EQ(length, 4);
   EXPECT_EQ(NewTrace(), test::Bracket("lvoReceiveData(0,0,1)",
-                              Cat({Read(), {"Info    |Return Value is 120"}}), "ErrExit "));
+                                      Cat({Read(), {"Info    |Return Value is 120"}}), "ErrExit "));
 
   // With the handshake, the bad block is NAKed and the good one ACKed.
   m_peer->Write(Frame("data", 0x11));
-  VirtualDevice device(m_peer, [](const Bytes& m, int) { return m == kNakB ? Frame("good") : Bytes{}; });
+  VirtualDevice device(m_peer,
+                       [](const Bytes& m, int) { return m == kNakB ? Frame("good") : Bytes{}; });
   EXPECT_EQ(m_port->ReceiveDataFramed("lvoReceiveData(0,1,1)", 1, 200, 0, &data, &length), 0);
   EXPECT_EQ(data, "good");
   ASSERT_TRUE(device.WaitMessages(2));
@@ -315,7 +335,9 @@ TEST_F(TextOps, PlainReceive) {
   EXPECT_EQ(NewTrace()[4], "ErrInfo |ErrorCode 30: No Receive Data");
   m_peer->Write(B({'r', 0x02, 'a', 0x00, 'w'}));
   EXPECT_EQ(m_port->ReceiveDataPlain("lvoReceiveData(0,0,0)", 0, &data, &length), 0);
-  EXPECT_EQ(data, std::string("r\x02" "a\0w", 5));
+  EXPECT_EQ(data, std::string("r\x02"
+                              "a\0w",
+                              5));
   EXPECT_EQ(length, 5);
 }
 
@@ -357,10 +379,11 @@ TEST_F(TextOps, HfReceiveBlockChecks) {
             120);
   EXPECT_EQ(data, "");
   EXPECT_EQ(length, 0);
-  EXPECT_EQ(NewTrace(), test::Bracket("lvoReceiveDataHF",
-                              {"Info    |Start ReadCommHF Method", "Info    |End ReadCommHF Method",
-                               "Info    |Return Value is 120"},
-                              "ErrExit "));
+  EXPECT_EQ(NewTrace(),
+            test::Bracket("lvoReceiveDataHF",
+                          {"Info    |Start ReadCommHF Method", "Info    |End ReadCommHF Method",
+                           "Info    |Return Value is 120"},
+                          "ErrExit "));
   // A bad first part of a two-part reply with a good second part: 120 through the normal exit.
   m_peer->Write(Frame("x1402a", 0x20) + Frame("y0000b"));
   EXPECT_EQ(m_port->ReceiveDataHF("lvoReceiveDataHF", 1, 200, 0, &f[0], &f[1], &f[2], &f[3], &f[4],
@@ -379,17 +402,17 @@ TEST_F(TextOps, HfReceiveBlockChecks) {
 
 TEST_F(TextOps, SendDataHFRRFormsOneBracket) {
   VirtualDevice device(m_peer, [](const Bytes&, int) { return Frame("r0000hf"); });
-  EXPECT_EQ(m_port->SendDataFramed("lvoSendDataHFRR", 0, 0, 200, 0, "D", 1), 0);
+  EXPECT_EQ(m_port->SendDataFramed({"lvoSendDataHFRR", Bracket::kOpens}, 0, 0, 200, 0, "D", 1), 0);
   std::string f[6], data;
   int16_t length = 0;
-  EXPECT_EQ(m_port->ReceiveDataHF("lvoSendDataHFRR", 0, 200, 0, &f[0], &f[1], &f[2], &f[3], &f[4],
-                                  &f[5], &data, &length),
+  EXPECT_EQ(m_port->ReceiveDataHF({"lvoSendDataHFRR", Bracket::kCloses}, 0, 200, 0, &f[0], &f[1],
+                                  &f[2], &f[3], &f[4], &f[5], &data, &length),
             0);
   EXPECT_EQ(data, "hf");
-  EXPECT_EQ(NewTrace(), test::Bracket("lvoSendDataHFRR",
-                              Cat({Write(),
-                                   {"Info    |Start ReadCommHF Method",
-                                    "Info    |End ReadCommHF Method", "Info    |Return Value is 0"}})));
+  EXPECT_EQ(NewTrace(), test::Bracket("lvoSendDataHFRR", Cat({Write(),
+                                                              {"Info    |Start ReadCommHF Method",
+                                                               "Info    |End ReadCommHF Method",
+                                                               "Info    |Return Value is 0"}})));
 }
 
 TEST_F(TextOps, ComBufferClearBrackets) {
@@ -400,10 +423,10 @@ TEST_F(TextOps, ComBufferClearBrackets) {
   int16_t length = 0;
   EXPECT_EQ(m_port->ReceiveDataPlain("x", 0, &data, &length), 30) << "the input was discarded";
   NewTrace();
-  EXPECT_EQ(m_port->ComBufferClear("lvoComBufferClear(0)"), 0);
-  EXPECT_EQ(NewTrace(), (std::vector<std::string>{"Info    |Return Value is 0",
-                                                  "CSUnlock|lvoComBufferClear(0)",
-                                                  "Exit    |lvoComBufferClear(0)"}));
+  EXPECT_EQ(m_port->ComBufferClear({"lvoComBufferClear(0)", Bracket::kCloses}), 0);
+  EXPECT_EQ(NewTrace(),
+            (std::vector<std::string>{"Info    |Return Value is 0", "CSUnlock|lvoComBufferClear(0)",
+                                      "Exit    |lvoComBufferClear(0)"}));
 }
 
 }  // namespace

@@ -31,8 +31,10 @@ TEST(TraceDump, TextColumnStopsAtLineEnd) {
   EXPECT_EQ(CTraceLog::FormatDump(data, 5),
             "    Addr : +0 +1 +2 +3 +4 +5 +6 +7 +8 +9 +A +B +C +D +E +F\n"
             "    -------------------------------------------------------\n"
-            "    0000 : 41 42 0D 0A 43" + std::string(36, ' ') + "AB\n"
-            "\n");
+            "    0000 : 41 42 0D 0A 43" +
+                std::string(36, ' ') +
+                "AB\n"
+                "\n");
 }
 
 TEST(TraceDump, EdgeLengths) {
