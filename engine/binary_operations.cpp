@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/comm_port.h"
-#include "engine/operation_frame.h"
+#include "engine/operation_bracket.h"
 #include "platform/clock.h"
 
 namespace linvo::engine {
@@ -324,66 +324,66 @@ Result CCommPort::SendBinaryCommandRR(Caller caller, int32_t ackTimer, int16_t r
                                       int32_t dsrCheck, int32_t ctsCheck, const uint8_t* data,
                                       int16_t length, int32_t responseTimer, uint8_t* reply,
                                       int16_t capacity, int16_t* replyLength) {
-  OperationFrame frame(*this, caller);
-  if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
-  if (m_pWorkerThread.load() != nullptr) return frame.Fail(Message::kPortBusy);
+  OperationBracket bracket(*this, caller);
+  if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
+  if (m_pWorkerThread.load() != nullptr) return bracket.Fail(Message::kPortBusy);
   // A reply buffer must be given and hold at least one byte.
   if (retryCount < 0 || ackTimer < 0 || responseTimer < 0 || data == nullptr || length <= 0 ||
       reply == nullptr || capacity < 1 || replyLength == nullptr) {
-    return frame.Fail(Message::kParameterError);
+    return bracket.Fail(Message::kParameterError);
   }
   const int16_t dsr = static_cast<int16_t>(dsrCheck), cts = static_cast<int16_t>(ctsCheck);
-  frame.BeginExchange();
+  bracket.BeginExchange();
   *replyLength = 0;
   const std::vector<uint8_t> command = BinaryFrame(data, length);
   for (int attempt = 0;; ++attempt) {
     if (Result r = WriteCommForBinary(command.data(), static_cast<int32_t>(command.size()),
                                       ackTimer, dsr, cts);
         r != kSuccess) {
-      return frame.PassOn(r);
+      return bracket.PassOn(r);
     }
     uint8_t ack[2] = {0, 0};
     int n = 2;
     Result r = ReadCommForBinary(ack, &n, ackTimer, dsr);
     if (r == kSuccess && n == 2 && ack[1] == ACK) break;
-    if (r != kSuccess && r != kTimeout) return frame.PassOn(r);
+    if (r != kSuccess && r != kTimeout) return bracket.PassOn(r);
     // At the last attempt an answer that is neither ACK nor NAK ends the exchange like silence
     // does, so that garbled answers cannot repeat the command without end.
     if (attempt >= retryCount) {
       bool nak = r == kSuccess && n == 2 && ack[1] == NAK;
-      return frame.Fail(nak ? Message::kNakResponse : Message::kOperationTimeout);
+      return bracket.Fail(nak ? Message::kNakResponse : Message::kOperationTimeout);
     }
   }
   Result r = ReceiveReport(responseTimer, retryCount, dsr, cts, ackTimer, reply, capacity,
                            replyLength, false);
-  if (r == kSuccess) return frame.Succeed(kSuccess);
-  return frame.PassOn(r);
+  if (r == kSuccess) return bracket.Succeed(kSuccess);
+  return bracket.PassOn(r);
 }
 
 Result CCommPort::SendBinaryCommand(Caller caller, int32_t ackTimer, int16_t retryCount,
                                     int32_t dsrCheck, int32_t ctsCheck, const uint8_t* data,
                                     int16_t length) {
-  OperationFrame frame(*this, caller);
-  if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
-  if (m_pWorkerThread.load() != nullptr) return frame.Fail(Message::kPortBusy);
+  OperationBracket bracket(*this, caller);
+  if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
+  if (m_pWorkerThread.load() != nullptr) return bracket.Fail(Message::kPortBusy);
   if (retryCount < 0 || ackTimer < 0 || data == nullptr || length <= 0) {
-    return frame.Fail(Message::kParameterError);
+    return bracket.Fail(Message::kParameterError);
   }
   const int16_t dsr = static_cast<int16_t>(dsrCheck), cts = static_cast<int16_t>(ctsCheck);
-  frame.BeginExchange();
+  bracket.BeginExchange();
   const std::vector<uint8_t> command = BinaryFrame(data, length);
   const uint8_t* next = command.data();
   int32_t nextLength = static_cast<int32_t>(command.size());
   for (int attempt = 0;; ++attempt) {
     if (Result r = WriteCommForBinary(next, nextLength, ackTimer, dsr, cts); r != kSuccess) {
-      return frame.PassOn(r);
+      return bracket.PassOn(r);
     }
     uint8_t ack[2] = {0, 0};
     int n = 2;
     Result r = ReadCommForBinary(ack, &n, ackTimer, dsr);
     bool nak = false;
     if (r == kSuccess && n == 2 && ack[1] == ACK) {
-      return frame.Finish(kAck);  // a chained report receive may continue the bracket
+      return bracket.Finish(kAck);  // a chained report receive may continue the bracket
     }
     if (r == kSuccess && n == 2 && ack[1] == NAK) {
       nak = true;
@@ -391,11 +391,11 @@ Result CCommPort::SendBinaryCommand(Caller caller, int32_t ackTimer, int16_t ret
     } else if (r == kSuccess) {
       next = kSynNak, nextLength = 2;  // ask the device to repeat its answer
     } else if (r != kTimeout) {
-      return frame.PassOn(r);
+      return bracket.PassOn(r);
     }
     // As above: a garbled answer at the last attempt ends like silence.
     if (attempt >= retryCount) {
-      return frame.Fail(nak ? Message::kNakResponse : Message::kOperationTimeout);
+      return bracket.Fail(nak ? Message::kNakResponse : Message::kOperationTimeout);
     }
   }
 }
@@ -403,51 +403,51 @@ Result CCommPort::SendBinaryCommand(Caller caller, int32_t ackTimer, int16_t ret
 Result CCommPort::ReceiveBinaryReport(Caller caller, int32_t responseTimer, int16_t retryCount,
                                       int32_t dsrCheck, int32_t ctsCheck, uint8_t* reply,
                                       int16_t capacity, int16_t* replyLength) {
-  OperationFrame frame(*this, caller);
-  if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
-  if (m_pWorkerThread.load() != nullptr) return frame.Fail(Message::kPortBusy);
+  OperationBracket bracket(*this, caller);
+  if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
+  if (m_pWorkerThread.load() != nullptr) return bracket.Fail(Message::kPortBusy);
   if (retryCount < 0 || responseTimer < 0 || reply == nullptr || capacity < 1 ||
       replyLength == nullptr) {
-    return frame.Fail(Message::kParameterError);
+    return bracket.Fail(Message::kParameterError);
   }
-  frame.BeginExchange();
+  bracket.BeginExchange();
   *replyLength = 0;
   Result r = ReceiveReport(responseTimer, retryCount, static_cast<int16_t>(dsrCheck),
                            static_cast<int16_t>(ctsCheck), responseTimer, reply, capacity,
                            replyLength, true);
-  if (r == kSuccess) return frame.Succeed(kSuccess);
-  return frame.PassOn(r);
+  if (r == kSuccess) return bracket.Succeed(kSuccess);
+  return bracket.PassOn(r);
 }
 
 Result CCommPort::SendBinaryData(Caller caller, int32_t timeout, int32_t dsrCheck, int32_t ctsCheck,
                                  const uint8_t* data, int16_t length) {
-  OperationFrame frame(*this, caller);
-  if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
-  if (m_pWorkerThread.load() != nullptr) return frame.Fail(Message::kPortBusy);
-  if (timeout < 0 || data == nullptr || length <= 0) return frame.Fail(Message::kParameterError);
+  OperationBracket bracket(*this, caller);
+  if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
+  if (m_pWorkerThread.load() != nullptr) return bracket.Fail(Message::kPortBusy);
+  if (timeout < 0 || data == nullptr || length <= 0) return bracket.Fail(Message::kParameterError);
   const std::vector<uint8_t> copy(data, data + length);
   Result r = WriteCommForBinary(copy.data(), length, timeout, static_cast<int16_t>(dsrCheck),
                                 static_cast<int16_t>(ctsCheck));
-  return r == kSuccess ? frame.Succeed(kSuccess) : frame.PassOn(r);
+  return r == kSuccess ? bracket.Succeed(kSuccess) : bracket.PassOn(r);
 }
 
 Result CCommPort::ReceiveBinaryData(Caller caller, int32_t timeout, int32_t dsrCheck,
                                     uint8_t* buffer, int16_t capacity, int16_t* length) {
-  OperationFrame frame(*this, caller);
-  if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
-  if (m_pWorkerThread.load() != nullptr) return frame.Fail(Message::kPortBusy);
+  OperationBracket bracket(*this, caller);
+  if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
+  if (m_pWorkerThread.load() != nullptr) return bracket.Fail(Message::kPortBusy);
   if (timeout < 0 || buffer == nullptr || capacity < 1 || length == nullptr) {
-    return frame.Fail(Message::kParameterError);
+    return bracket.Fail(Message::kParameterError);
   }
   *length = 0;
   int n = capacity;
   if (Result r = ReadCommForUnformattedBinary(buffer, &n, timeout, static_cast<int16_t>(dsrCheck));
       r != kSuccess) {
-    return frame.PassOn(r);
+    return bracket.PassOn(r);
   }
   *length = static_cast<int16_t>(n);
-  if (n < capacity) return frame.Succeed(kSuccess);
-  return frame.Fail(Message::kBufferOver);
+  if (n < capacity) return bracket.Succeed(kSuccess);
+  return bracket.Fail(Message::kBufferOver);
 }
 
 }  // namespace linvo::engine

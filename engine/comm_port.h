@@ -45,7 +45,7 @@ using ResponseCallback = long (*)(long, long, long, long);
 using BinaryCallback = long (*)(long, long, long, long, long);
 using CommCallback = long (*)(long, long, long, long);
 
-class OperationFrame;
+class OperationBracket;
 
 // A background thread of the port: the worker in the worker slot, or the comm-event watcher.
 struct WorkerThread {
@@ -175,7 +175,7 @@ class CCommPort {
   Result SetLineControl(Caller caller, int32_t selector, int32_t state);
 
  private:
-  friend class OperationFrame;
+  friend class OperationBracket;
 
 // A background thread of the port: the worker in the worker slot, or the comm-event watcher.
 struct WorkerThread {
@@ -214,7 +214,7 @@ struct WorkerThread {
 
   // Background machinery.
   // The shared start sequence: checks, slot rules, thread creation.
-  Result StartWorker(OperationFrame& frame, uint16_t kind, bool stopRequest, bool namedBusy,
+  Result StartWorker(OperationBracket& bracket, uint16_t kind, bool stopRequest, bool namedBusy,
                      void (CCommPort::*procedure)());
   // Handles the port event message on the thread that created the port object.
   std::intptr_t OnPortEvent(platform::WParam wParam, platform::LParam lParam);
@@ -229,7 +229,7 @@ struct WorkerThread {
   // Ends a stopped worker: silently while closing, else with bit 0x0008.
   void EndStopped();
   // A start operation on a closed port: "ErrInfo ", "CSUnlock" and no exit line.
-  Result NotOpenAtStart(OperationFrame& frame);
+  Result NotOpenAtStart(OperationBracket& bracket);
   // A worker's failed read: true when the worker ended (posted the failure's bit, or stopped);
   // false to read again (a time-out with time-out 0, after data arrived; or a bit outside the
   // mask).
