@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/codec.h"
 #include "engine/comm_port.h"
 #include "engine/operation_bracket.h"
 #include "platform/clock.h"
@@ -12,9 +13,7 @@ namespace linvo::engine {
 namespace {
 
 bool BccOk(const uint8_t* frame, int length) {
-  uint8_t bcc = 0;
-  CCommPort::CalcBCC(frame, length, &bcc);
-  return length > 0 && bcc == frame[length - 1];
+  return codec::BccOk({frame, static_cast<std::size_t>(length > 0 ? length : 0)});
 }
 
 void Store(std::string* out, const uint8_t* bytes, int count) {
@@ -28,29 +27,15 @@ void StoreField(std::string* out, const uint8_t* frame, int length, int offset, 
   Store(out, frame + offset, end - offset);
 }
 
-// STX data ETX BCC.
 std::vector<uint8_t> DataFrame(const char* data, int length) {
-  std::vector<uint8_t> frame;
-  frame.reserve(static_cast<std::size_t>(length) + 3);
-  frame.push_back(STX);
-  frame.insert(frame.end(), data, data + length);
-  frame.push_back(ETX);
-  uint8_t bcc = 0;
-  CCommPort::CalcBCC(frame.data(), static_cast<int>(frame.size()), &bcc);
-  frame.push_back(bcc);
-  return frame;
+  return codec::DataFrame(
+      {reinterpret_cast<const uint8_t*>(data), static_cast<std::size_t>(length)});
 }
 
-// EOT STX c1 c2 parameters ETX BCC.
 std::vector<uint8_t> CommandFrame(const char* command, const char* parameter, int length) {
-  std::vector<uint8_t> frame{EOT, STX, static_cast<uint8_t>(command[0]),
-                             static_cast<uint8_t>(command[1])};
-  if (parameter != nullptr) frame.insert(frame.end(), parameter, parameter + length);
-  frame.push_back(ETX);
-  uint8_t bcc = 0;
-  CCommPort::CalcBCC(frame.data(), static_cast<int>(frame.size()), &bcc);
-  frame.push_back(bcc);
-  return frame;
+  return codec::CommandFrame(command[0], command[1],
+                             {reinterpret_cast<const uint8_t*>(parameter),
+                              parameter != nullptr ? static_cast<std::size_t>(length) : 0});
 }
 
 // The checks shared by the data sends: length not negative, data given, lengths agree, data
@@ -58,20 +43,6 @@ std::vector<uint8_t> CommandFrame(const char* command, const char* parameter, in
 bool DataArgumentsOk(const char* data, int16_t length) {
   return length >= 0 && data != nullptr && std::strlen(data) == static_cast<std::size_t>(length) &&
          length != 0;
-}
-
-constexpr uint8_t kPoll[] = {EOT, ENQ};
-constexpr uint8_t kAckByte[] = {ACK};
-
-// Two-part HF replies: a first frame with one of these (response code, status code) pairs is
-// followed by a second frame.
-bool IsTwoPart(const uint8_t* frame, int length) {
-  static constexpr const char* kPairs[] = {"02", "05", "07", "0D", "14", "16", "18", "1A"};
-  if (length < 8 || frame[4] != '0' || frame[5] != '2') return false;
-  for (const char* p : kPairs) {
-    if (frame[2] == p[0] && frame[3] == p[1]) return true;
-  }
-  return false;
 }
 
 }  // namespace
@@ -105,7 +76,7 @@ Result CCommPort::PollResponse(int16_t recMode, int32_t timer, int32_t busyTimeO
   const uint32_t start = platform::TickCount();
   *receiveFailed = false;
   for (;;) {
-    if (Result r = WriteComm(kPoll, 2, timer, dsrCheck); r != kSuccess) return r;
+    if (Result r = WriteComm(codec::kPoll, 2, timer, dsrCheck); r != kSuccess) return r;
     *length = kReceiveCapacity;
     *receiveFailed = true;
     if (Result r = ReadComm(frame, length, timer, dsrCheck); r != kSuccess) return r;
@@ -308,7 +279,8 @@ Result CCommPort::SendDataBCC(Caller caller, int16_t retryCount, int32_t ackTime
   }
   Store(reply, buffer.data() + 1, received - 3);
   if (replyLength != nullptr) *replyLength = static_cast<int16_t>(received - 3);
-  if (Result r = WriteComm(kAckByte, 1, ackTimer, dsr); r != kSuccess) return bracket.PassOn(r);
+  if (Result r = WriteComm(codec::kAckMessage, 1, ackTimer, dsr); r != kSuccess)
+    return bracket.PassOn(r);
   return bracket.Succeed(kSuccess);
 }
 
@@ -358,7 +330,7 @@ Result CCommPort::ReceiveDataFramed(Caller caller, int16_t ackResponse, int32_t 
   }
   fill();
   if (ackResponse != 0) {
-    if (Result r = WriteComm(kAckByte, 1, responseTimer, dsr); r != kSuccess)
+    if (Result r = WriteComm(codec::kAckMessage, 1, responseTimer, dsr); r != kSuccess)
       return bracket.PassOn(r);
   }
   return bracket.Succeed(kSuccess);
@@ -391,7 +363,7 @@ Result CCommPort::ReceiveDataHF(Caller caller, int16_t ackJudge, int32_t respons
   StoreField(statusCode, buffer.data(), received, 4, 2);
   fillData();
   bool firstBad = false;
-  if (ackJudge != 0 && IsTwoPart(buffer.data(), received)) {
+  if (ackJudge != 0 && codec::IsTwoPartHF({buffer.data(), static_cast<std::size_t>(received)})) {
     firstBad = !BccOk(buffer.data(), received);
     received = kReceiveCapacity;
     if (Result r = ReadCommHF(buffer.data(), &received, responseTimer, dsr); r != kSuccess) {
