@@ -175,7 +175,7 @@ TEST_F(TextOps, WrongBccFourTimesGivesBccError) {
 TEST_F(TextOps, BusyUntilTheBusyTimerRunsOut) {
   auto device = Device({Frame("B0000")});
   std::string s;
-  EXPECT_EQ(m_port->ReceiveResponse("lvoReceiveResponse", 1, 200, 30, 0, &s, &s, &s), 113);
+  EXPECT_EQ(m_port->ReceiveResponse("lvoReceiveResponse", 1, 200, 300, 0, &s, &s, &s), 113);
   EXPECT_GE(device->Messages().size(), 2u);
   EXPECT_EQ(NewTrace().rbegin()[2], "ErrInfo |ErrorCode 113: Busy Timeout Error.");
 }
