@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "linvo/version.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
 
