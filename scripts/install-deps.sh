@@ -6,6 +6,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcups2-dev cups-daemon cups-client
   python3-serial strace
+  nlohmann-json3-dev
 )
 missing=()
 for p in "${packages[@]}"; do
