@@ -14,7 +14,8 @@
 namespace linvo::control {
 namespace {
 
-using nlohmann::json;
+// Keys keep the order in which they were written: the exchange order.
+using json = nlohmann::ordered_json;
 
 constexpr const char* kBytesKey = "bytes";
 

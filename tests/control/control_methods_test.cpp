@@ -286,7 +286,6 @@ TEST_F(ControlOnSim, BackgroundMethodsDeliverTheirEvents) {
     if (c.configure) c.configure(config);
     Configure(config);
     m_sink->heard.clear();
-    m_ctrl->SetCancelFlag(TRUE);
     NewTrace();
     EXPECT_EQ(c.start(*m_ctrl), 1);
     if (c.device) c.device(*m_sim);
