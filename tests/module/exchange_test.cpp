@@ -22,6 +22,7 @@ struct HeardEvent {
   std::string name;
   int32_t argument;
   std::string pollCmdResData;  // read inside the callback
+  int32_t releaseStatus;       // of a release tried inside the callback
 };
 
 struct Host {
@@ -34,8 +35,9 @@ void OnEvent(void* user, int32_t dispid, const char* name, int32_t argument) {
   Host& host = *static_cast<Host*>(user);
   lvo_value data{};
   const int32_t got = lvo_get(host.object, host.resDataDispid, &data);
-  host.heard.push_back(
-      {dispid, name, argument, got == LVO_OK ? std::string(data.text, data.length) : "failed"});
+  host.heard.push_back({dispid, name, argument,
+                        got == LVO_OK ? std::string(data.text, data.length) : "failed",
+                        lvo_release(host.object)});
   lvo_string_free(data.text);
 }
 
@@ -107,7 +109,8 @@ TEST_F(ExchangeOnSim, BackgroundCommandResponseArrivesAsAnEvent) {
   EXPECT_EQ(host.heard[0].dispid, 2);
   EXPECT_EQ(host.heard[0].name, "lvoReceiveResponseEvent");
   EXPECT_EQ(host.heard[0].argument, 10);
-  EXPECT_EQ(host.heard[0].pollCmdResData, "RESULT");  // set before the event fired
+  EXPECT_EQ(host.heard[0].pollCmdResData, "RESULT");         // set before the event fired
+  EXPECT_EQ(host.heard[0].releaseStatus, LVO_E_UNEXPECTED);  // not from inside its own event
 
   Result data;
   ASSERT_EQ(lvo_get(m_object, Dispid("PollCmdResData"), &data.value), LVO_OK);
