@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "linvo/version.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
 

@@ -1,0 +1,361 @@
+// The C interface of linvo/linvo.h over the class table and the dispatch objects.
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "linvo/linvo.h"
+#include "linvo/version.h"
+#include "module/class_table.h"
+#include "module/dispatch_object.h"
+#include "module/type_info.h"
+#include "platform/message.h"
+
+struct lvo_object {
+  std::unique_ptr<linvo::module::DispatchObject> impl;
+};
+
+namespace {
+
+using linvo::module::ClassEntry;
+using linvo::module::Fail;
+using linvo::module::Status;
+using linvo::module::Variant;
+
+thread_local int32_t t_lastError = LVO_OK;
+thread_local std::string t_lastErrorText;
+
+// Runs one call of the interface: keeps its status as the thread's last error and turns an
+// exception into a status, so that none crosses the C boundary.
+template <class Call>
+int32_t Run(Call&& call) noexcept {
+  Status status;
+  try {
+    status = call();
+  } catch (const std::bad_alloc&) {
+    status = Fail(LVO_E_OUTOFMEMORY, "out of memory");
+  } catch (const std::exception& e) {
+    status = Fail(LVO_E_UNEXPECTED, e.what());
+  } catch (...) {
+    status = Fail(LVO_E_UNEXPECTED, "unexpected failure");
+  }
+  try {
+    t_lastErrorText = std::move(status.message);
+  } catch (...) {
+    t_lastErrorText.clear();
+  }
+  t_lastError = status.code;
+  return status.code;
+}
+
+Status NullArgument(const char* name) {
+  return Fail(LVO_E_INVALIDARG, std::string(name) + " is NULL");
+}
+
+Status IndexOutOfRange(const char* what, int32_t index, std::size_t count) {
+  return Fail(LVO_E_INVALIDARG, std::string(what) + " index " + std::to_string(index) +
+                                    " is outside 0.." + std::to_string(count) + " - 1");
+}
+
+Status CheckObject(lvo_object* object) {
+  if (object == nullptr || !object->impl) return NullArgument("object");
+  return object->impl->CheckThread();
+}
+
+Status ToVariant(const lvo_value& in, Variant* out) {
+  switch (in.type) {
+    case LVO_EMPTY:
+      *out = {};
+      return {};
+    case LVO_LONG:
+      *out = Variant::Long(in.number);
+      return {};
+    case LVO_BOOL:
+      *out = Variant::Bool(in.number != 0);
+      return {};
+    case LVO_TEXT:
+      if (in.text == nullptr && in.length != 0) return NullArgument("text of a value");
+      *out = Variant::Text(std::string(in.text == nullptr ? "" : in.text, in.length));
+      return {};
+    default:
+      return Fail(LVO_E_TYPEMISMATCH, "unknown value type " + std::to_string(in.type));
+  }
+}
+
+// Fills a result; the text is allocated for the caller (lvo_string_free).
+void FromVariant(const Variant& in, lvo_value* out) {
+  *out = lvo_value{static_cast<int32_t>(in.type), 0, in.number, nullptr};
+  if (in.type != Variant::Type::kText) return;
+  char* text = static_cast<char*>(std::malloc(in.text.size() + 1));
+  if (text == nullptr) throw std::bad_alloc();
+  std::memcpy(text, in.text.data(), in.text.size());
+  text[in.text.size()] = '\0';
+  out->text = text;
+  out->length = static_cast<uint32_t>(in.text.size());
+}
+
+Status FindTyped(const char* className, const ClassEntry** entry) {
+  if (className == nullptr) return NullArgument("class name");
+  if (Status s = linvo::module::FindClass(className, entry); !s.ok()) return s;
+  if ((*entry)->typeInfo == nullptr) {
+    return Fail(LVO_E_CLASSNOTAVAILABLE,
+                std::string((*entry)->progId) + " has no type information");
+  }
+  return {};
+}
+
+const linvo::control::MemberInfo* MemberAt(const ClassEntry& entry, int32_t index) {
+  const auto members = entry.typeInfo->members();
+  if (index < 0 || static_cast<std::size_t>(index) >= members.size()) return nullptr;
+  return &members[static_cast<std::size_t>(index)];
+}
+
+}  // namespace
+
+extern "C" {
+
+void lvo_string_free(char* text) { std::free(text); }
+
+int32_t lvo_last_error(void) { return t_lastError; }
+
+const char* lvo_last_error_text(void) { return t_lastErrorText.c_str(); }
+
+const char* lvo_version(void) { return LINVO_VERSION_TEXT; }
+
+int32_t lvo_create(const char* name, lvo_object** object) {
+  return Run([&]() -> Status {
+    if (object == nullptr) return NullArgument("object");
+    *object = nullptr;
+    if (name == nullptr) return NullArgument("name");
+    auto created = std::make_unique<lvo_object>();
+    if (Status s = linvo::module::CreateObject(name, &created->impl); !s.ok()) return s;
+    *object = created.release();
+    return {};
+  });
+}
+
+int32_t lvo_release(lvo_object* object) {
+  return Run([&]() -> Status {
+    if (object == nullptr) return {};
+    if (Status s = CheckObject(object); !s.ok()) return s;
+    if (object->impl->InEvent()) {
+      return Fail(LVO_E_UNEXPECTED,
+                  "an object cannot be released inside its own event callback; release it after "
+                  "the pump returns");
+    }
+    delete object;
+    return {};
+  });
+}
+
+int32_t lvo_get_dispid(lvo_object* object, const char* name, int32_t* dispid) {
+  return Run([&]() -> Status {
+    if (Status s = CheckObject(object); !s.ok()) return s;
+    if (name == nullptr) return NullArgument("name");
+    if (dispid == nullptr) return NullArgument("dispid");
+    return object->impl->GetDispid(name, dispid);
+  });
+}
+
+int32_t lvo_invoke(lvo_object* object, int32_t dispid, int32_t flags, const lvo_value* args,
+                   int32_t argc, lvo_value* result) {
+  return Run([&]() -> Status {
+    if (result != nullptr) *result = lvo_value{LVO_EMPTY, 0, 0, nullptr};
+    if (Status s = CheckObject(object); !s.ok()) return s;
+    if (argc < 0 || (argc > 0 && args == nullptr)) return NullArgument("args");
+    std::vector<Variant> arguments(static_cast<std::size_t>(argc));
+    for (int32_t i = 0; i < argc; ++i) {
+      if (Status s = ToVariant(args[i], &arguments[static_cast<std::size_t>(i)]); !s.ok()) {
+        return s;
+      }
+    }
+    Variant value;
+    if (Status s = object->impl->Invoke(dispid, flags, arguments, &value); !s.ok()) return s;
+    if (result != nullptr) FromVariant(value, result);
+    return {};
+  });
+}
+
+int32_t lvo_get(lvo_object* object, int32_t dispid, lvo_value* result) {
+  return lvo_invoke(object, dispid, LVO_PROPERTYGET, nullptr, 0, result);
+}
+
+int32_t lvo_put(lvo_object* object, int32_t dispid, const lvo_value* value) {
+  if (value == nullptr) return Run([] { return NullArgument("value"); });
+  return lvo_invoke(object, dispid, LVO_PROPERTYPUT, value, 1, nullptr);
+}
+
+int32_t lvo_connect(lvo_object* object, lvo_event_callback callback, void* user, int32_t* cookie) {
+  return Run([&]() -> Status {
+    if (Status s = CheckObject(object); !s.ok()) return s;
+    if (callback == nullptr) return NullArgument("callback");
+    if (cookie == nullptr) return NullArgument("cookie");
+    return object->impl->Connect(
+        [callback, user](const linvo::control::EventInfo& event, int32_t argument) {
+          callback(user, event.dispid, event.name, argument);
+        },
+        cookie);
+  });
+}
+
+int32_t lvo_disconnect(lvo_object* object, int32_t cookie) {
+  return Run([&]() -> Status {
+    if (Status s = CheckObject(object); !s.ok()) return s;
+    return object->impl->Disconnect(cookie);
+  });
+}
+
+int32_t lvo_pump(int32_t timeout_ms, int32_t* handled) {
+  return Run([&]() -> Status {
+    const int count = linvo::platform::PumpMessages(timeout_ms);
+    if (handled != nullptr) *handled = count;
+    return {};
+  });
+}
+
+int32_t lvo_message_fd(int32_t* fd) {
+  return Run([&]() -> Status {
+    if (fd == nullptr) return NullArgument("fd");
+    const int queueFd = linvo::platform::MessageQueueFd();
+    if (queueFd < 0) return Fail(LVO_E_UNEXPECTED, "the thread's message queue is gone");
+    *fd = queueFd;
+    return {};
+  });
+}
+
+int32_t lvo_type_library(const char* class_name, lvo_library_info* info) {
+  return Run([&]() -> Status {
+    const ClassEntry* entry = nullptr;
+    if (Status s = FindTyped(class_name, &entry); !s.ok()) return s;
+    if (info == nullptr) return NullArgument("info");
+    const auto& t = *entry->typeInfo;
+    const auto& lib = t.library();
+    *info = lvo_library_info{lib.libraryName,  t.libraryGuid,   lib.versionMajor, lib.versionMinor,
+                             lib.lcid,         lib.libraryHelp, lib.dispatchName, t.dispatchGuid,
+                             lib.dispatchHelp, lib.eventsName,  t.eventsGuid,     lib.eventsHelp};
+    return {};
+  });
+}
+
+int32_t lvo_member_count(const char* class_name, int32_t* count) {
+  return Run([&]() -> Status {
+    const ClassEntry* entry = nullptr;
+    if (Status s = FindTyped(class_name, &entry); !s.ok()) return s;
+    if (count == nullptr) return NullArgument("count");
+    *count = static_cast<int32_t>(entry->typeInfo->members().size());
+    return {};
+  });
+}
+
+int32_t lvo_member(const char* class_name, int32_t index, lvo_member_info* info) {
+  return Run([&]() -> Status {
+    const ClassEntry* entry = nullptr;
+    if (Status s = FindTyped(class_name, &entry); !s.ok()) return s;
+    if (info == nullptr) return NullArgument("info");
+    const auto* m = MemberAt(*entry, index);
+    if (m == nullptr) return IndexOutOfRange("member", index, entry->typeInfo->members().size());
+    *info = lvo_member_info{m->dispid,
+                            linvo::module::WireKind(*m),
+                            linvo::module::InvokeFlags(*m),
+                            linvo::module::WireType(m->type),
+                            static_cast<int32_t>(m->Params().size()),
+                            0,
+                            m->name};
+    return {};
+  });
+}
+
+int32_t lvo_parameter(const char* class_name, int32_t member_index, int32_t param_index,
+                      lvo_param_info* info) {
+  return Run([&]() -> Status {
+    const ClassEntry* entry = nullptr;
+    if (Status s = FindTyped(class_name, &entry); !s.ok()) return s;
+    if (info == nullptr) return NullArgument("info");
+    const auto* m = MemberAt(*entry, member_index);
+    if (m == nullptr) {
+      return IndexOutOfRange("member", member_index, entry->typeInfo->members().size());
+    }
+    const auto params = m->Params();
+    if (param_index < 0 || static_cast<std::size_t>(param_index) >= params.size()) {
+      return IndexOutOfRange("parameter", param_index, params.size());
+    }
+    const auto& p = params[static_cast<std::size_t>(param_index)];
+    *info = lvo_param_info{linvo::module::WireType(p.type), 0, p.name};
+    return {};
+  });
+}
+
+int32_t lvo_event_count(const char* class_name, int32_t* count) {
+  return Run([&]() -> Status {
+    const ClassEntry* entry = nullptr;
+    if (Status s = FindTyped(class_name, &entry); !s.ok()) return s;
+    if (count == nullptr) return NullArgument("count");
+    *count = static_cast<int32_t>(entry->typeInfo->events().size());
+    return {};
+  });
+}
+
+int32_t lvo_event(const char* class_name, int32_t index, lvo_event_info* info) {
+  return Run([&]() -> Status {
+    const ClassEntry* entry = nullptr;
+    if (Status s = FindTyped(class_name, &entry); !s.ok()) return s;
+    if (info == nullptr) return NullArgument("info");
+    const auto events = entry->typeInfo->events();
+    if (index < 0 || static_cast<std::size_t>(index) >= events.size()) {
+      return IndexOutOfRange("event", index, events.size());
+    }
+    const auto& e = events[static_cast<std::size_t>(index)];
+    *info = lvo_event_info{e.dispid, LVO_LONG, e.name, e.argumentName};
+    return {};
+  });
+}
+
+int32_t lvo_class_count(int32_t* count) {
+  return Run([&]() -> Status {
+    if (count == nullptr) return NullArgument("count");
+    *count = static_cast<int32_t>(linvo::module::Classes().size());
+    return {};
+  });
+}
+
+int32_t lvo_class(int32_t index, lvo_class_info* info) {
+  return Run([&]() -> Status {
+    if (info == nullptr) return NullArgument("info");
+    const auto classes = linvo::module::Classes();
+    if (index < 0 || static_cast<std::size_t>(index) >= classes.size()) {
+      return IndexOutOfRange("class", index, classes.size());
+    }
+    const ClassEntry& c = classes[static_cast<std::size_t>(index)];
+    *info = lvo_class_info{c.progId,
+                           c.clsid,
+                           c.typeName,
+                           c.threadingModel,
+                           c.miscStatus,
+                           c.create != nullptr ? 1 : 0,
+                           static_cast<int32_t>(c.categories.size()),
+                           0};
+    return {};
+  });
+}
+
+int32_t lvo_class_category(int32_t class_index, int32_t category_index, lvo_category_info* info) {
+  return Run([&]() -> Status {
+    if (info == nullptr) return NullArgument("info");
+    const auto classes = linvo::module::Classes();
+    if (class_index < 0 || static_cast<std::size_t>(class_index) >= classes.size()) {
+      return IndexOutOfRange("class", class_index, classes.size());
+    }
+    const auto categories = classes[static_cast<std::size_t>(class_index)].categories;
+    if (category_index < 0 || static_cast<std::size_t>(category_index) >= categories.size()) {
+      return IndexOutOfRange("category", category_index, categories.size());
+    }
+    const auto& c = categories[static_cast<std::size_t>(category_index)];
+    *info = lvo_category_info{c.catid, c.lcid, 0, c.description};
+    return {};
+  });
+}
+
+}  // extern "C"
