@@ -184,7 +184,7 @@ Result CCommPort::ReadCommForBinary(uint8_t* buffer, int* length, int32_t timeou
       }
       continue;
     }
-    WaitResult w = m_hComm->WaitReadable(kQuietGapMs, -1);
+    WaitResult w = m_hComm->WaitReadable(kQuietGapMs, nullptr);
     if (w == WaitResult::kReady) continue;
     if (w == WaitResult::kFailed) {
       Trace(kLevelInfo, kInfo, "[Error]Dump Receive Data");
@@ -257,7 +257,7 @@ Result CCommPort::ReadCommForUnformattedBinary(uint8_t* buffer, int* length, int
       t = TickCount();
       continue;
     }
-    WaitResult w = m_hComm->WaitReadable(kQuietGapMs, -1);
+    WaitResult w = m_hComm->WaitReadable(kQuietGapMs, nullptr);
     if (w == WaitResult::kReady) continue;
     if (w == WaitResult::kFailed) {
       std::vector<uint8_t> so(buffer, buffer + got);
