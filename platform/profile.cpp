@@ -166,7 +166,16 @@ size_t FindKey(const std::vector<Line>& lines, size_t header, std::string_view k
   return lines.size();
 }
 
-// The value of the key, without a matching pair of enclosing quotes, or nullopt when missing.
+// A value without a matching pair of enclosing quotes.
+std::string Unquoted(std::string_view value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front()) {
+    value = value.substr(1, value.size() - 2);
+  }
+  return std::string(value);
+}
+
+// The value of the key, or nullopt when missing.
 std::optional<std::string> LookUp(const std::string& section, const std::string& key,
                                   const std::string& file) {
   const auto content = ReadFile(file, /*symlinkIsMissing=*/true);
@@ -176,12 +185,7 @@ std::optional<std::string> LookUp(const std::string& section, const std::string&
   if (header == lines.size()) return std::nullopt;
   const size_t at = FindKey(lines, header, Trim(key));
   if (at == lines.size()) return std::nullopt;
-  std::string_view value = lines[at].value;
-  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-      value.back() == value.front()) {
-    value = value.substr(1, value.size() - 2);
-  }
-  return std::string(value);
+  return Unquoted(lines[at].value);
 }
 
 bool WriteAll(int fd, std::string_view data) {
@@ -289,6 +293,20 @@ std::string GetProfileString(const std::string& section, const std::string& key,
   if (bufferSize == 0) return {};
   if (value.size() > bufferSize - 1) value.resize(bufferSize - 1);
   return value;
+}
+
+std::vector<std::pair<std::string, std::string>> GetProfileSection(const std::string& section,
+                                                                   const std::string& file) {
+  std::vector<std::pair<std::string, std::string>> entries;
+  const auto content = ReadFile(file, /*symlinkIsMissing=*/true);
+  if (!content) return entries;
+  const auto lines = SplitLines(content->bytes);
+  const size_t header = FindSection(lines, Trim(section));
+  for (size_t i = header + 1; i < lines.size() && lines[i].kind != Line::kSection; ++i) {
+    if (lines[i].kind != Line::kKey || FindKey(lines, header, lines[i].name) != i) continue;
+    entries.emplace_back(lines[i].name, Unquoted(lines[i].value));
+  }
+  return entries;
 }
 
 bool WriteProfileString(const std::string& section, const std::string& key,
