@@ -14,8 +14,8 @@ namespace {
 constexpr const char* kEventMessageName = "Orvane32.DLL:EVENT:K7Q2M9X4T1B8V6N3R5W0";
 constexpr const char* kWindowName = "Orvane32.DLL:MESSAGE:H3J8P1L6Z9C4F7D2G5S0";
 
-// The open sets these events for the comm-event watcher: EV_RXCHAR, EV_TXEMPTY, EV_CTS, EV_DSR,
-// EV_RLSD, EV_BREAK, EV_ERR and EV_RING.
+// The open sets these events for the comm-event watcher: kEvRxChar, kEvTxEmpty, kEvCts, kEvDsr,
+// kEvRlsd, kEvBreak, kEvErr and kEvRing.
 constexpr uint32_t kOpenEventMask = 0x1FD;
 
 // Registered when the library is loaded.
@@ -30,7 +30,7 @@ long LeadingNumber(const char* text) {
 }  // namespace
 
 uint32_t PortEventMessage() {
-  static const uint32_t message = platform::RegisterWindowMessage(kEventMessageName);
+  static const uint32_t message = platform::RegisterNamedMessage(kEventMessageName);
   return message;
 }
 
@@ -70,7 +70,7 @@ void CCommPort::Trace(int level, std::string_view label, std::string_view text) 
 }
 
 void CCommPort::TraceMessage(Message message, int extra) const {
-  Trace(kLevelError, kErrInfo, FormatMessage(message, extra));
+  Trace(kLevelError, kErrInfo, FormatResultMessage(message, extra));
 }
 
 void CCommPort::LoadSettings() {
@@ -137,9 +137,9 @@ Result CCommPort::OpenPort(Caller caller, int32_t baudRate, const char* dataBits
   // Only 7 and 8 pass the SetState check below; larger values such as "78" are refused there
   // rather than wrapped into a byte.
   dcb.ByteSize = byteSize > 0 && byteSize < 256 ? static_cast<uint8_t>(byteSize) : 0;
-  dcb.Parity = (parityLetter == 'N' || parityLetter == 'n')   ? platform::NOPARITY
-               : (parityLetter == 'E' || parityLetter == 'e') ? platform::EVENPARITY
-                                                              : platform::ODDPARITY;
+  dcb.Parity = (parityLetter == 'N' || parityLetter == 'n')   ? platform::kNoParity
+               : (parityLetter == 'E' || parityLetter == 'e') ? platform::kEvenParity
+                                                              : platform::kOddParity;
   dcb.fBinary = true;
   dcb.fOutxCtsFlow = true;
   dcb.fOutxDsrFlow = true;
@@ -148,9 +148,9 @@ Result CCommPort::OpenPort(Caller caller, int32_t baudRate, const char* dataBits
   dcb.fNull = false;
   dcb.fAbortOnError = false;
   dcb.fDtrControl =
-      autoHandshake == 1 ? platform::DTR_CONTROL_HANDSHAKE : platform::DTR_CONTROL_ENABLE;
+      autoHandshake == 1 ? platform::kDtrControlHandshake : platform::kDtrControlEnable;
   dcb.fRtsControl =
-      autoHandshake == 1 ? platform::RTS_CONTROL_HANDSHAKE : platform::RTS_CONTROL_ENABLE;
+      autoHandshake == 1 ? platform::kRtsControlHandshake : platform::kRtsControlEnable;
   if (!m_hComm->SetState(dcb)) return reject();
 
   platform::CommTimeouts timeouts;

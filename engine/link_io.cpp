@@ -81,12 +81,12 @@ int CCommPort::CalcBCC(const uint8_t* bytes, int count, uint8_t* bcc) {
 
 int CCommPort::IsDSROn() {
   uint32_t status = 0;
-  return m_hComm && m_hComm->GetModemStatus(&status) && (status & platform::MS_DSR_ON) ? 1 : 0;
+  return m_hComm && m_hComm->GetModemStatus(&status) && (status & platform::kMsDsrOn) ? 1 : 0;
 }
 
 int CCommPort::IsCTSOn() {
   uint32_t status = 0;
-  return m_hComm && m_hComm->GetModemStatus(&status) && (status & platform::MS_CTS_ON) ? 1 : 0;
+  return m_hComm && m_hComm->GetModemStatus(&status) && (status & platform::kMsCtsOn) ? 1 : 0;
 }
 
 void CCommPort::TraceDump(const uint8_t* data, std::size_t length) const {
@@ -133,18 +133,18 @@ Result CCommPort::FailedReceive(const std::vector<uint8_t>& received, int16_t ds
 Result CCommPort::WriteComm(const uint8_t* bytes, int count, int32_t timeout, int16_t dsrCheck) {
   std::lock_guard<std::recursive_mutex> hold(m_csWrite);
   Trace(kLevelInfo, kInfo, "Start WriteComm Method");
-  m_hComm->Purge(platform::PURGE_TXCLEAR);
+  m_hComm->Purge(platform::kPurgeTxClear);
   std::size_t total = count > 0 ? static_cast<std::size_t>(count) : 0;
   std::size_t sent = 0;
   std::size_t last = 0;
   const uint32_t start = TickCount();
   for (;;) {
     if (last == 0) {
-      if (dsrCheck && !WaitLineOn(platform::MS_DSR_ON, timeout)) {
+      if (dsrCheck && !WaitLineOn(platform::kMsDsrOn, timeout)) {
         TraceMessage(Message::kDsrTimeout);
         return kDsrError;
       }
-      if (!WaitLineOn(platform::MS_CTS_ON, timeout)) {
+      if (!WaitLineOn(platform::kMsCtsOn, timeout)) {
         TraceMessage(Message::kCtsTimeout);
         return kCtsTimeout;
       }

@@ -62,7 +62,7 @@ const Entry& Find(Message message) {
 
 Result CodeOf(Message message) { return Find(message).code; }
 
-std::string FormatMessage(Message message, int extra) {
+std::string FormatResultMessage(Message message, int extra) {
   const Entry& e = Find(message);
   char text[128];
   if (message == Message::kThreadTypeBusy) {

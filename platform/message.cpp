@@ -3,7 +3,7 @@
 //
 // Locks: the registry mutex (handle → window) is taken before a queue mutex, never after, and
 // neither is held while a handler or dropper runs, so handlers may post, create and destroy
-// windows and pump re-entrantly. PostMessage appends under both locks, so once
+// windows and pump re-entrantly. PostWindowMessage appends under both locks, so once
 // DestroyMessageWindow has removed a window from the registry no message for it can arrive.
 //
 // Every posted message ends in exactly one place: the window's handler, or its dropper (window
@@ -193,7 +193,7 @@ char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 
 
 }  // namespace
 
-uint32_t RegisterWindowMessage(std::string_view name) {
+uint32_t RegisterNamedMessage(std::string_view name) {
   if (name.empty()) return 0;
   std::string key(name);
   for (char& c : key) c = AsciiLower(c);
@@ -244,7 +244,7 @@ bool IsMessageWindow(WindowHandle window) {
   return registry.windows.count(window) != 0;
 }
 
-bool PostMessage(WindowHandle window, uint32_t msg, WParam w, LParam l) {
+bool PostWindowMessage(WindowHandle window, uint32_t msg, WParam w, LParam l) {
   Registry& registry = GetRegistry();
   std::lock_guard lock(registry.mutex);
   auto it = registry.windows.find(window);

@@ -104,7 +104,7 @@ struct PortMap {
 PortMap ReadPortMap(const std::string& settingsFile, const DeviceRoots& roots) {
   PortMap map;
   if (!settingsFile.empty()) {
-    for (const auto& [key, value] : GetProfileSection("Ports", settingsFile)) {
+    for (const auto& [key, value] : ReadProfileSection("Ports", settingsFile)) {
       if (const int n = PortNumber(key); n > 0 && !value.empty()) map.mapped.emplace(n, value);
     }
   }

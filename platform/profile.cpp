@@ -263,8 +263,8 @@ Fd LockFor(const std::string& file) {
 
 }  // namespace
 
-int GetProfileInt(const std::string& section, const std::string& key, int defaultValue,
-                  const std::string& file) {
+int ReadProfileInt(const std::string& section, const std::string& key, int defaultValue,
+                   const std::string& file) {
   const auto value = LookUp(section, key, file);
   // As on Windows, an empty value reads as the default too.
   if (!value || value->empty()) return defaultValue;
@@ -286,17 +286,17 @@ int GetProfileInt(const std::string& section, const std::string& key, int defaul
   return static_cast<int>(std::clamp<long long>(result, INT_MIN, INT_MAX));
 }
 
-std::string GetProfileString(const std::string& section, const std::string& key,
-                             const std::string& defaultValue, const std::string& file,
-                             std::size_t bufferSize) {
+std::string ReadProfileString(const std::string& section, const std::string& key,
+                              const std::string& defaultValue, const std::string& file,
+                              std::size_t bufferSize) {
   std::string value = LookUp(section, key, file).value_or(defaultValue);
   if (bufferSize == 0) return {};
   if (value.size() > bufferSize - 1) value.resize(bufferSize - 1);
   return value;
 }
 
-std::vector<std::pair<std::string, std::string>> GetProfileSection(const std::string& section,
-                                                                   const std::string& file) {
+std::vector<std::pair<std::string, std::string>> ReadProfileSection(const std::string& section,
+                                                                    const std::string& file) {
   std::vector<std::pair<std::string, std::string>> entries;
   const auto content = ReadFile(file, /*symlinkIsMissing=*/true);
   if (!content) return entries;
@@ -309,8 +309,8 @@ std::vector<std::pair<std::string, std::string>> GetProfileSection(const std::st
   return entries;
 }
 
-bool WriteProfileString(const std::string& section, const std::string& key,
-                        const std::string& value, const std::string& file) {
+bool WriteProfileValue(const std::string& section, const std::string& key, const std::string& value,
+                       const std::string& file) {
   const std::string_view sectionName = Trim(section);
   const std::string_view keyName = Trim(key);
   // Names and values that would change the structure of the file are refused rather than

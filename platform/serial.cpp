@@ -34,7 +34,7 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 // POSIX convention /dev/ttyS<n-1>. comName is normalised ("COMn").
 std::string TtyPathFor(const std::string& comName, const std::string& settingsFile) {
   if (!settingsFile.empty()) {
-    std::string mapped = GetProfileString("Ports", comName, "", settingsFile, kDevicePathBuffer);
+    std::string mapped = ReadProfileString("Ports", comName, "", settingsFile, kDevicePathBuffer);
     if (!mapped.empty()) return mapped;
   }
   return "/dev/ttyS" + std::to_string(std::stoi(comName.substr(3)) - 1);
@@ -77,7 +77,7 @@ OpenResult OpenSerialLine(const std::string& windowsName, const std::string& set
   if (registered) return virtualLine;
   TtyOptions options;
   if (!settingsFile.empty()) {
-    options.lowLatency = GetProfileInt("Ports", kLowLatencyKey, 1, settingsFile) != 0;
+    options.lowLatency = ReadProfileInt("Ports", kLowLatencyKey, 1, settingsFile) != 0;
   }
   return OpenTtyLine(TtyPathFor(comName, settingsFile), options);
 }

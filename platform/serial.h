@@ -24,43 +24,56 @@
 namespace linvo::platform {
 
 // Parity values of the device control block.
-enum : uint8_t { NOPARITY = 0, ODDPARITY = 1, EVENPARITY = 2, MARKPARITY = 3, SPACEPARITY = 4 };
-// Stop bits of the device control block.
-enum : uint8_t { ONESTOPBIT = 0, ONE5STOPBITS = 1, TWOSTOPBITS = 2 };
-// DTR and RTS control modes.
-enum : uint8_t { DTR_CONTROL_DISABLE = 0, DTR_CONTROL_ENABLE = 1, DTR_CONTROL_HANDSHAKE = 2 };
 enum : uint8_t {
-  RTS_CONTROL_DISABLE = 0,
-  RTS_CONTROL_ENABLE = 1,
-  RTS_CONTROL_HANDSHAKE = 2,
-  RTS_CONTROL_TOGGLE = 3
+  kNoParity = 0,
+  kOddParity = 1,
+  kEvenParity = 2,
+  kMarkParity = 3,
+  kSpaceParity = 4
+};
+// Stop bits of the device control block.
+enum : uint8_t { kOneStopBit = 0, kOne5StopBits = 1, kTwoStopBits = 2 };
+// DTR and RTS control modes.
+enum : uint8_t { kDtrControlDisable = 0, kDtrControlEnable = 1, kDtrControlHandshake = 2 };
+enum : uint8_t {
+  kRtsControlDisable = 0,
+  kRtsControlEnable = 1,
+  kRtsControlHandshake = 2,
+  kRtsControlToggle = 3
 };
 
 // Modem status bits (GetModemStatus).
-enum : uint32_t { MS_CTS_ON = 0x10, MS_DSR_ON = 0x20, MS_RING_ON = 0x40, MS_RLSD_ON = 0x80 };
+enum : uint32_t { kMsCtsOn = 0x10, kMsDsrOn = 0x20, kMsRingOn = 0x40, kMsRlsdOn = 0x80 };
 // Escape functions.
-enum : uint32_t { SETRTS = 3, CLRRTS = 4, SETDTR = 5, CLRDTR = 6, SETBREAK = 8, CLRBREAK = 9 };
+enum : uint32_t {
+  kSetRts = 3,
+  kClrRts = 4,
+  kSetDtr = 5,
+  kClrDtr = 6,
+  kSetBreak = 8,
+  kClrBreak = 9
+};
 // Purge flags.
-enum : uint32_t { PURGE_TXABORT = 1, PURGE_RXABORT = 2, PURGE_TXCLEAR = 4, PURGE_RXCLEAR = 8 };
+enum : uint32_t { kPurgeTxAbort = 1, kPurgeRxAbort = 2, kPurgeTxClear = 4, kPurgeRxClear = 8 };
 // Line events (event mask and event word).
 enum : uint32_t {
-  EV_RXCHAR = 0x0001,
-  EV_RXFLAG = 0x0002,
-  EV_TXEMPTY = 0x0004,
-  EV_CTS = 0x0008,
-  EV_DSR = 0x0010,
-  EV_RLSD = 0x0020,
-  EV_BREAK = 0x0040,
-  EV_ERR = 0x0080,
-  EV_RING = 0x0100
+  kEvRxChar = 0x0001,
+  kEvRxFlag = 0x0002,
+  kEvTxEmpty = 0x0004,
+  kEvCts = 0x0008,
+  kEvDsr = 0x0010,
+  kEvRlsd = 0x0020,
+  kEvBreak = 0x0040,
+  kEvErr = 0x0080,
+  kEvRing = 0x0100
 };
 // Line error bits (ClearError).
 enum : uint32_t {
-  CE_RXOVER = 0x0001,
-  CE_OVERRUN = 0x0002,
-  CE_RXPARITY = 0x0004,
-  CE_FRAME = 0x0008,
-  CE_BREAK = 0x0010
+  kCeRxOver = 0x0001,
+  kCeOverrun = 0x0002,
+  kCeRxParity = 0x0004,
+  kCeFrame = 0x0008,
+  kCeBreak = 0x0010
 };
 
 // The members of the Windows device control block that this system reads or sets. Values that
@@ -69,14 +82,14 @@ enum : uint32_t {
 struct DeviceControlBlock {
   uint32_t BaudRate = 9600;
   uint8_t ByteSize = 8;
-  uint8_t Parity = NOPARITY;
-  uint8_t StopBits = ONESTOPBIT;
+  uint8_t Parity = kNoParity;
+  uint8_t StopBits = kOneStopBit;
   bool fBinary = true;
   bool fParity = false;
   bool fOutxCtsFlow = false;
   bool fOutxDsrFlow = false;
-  uint8_t fDtrControl = DTR_CONTROL_ENABLE;
-  uint8_t fRtsControl = RTS_CONTROL_ENABLE;
+  uint8_t fDtrControl = kDtrControlEnable;
+  uint8_t fRtsControl = kRtsControlEnable;
   bool fDsrSensitivity = false;
   bool fTXContinueOnXoff = false;
   bool fOutX = false;
@@ -180,7 +193,7 @@ class SerialLine {
   // passes (negative: no limit). The default re-reads the status every few milliseconds while
   // it waits on `wake`; a backend that learns of line changes overrides it.
   virtual WaitResult WaitModemLines(uint32_t bits, int timeoutMs, const WakeEvent* wake);
-  virtual bool EscapeFunction(uint32_t function) = 0;  // SETDTR, CLRDTR, SETRTS, ...
+  virtual bool EscapeFunction(uint32_t function) = 0;  // kSetDtr, kClrDtr, kSetRts, ...
   virtual bool Purge(uint32_t flags) = 0;              // PURGE_* flags
   // ClearCommError: returns the CE_* errors seen since the last call (and clears them) and the
   // queue counts. Either pointer may be null.
@@ -193,7 +206,7 @@ class SerialLine {
   // WaitCommEvent: blocks until an event of the mask has happened since the previous call (or
   // since SetEventMask), `wake` (may be null) is signalled, or timeoutMs passes (negative: no
   // limit). On kReady *events holds the events that happened (masked); otherwise 0. An empty
-  // mask fails at once (kFailed). The tty backend does not report EV_RXFLAG (it would have to
+  // mask fails at once (kFailed). The tty backend does not report kEvRxFlag (it would have to
   // read the bytes to see the event character); the virtual line does.
   virtual WaitResult WaitEvent(uint32_t* events, int timeoutMs, const WakeEvent* wake) = 0;
 
@@ -253,12 +266,12 @@ class VirtualPeer {
   virtual NativeWaitHandle Fd() const = 0;
 
   // The modem status the host reads (MS_* bits). Starts as CTS, DSR and RLSD on. A change
-  // raises EV_CTS / EV_DSR / EV_RLSD / EV_RING at the host as the bits change.
+  // raises kEvCts / kEvDsr / kEvRlsd / kEvRing at the host as the bits change.
   virtual void SetModemLines(uint32_t msBits) = 0;
   virtual uint32_t ModemLines() const = 0;
   // DTR, RTS and break as the host drives them (kHost* bits).
   virtual uint32_t HostLines() const = 0;
-  // The host's ClearError reports these CE_* bits; EV_ERR (and EV_BREAK for CE_BREAK) is raised.
+  // The host's ClearError reports these CE_* bits; kEvErr (and kEvBreak for kCeBreak) is raised.
   virtual void InjectErrors(uint32_t ceBits) = 0;
   // While stalled, host writes transfer nothing and complete with 0 bytes at their time-out.
   virtual void StallTransmitter(bool stalled) = 0;
@@ -266,7 +279,7 @@ class VirtualPeer {
   virtual void Disconnect() = 0;
   // True while a host end is open on the line.
   virtual bool HostOpen() const = 0;
-  // How often the host discarded its input queue (PURGE_RXCLEAR).
+  // How often the host discarded its input queue (kPurgeRxClear).
   virtual uint32_t HostReceivePurges() const = 0;
 };
 

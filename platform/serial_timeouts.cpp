@@ -13,9 +13,9 @@ constexpr uint32_t kMaxDword = 0xFFFFFFFF;
 }  // namespace
 
 bool IsValidDeviceControlBlock(const DeviceControlBlock& dcb) {
-  return dcb.BaudRate > 0 && dcb.ByteSize >= 5 && dcb.ByteSize <= 8 && dcb.Parity <= SPACEPARITY &&
-         dcb.StopBits <= TWOSTOPBITS && dcb.fDtrControl <= DTR_CONTROL_HANDSHAKE &&
-         dcb.fRtsControl <= RTS_CONTROL_TOGGLE;
+  return dcb.BaudRate > 0 && dcb.ByteSize >= 5 && dcb.ByteSize <= 8 && dcb.Parity <= kSpaceParity &&
+         dcb.StopBits <= kTwoStopBits && dcb.fDtrControl <= kDtrControlHandshake &&
+         dcb.fRtsControl <= kRtsControlToggle;
 }
 
 int TotalTimeoutMs(uint32_t multiplier, uint32_t constant, std::size_t size) {

@@ -4,7 +4,7 @@
 // Read and WaitReadable sleep in the kernel until bytes, a hang-up, the wake-up or the time-out.
 // WaitEvent also sleeps without wake-ups on a line whose receive queue is empty, unless it must
 // watch something no descriptor reports: unread bytes still queued (POLLIN stays set, so it
-// looks for more by the counts instead), output draining after a write (EV_TXEMPTY), modem lines
+// looks for more by the counts instead), output draining after a write (kEvTxEmpty), modem lines
 // of a device that has them, and error counters of a driver that keeps them. While any of those
 // is in the mask and applies, it re-checks every kRecheckMs (a few ioctls a time); a
 // pseudo-terminal has neither modem lines nor counters, so it never does that when idle.
@@ -37,10 +37,10 @@ namespace {
 // How often WaitEvent re-reads counts, modem lines and counters while it must (see above).
 constexpr int kRecheckMs = 10;
 
-constexpr uint32_t kModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
-constexpr uint32_t kErrorEvents = EV_ERR | EV_BREAK;
-// EV_RXFLAG is not reported here: telling the event character would mean reading the bytes.
-constexpr uint32_t kReceiveEvents = EV_RXCHAR;
+constexpr uint32_t kModemEvents = kEvCts | kEvDsr | kEvRlsd | kEvRing;
+constexpr uint32_t kErrorEvents = kEvErr | kEvBreak;
+// kEvRxFlag is not reported here: telling the event character would mean reading the bytes.
+constexpr uint32_t kReceiveEvents = kEvRxChar;
 
 // The rates termios names; any other goes through termios2.
 constexpr struct {
@@ -103,12 +103,12 @@ class TtyLine final : public SerialLine {
     if (settings.c_cflag & PARENB) {
       const bool odd = settings.c_cflag & PARODD;
       if (settings.c_cflag & CMSPAR) {
-        dcb.Parity = odd ? MARKPARITY : SPACEPARITY;
+        dcb.Parity = odd ? kMarkParity : kSpaceParity;
       } else {
-        dcb.Parity = odd ? ODDPARITY : EVENPARITY;
+        dcb.Parity = odd ? kOddParity : kEvenParity;
       }
     }
-    dcb.StopBits = (settings.c_cflag & CSTOPB) ? TWOSTOPBITS : ONESTOPBIT;
+    dcb.StopBits = (settings.c_cflag & CSTOPB) ? kTwoStopBits : kOneStopBit;
     dcb.fOutxCtsFlow = settings.c_cflag & CRTSCTS;
     return SetState(dcb);
   }
@@ -140,26 +140,26 @@ class TtyLine final : public SerialLine {
     settings.c_cflag |= CLOCAL | CREAD;
     settings.c_cflag |= kByteSizes[dcb.ByteSize - 5];
     switch (dcb.Parity) {
-      case ODDPARITY:
+      case kOddParity:
         settings.c_cflag |= PARENB | PARODD;
         break;
-      case EVENPARITY:
+      case kEvenParity:
         settings.c_cflag |= PARENB;
         break;
-      case MARKPARITY:
+      case kMarkParity:
         settings.c_cflag |= PARENB | CMSPAR | PARODD;
         break;
-      case SPACEPARITY:
+      case kSpaceParity:
         settings.c_cflag |= PARENB | CMSPAR;
         break;
       default:
         break;
     }
-    if (dcb.fParity && dcb.Parity != NOPARITY) settings.c_iflag |= INPCK;
+    if (dcb.fParity && dcb.Parity != kNoParity) settings.c_iflag |= INPCK;
     // 1.5 stop bits exist only with 5-bit bytes on a UART; termios has one or two.
-    if (dcb.StopBits != ONESTOPBIT) settings.c_cflag |= CSTOPB;
+    if (dcb.StopBits != kOneStopBit) settings.c_cflag |= CSTOPB;
     // CRTSCTS is both ways on Linux: CTS holds output, RTS follows the receive buffer.
-    if (dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) settings.c_cflag |= CRTSCTS;
+    if (dcb.fOutxCtsFlow || dcb.fRtsControl == kRtsControlHandshake) settings.c_cflag |= CRTSCTS;
     if (dcb.fOutX) settings.c_iflag |= IXON;
     if (dcb.fInX) settings.c_iflag |= IXOFF;
     settings.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
@@ -190,9 +190,9 @@ class TtyLine final : public SerialLine {
     // DTR and RTS: ENABLE and HANDSHAKE raise the line (the driver has no DTR handshake; with
     // CRTSCTS it drives RTS itself), DISABLE drops it. RTS TOGGLE drops RTS: its level between
     // transmissions (the driver does not toggle it around writes).
-    DriveModemLine(TIOCM_DTR, dcb.fDtrControl != DTR_CONTROL_DISABLE);
-    DriveModemLine(TIOCM_RTS, dcb.fRtsControl == RTS_CONTROL_ENABLE ||
-                                  dcb.fRtsControl == RTS_CONTROL_HANDSHAKE);
+    DriveModemLine(TIOCM_DTR, dcb.fDtrControl != kDtrControlDisable);
+    DriveModemLine(TIOCM_RTS,
+                   dcb.fRtsControl == kRtsControlEnable || dcb.fRtsControl == kRtsControlHandshake);
     m_dcb = dcb;
     return true;
   }
@@ -293,7 +293,7 @@ class TtyLine final : public SerialLine {
       m_unfinishedWrite = result.bytes < size;
       if (result.bytes > 0) {
         m_txPending = true;
-        if (m_eventMask & EV_TXEMPTY) Kick();
+        if (m_eventMask & kEvTxEmpty) Kick();
       }
     }
     return result;
@@ -303,31 +303,31 @@ class TtyLine final : public SerialLine {
     if (status == nullptr) return false;
     if (!m_hasModemLines) {
       // Wired as a line whose far end is always there and ready.
-      *status = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
+      *status = kMsCtsOn | kMsDsrOn | kMsRlsdOn;
       return true;
     }
     int bits = 0;
     if (ioctl(m_fd, TIOCMGET, &bits) != 0) return false;
-    *status = ((bits & TIOCM_CTS) ? uint32_t{MS_CTS_ON} : 0u) |
-              ((bits & TIOCM_DSR) ? uint32_t{MS_DSR_ON} : 0u) |
-              ((bits & TIOCM_RNG) ? uint32_t{MS_RING_ON} : 0u) |
-              ((bits & TIOCM_CAR) ? uint32_t{MS_RLSD_ON} : 0u);
+    *status = ((bits & TIOCM_CTS) ? uint32_t{kMsCtsOn} : 0u) |
+              ((bits & TIOCM_DSR) ? uint32_t{kMsDsrOn} : 0u) |
+              ((bits & TIOCM_RNG) ? uint32_t{kMsRingOn} : 0u) |
+              ((bits & TIOCM_CAR) ? uint32_t{kMsRlsdOn} : 0u);
     return true;
   }
 
   bool EscapeFunction(uint32_t function) override {
     switch (function) {
-      case SETRTS:
+      case kSetRts:
         return DriveModemLine(TIOCM_RTS, true);
-      case CLRRTS:
+      case kClrRts:
         return DriveModemLine(TIOCM_RTS, false);
-      case SETDTR:
+      case kSetDtr:
         return DriveModemLine(TIOCM_DTR, true);
-      case CLRDTR:
+      case kClrDtr:
         return DriveModemLine(TIOCM_DTR, false);
-      case SETBREAK:
-      case CLRBREAK: {
-        if (ioctl(m_fd, function == SETBREAK ? TIOCSBRK : TIOCCBRK) == 0) return true;
+      case kSetBreak:
+      case kClrBreak: {
+        if (ioctl(m_fd, function == kSetBreak ? TIOCSBRK : TIOCCBRK) == 0) return true;
         // A device without a break (pseudo-terminal, some adapters) takes it as done.
         return !m_hasModemLines || errno == ENOTTY || errno == EINVAL;
       }
@@ -337,10 +337,10 @@ class TtyLine final : public SerialLine {
   }
 
   bool Purge(uint32_t flags) override {
-    if (flags & ~(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)) return false;
+    if (flags & ~(kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear)) return false;
     // The ABORT flags end pending overlapped calls; calls here are synchronous, so none is pending.
-    const bool rx = flags & PURGE_RXCLEAR;
-    const bool tx = flags & PURGE_TXCLEAR;
+    const bool rx = flags & kPurgeRxClear;
+    const bool tx = flags & kPurgeTxClear;
     if (!rx && !tx) return true;
     std::lock_guard lock(m_mutex);
     // A write that completed has handed all its bytes to the line, as a completed WriteFile has;
@@ -364,11 +364,11 @@ class TtyLine final : public SerialLine {
       serial_icounter_struct now{};
       if (m_hasCounters && ioctl(m_fd, TIOCGICOUNT, &now) == 0) {
         const serial_icounter_struct& was = m_errorBase;
-        if (now.frame != was.frame) *errors |= CE_FRAME;
-        if (now.overrun != was.overrun) *errors |= CE_OVERRUN;
-        if (now.parity != was.parity) *errors |= CE_RXPARITY;
-        if (now.brk != was.brk) *errors |= CE_BREAK;
-        if (now.buf_overrun != was.buf_overrun) *errors |= CE_RXOVER;
+        if (now.frame != was.frame) *errors |= kCeFrame;
+        if (now.overrun != was.overrun) *errors |= kCeOverrun;
+        if (now.parity != was.parity) *errors |= kCeRxParity;
+        if (now.brk != was.brk) *errors |= kCeBreak;
+        if (now.buf_overrun != was.buf_overrun) *errors |= kCeRxOver;
         m_errorBase = now;
       }
     }
@@ -430,7 +430,7 @@ class TtyLine final : public SerialLine {
         // POLLIN is level-triggered: it serves only while the queue is empty.
         watchInput = m_lastInQueue == 0 && (mask & (kReceiveEvents | kErrorEvents));
         recheck = ((mask & kReceiveEvents) && m_lastInQueue > 0) ||
-                  ((mask & EV_TXEMPTY) && m_txPending) ||
+                  ((mask & kEvTxEmpty) && m_txPending) ||
                   ((mask & kModemEvents) && m_hasModemLines) ||
                   ((mask & kErrorEvents) && m_hasCounters);
       }
@@ -480,7 +480,7 @@ class TtyLine final : public SerialLine {
     uint32_t happened = 0;
     const int inQueue = InQueue().value_or(m_lastInQueue);
     const uint64_t received = m_taken + static_cast<uint64_t>(inQueue);
-    if (received > m_lastReceived) happened |= EV_RXCHAR;
+    if (received > m_lastReceived) happened |= kEvRxChar;
     m_lastReceived = received;
     m_lastInQueue = inQueue;
     if (m_hasCounters) {
@@ -488,16 +488,16 @@ class TtyLine final : public SerialLine {
       if (ioctl(m_fd, TIOCGICOUNT, &now) == 0) {
         const serial_icounter_struct& was = m_eventBase;
         // The receive counter also catches bytes that arrived while a reader emptied the queue.
-        if (now.rx != was.rx) happened |= EV_RXCHAR;
-        if (now.cts != was.cts) happened |= EV_CTS;
-        if (now.dsr != was.dsr) happened |= EV_DSR;
-        if (now.dcd != was.dcd) happened |= EV_RLSD;
-        if (now.rng != was.rng) happened |= EV_RING;
+        if (now.rx != was.rx) happened |= kEvRxChar;
+        if (now.cts != was.cts) happened |= kEvCts;
+        if (now.dsr != was.dsr) happened |= kEvDsr;
+        if (now.dcd != was.dcd) happened |= kEvRlsd;
+        if (now.rng != was.rng) happened |= kEvRing;
         if (now.frame != was.frame || now.overrun != was.overrun || now.parity != was.parity ||
             now.buf_overrun != was.buf_overrun) {
-          happened |= EV_ERR;
+          happened |= kEvErr;
         }
-        if (now.brk != was.brk) happened |= EV_BREAK | EV_ERR;
+        if (now.brk != was.brk) happened |= kEvBreak | kEvErr;
         m_eventBase = now;
       }
     }
@@ -505,15 +505,15 @@ class TtyLine final : public SerialLine {
       int bits = 0;
       if (ioctl(m_fd, TIOCMGET, &bits) == 0) {
         const int changed = bits ^ m_lastModem;
-        if (changed & TIOCM_CTS) happened |= EV_CTS;
-        if (changed & TIOCM_DSR) happened |= EV_DSR;
-        if (changed & TIOCM_CAR) happened |= EV_RLSD;
-        if (changed & TIOCM_RNG) happened |= EV_RING;
+        if (changed & TIOCM_CTS) happened |= kEvCts;
+        if (changed & TIOCM_DSR) happened |= kEvDsr;
+        if (changed & TIOCM_CAR) happened |= kEvRlsd;
+        if (changed & TIOCM_RNG) happened |= kEvRing;
         m_lastModem = bits;
       }
     }
     if (m_txPending && OutQueue().value_or(1) == 0) {
-      happened |= EV_TXEMPTY;
+      happened |= kEvTxEmpty;
       m_txPending = false;
     }
     return happened;

@@ -29,9 +29,9 @@
 namespace linvo::platform {
 namespace {
 
-constexpr uint32_t kModemBits = MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON;
-constexpr uint32_t kErrorBits = CE_RXOVER | CE_OVERRUN | CE_RXPARITY | CE_FRAME | CE_BREAK;
-constexpr uint32_t kPurgeFlags = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+constexpr uint32_t kModemBits = kMsCtsOn | kMsDsrOn | kMsRingOn | kMsRlsdOn;
+constexpr uint32_t kErrorBits = kCeRxOver | kCeOverrun | kCeRxParity | kCeFrame | kCeBreak;
+constexpr uint32_t kPurgeFlags = kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear;
 
 // A wake-up event used as a level: signalled while Set(true). The owner serialises the calls.
 class Level {
@@ -85,13 +85,13 @@ struct LineState {
 
   std::deque<uint8_t> toHost;
   uint64_t receivedTotal = 0;  // bytes delivered to host ends, a running total
-  uint32_t receivePurges = 0;  // PURGE_RXCLEAR calls of host ends
+  uint32_t receivePurges = 0;  // kPurgeRxClear calls of host ends
   std::deque<uint8_t> toPeer;
   bool hostOpen = false;
   bool disconnected = false;
   bool stalled = false;
   std::size_t stalledBytes = 0;  // bytes of host writes held by the stall (the output queue)
-  uint32_t modemLines = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
+  uint32_t modemLines = kMsCtsOn | kMsDsrOn | kMsRlsdOn;
   uint32_t hostLines = 0;
   uint32_t errors = 0;
   DeviceControlBlock dcb;
@@ -111,8 +111,8 @@ struct LineState {
 // The host's DTR and RTS as the control modes of the block set them.
 uint32_t LinesForModes(const DeviceControlBlock& dcb, uint32_t lines) {
   lines &= ~(kHostDtr | kHostRts);
-  if (dcb.fDtrControl != DTR_CONTROL_DISABLE) lines |= kHostDtr;
-  if (dcb.fRtsControl == RTS_CONTROL_ENABLE || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) {
+  if (dcb.fDtrControl != kDtrControlDisable) lines |= kHostDtr;
+  if (dcb.fRtsControl == kRtsControlEnable || dcb.fRtsControl == kRtsControlHandshake) {
     lines |= kHostRts;
   }
   return lines;
@@ -225,7 +225,7 @@ class VirtualHostLine final : public SerialLine {
     }
     // The virtual transmitter is instantaneous: everything is with the peer at once.
     s.toPeer.insert(s.toPeer.end(), data, data + size);
-    s.Raise(EV_TXEMPTY);
+    s.Raise(kEvTxEmpty);
     s.UpdateLevels();
     return {IoStatus::kOk, size};
   }
@@ -282,22 +282,22 @@ class VirtualHostLine final : public SerialLine {
     std::lock_guard lock(m_state->mutex);
     uint32_t& lines = m_state->hostLines;
     switch (function) {
-      case SETRTS:
+      case kSetRts:
         lines |= kHostRts;
         return true;
-      case CLRRTS:
+      case kClrRts:
         lines &= ~kHostRts;
         return true;
-      case SETDTR:
+      case kSetDtr:
         lines |= kHostDtr;
         return true;
-      case CLRDTR:
+      case kClrDtr:
         lines &= ~kHostDtr;
         return true;
-      case SETBREAK:
+      case kSetBreak:
         lines |= kHostBreak;
         return true;
-      case CLRBREAK:
+      case kClrBreak:
         lines &= ~kHostBreak;
         return true;
       default:
@@ -308,9 +308,9 @@ class VirtualHostLine final : public SerialLine {
   bool Purge(uint32_t flags) override {
     if (flags & ~kPurgeFlags) return false;
     std::lock_guard lock(m_state->mutex);
-    // The transmitter is instantaneous, so PURGE_TXCLEAR finds nothing; ABORT has no pending
+    // The transmitter is instantaneous, so kPurgeTxClear finds nothing; ABORT has no pending
     // overlapped call to end.
-    if (flags & PURGE_RXCLEAR) {
+    if (flags & kPurgeRxClear) {
       m_state->toHost.clear();
       ++m_state->receivePurges;
     }
@@ -401,9 +401,9 @@ class VirtualPeerEnd final : public VirtualPeer {
     if (!s.hostOpen || s.disconnected || size == 0) return;
     s.toHost.insert(s.toHost.end(), data, data + size);
     s.receivedTotal += size;
-    uint32_t events = EV_RXCHAR;
+    uint32_t events = kEvRxChar;
     if (std::find(data, data + size, static_cast<uint8_t>(s.dcb.EvtChar)) != data + size) {
-      events |= EV_RXFLAG;
+      events |= kEvRxFlag;
     }
     s.Raise(events);
     s.UpdateLevels();
@@ -441,10 +441,10 @@ class VirtualPeerEnd final : public VirtualPeer {
     const uint32_t changed = msBits ^ s.modemLines;
     s.modemLines = msBits;
     s.SignalModemWaiters();
-    s.Raise(((changed & MS_CTS_ON) ? uint32_t{EV_CTS} : 0u) |
-            ((changed & MS_DSR_ON) ? uint32_t{EV_DSR} : 0u) |
-            ((changed & MS_RLSD_ON) ? uint32_t{EV_RLSD} : 0u) |
-            ((changed & MS_RING_ON) ? uint32_t{EV_RING} : 0u));
+    s.Raise(((changed & kMsCtsOn) ? uint32_t{kEvCts} : 0u) |
+            ((changed & kMsDsrOn) ? uint32_t{kEvDsr} : 0u) |
+            ((changed & kMsRlsdOn) ? uint32_t{kEvRlsd} : 0u) |
+            ((changed & kMsRingOn) ? uint32_t{kEvRing} : 0u));
     s.UpdateLevels();
   }
 
@@ -464,7 +464,7 @@ class VirtualPeerEnd final : public VirtualPeer {
     ceBits &= kErrorBits;
     if (ceBits == 0 || !s.hostOpen) return;
     s.errors |= ceBits;
-    s.Raise(EV_ERR | ((ceBits & CE_BREAK) ? uint32_t{EV_BREAK} : 0u));
+    s.Raise(kEvErr | ((ceBits & kCeBreak) ? uint32_t{kEvBreak} : 0u));
     s.UpdateLevels();
   }
 

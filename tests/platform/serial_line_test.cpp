@@ -168,7 +168,7 @@ TEST_P(SerialLineTest, ReadHonoursCommTimeouts) {
   };
   for (const ReadCase& c : cases) {
     SCOPED_TRACE(c.what);
-    ASSERT_TRUE(m_line->Purge(PURGE_RXCLEAR));
+    ASSERT_TRUE(m_line->Purge(kPurgeRxClear));
     ASSERT_TRUE(m_line->SetTimeouts(c.timeouts));
     if (!c.waiting.empty()) {
       m_far->Send(c.waiting);
@@ -185,11 +185,11 @@ TEST_P(SerialLineTest, StateRoundTripAndRejectedValues) {
   DeviceControlBlock dcb;
   dcb.BaudRate = 250000;  // not a standard rate: termios2 on a tty
   dcb.ByteSize = 7;
-  dcb.Parity = EVENPARITY;
-  dcb.StopBits = TWOSTOPBITS;
+  dcb.Parity = kEvenParity;
+  dcb.StopBits = kTwoStopBits;
   dcb.fOutxCtsFlow = true;
   dcb.fOutxDsrFlow = true;  // kept, though termios cannot hold it
-  dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
+  dcb.fDtrControl = kDtrControlHandshake;
   dcb.fAbortOnError = true;
   dcb.EvtChar = '\n';
   ASSERT_TRUE(m_line->SetState(dcb));
@@ -197,11 +197,11 @@ TEST_P(SerialLineTest, StateRoundTripAndRejectedValues) {
   ASSERT_TRUE(m_line->GetState(&got));
   EXPECT_EQ(got.BaudRate, 250000u);
   EXPECT_EQ(got.ByteSize, 7);
-  EXPECT_EQ(got.Parity, EVENPARITY);
-  EXPECT_EQ(got.StopBits, TWOSTOPBITS);
+  EXPECT_EQ(got.Parity, kEvenParity);
+  EXPECT_EQ(got.StopBits, kTwoStopBits);
   EXPECT_TRUE(got.fOutxCtsFlow);
   EXPECT_TRUE(got.fOutxDsrFlow);
-  EXPECT_EQ(got.fDtrControl, DTR_CONTROL_HANDSHAKE);
+  EXPECT_EQ(got.fDtrControl, kDtrControlHandshake);
   EXPECT_TRUE(got.fAbortOnError);
   EXPECT_EQ(got.EvtChar, '\n');
 
@@ -230,7 +230,7 @@ TEST_P(SerialLineTest, StateRoundTripAndRejectedValues) {
 TEST_P(SerialLineTest, PurgeDropsReceivedBytes) {
   m_far->Send("stale");
   ASSERT_EQ(m_line->WaitReadable(2000, nullptr), WaitResult::kReady);
-  EXPECT_TRUE(m_line->Purge(PURGE_RXCLEAR | PURGE_RXABORT));
+  EXPECT_TRUE(m_line->Purge(kPurgeRxClear | kPurgeRxAbort));
   uint8_t buffer[8];
   EXPECT_EQ(m_line->ReadAvailable(buffer, sizeof buffer).bytes, 0u);
   CommStatus status{99, 99};
@@ -239,30 +239,30 @@ TEST_P(SerialLineTest, PurgeDropsReceivedBytes) {
   EXPECT_EQ(status.cbInQue, 0u);
   EXPECT_EQ(errors, 0u);
 
-  // What PURGE_TXCLEAR drops depends on the driver (a pseudo-terminal drops what the master
+  // What kPurgeTxClear drops depends on the driver (a pseudo-terminal drops what the master
   // has not read; the virtual line has sent everything already): see the backends' tests.
-  EXPECT_TRUE(m_line->Purge(PURGE_TXCLEAR | PURGE_TXABORT));
+  EXPECT_TRUE(m_line->Purge(kPurgeTxClear | kPurgeTxAbort));
   EXPECT_FALSE(m_line->Purge(0x10));
 }
 
 TEST_P(SerialLineTest, WaitEventReportsReceiveAndTransmitEmpty) {
   uint32_t events = 99;
   EXPECT_EQ(m_line->WaitEvent(&events, 0, nullptr), WaitResult::kFailed) << "empty mask";
-  ASSERT_TRUE(m_line->SetEventMask(EV_RXCHAR | EV_TXEMPTY));
+  ASSERT_TRUE(m_line->SetEventMask(kEvRxChar | kEvTxEmpty));
   uint32_t mask = 0;
   EXPECT_TRUE(m_line->GetEventMask(&mask));
-  EXPECT_EQ(mask, uint32_t{EV_RXCHAR | EV_TXEMPTY});
+  EXPECT_EQ(mask, uint32_t{kEvRxChar | kEvTxEmpty});
   EXPECT_EQ(m_line->WaitEvent(&events, 20, nullptr), WaitResult::kTimeout);
   EXPECT_EQ(events, 0u);
 
   m_far->Send("a");
   EXPECT_EQ(m_line->WaitEvent(&events, 2000, nullptr), WaitResult::kReady);
-  EXPECT_EQ(events, uint32_t{EV_RXCHAR});
+  EXPECT_EQ(events, uint32_t{kEvRxChar});
   // The byte stays unread: no new event until another byte comes.
   EXPECT_EQ(m_line->WaitEvent(&events, 30, nullptr), WaitResult::kTimeout);
   m_far->Send("b");
   EXPECT_EQ(m_line->WaitEvent(&events, 2000, nullptr), WaitResult::kReady);
-  EXPECT_EQ(events, uint32_t{EV_RXCHAR});
+  EXPECT_EQ(events, uint32_t{kEvRxChar});
   // A reader empties the queue and a byte comes before the next wait: still a new byte.
   uint8_t buffer[8];
   EXPECT_EQ(m_line->ReadAvailable(buffer, sizeof buffer).bytes, 2u);
@@ -270,16 +270,16 @@ TEST_P(SerialLineTest, WaitEventReportsReceiveAndTransmitEmpty) {
   ASSERT_EQ(m_line->WaitReadable(2000, nullptr), WaitResult::kReady);
   EXPECT_EQ(m_line->ReadAvailable(buffer, sizeof buffer).bytes, 1u);
   EXPECT_EQ(m_line->WaitEvent(&events, 2000, nullptr), WaitResult::kReady);
-  EXPECT_EQ(events, uint32_t{EV_RXCHAR});
+  EXPECT_EQ(events, uint32_t{kEvRxChar});
 
   const uint8_t out = 'z';
   ASSERT_EQ(m_line->Write(&out, 1).bytes, 1u);
   EXPECT_EQ(m_line->WaitEvent(&events, 2000, nullptr), WaitResult::kReady);
-  EXPECT_EQ(events, uint32_t{EV_TXEMPTY});
+  EXPECT_EQ(events, uint32_t{kEvTxEmpty});
 }
 
 TEST_P(SerialLineTest, WaitEventEndsOnWakeAndOnNewMask) {
-  ASSERT_TRUE(m_line->SetEventMask(EV_CTS));
+  ASSERT_TRUE(m_line->SetEventMask(kEvCts));
   WakeEvent wake;
   wake.Signal();
   uint32_t events = 99;
@@ -297,7 +297,7 @@ TEST_P(SerialLineTest, WaitEventEndsOnWakeAndOnNewMask) {
       return r;
     });
     std::this_thread::sleep_for(20ms);
-    ASSERT_TRUE(m_line->SetEventMask(EV_CTS | EV_DSR));
+    ASSERT_TRUE(m_line->SetEventMask(kEvCts | kEvDsr));
     result = waiting.get();
   }
   EXPECT_EQ(result, WaitResult::kReady);
