@@ -12,6 +12,7 @@
 #include <optional>
 #include <set>
 
+#include "platform/port_names.h"
 #include "platform/ports.h"
 #include "platform/profile.h"
 #include "platform/serial_virtual.h"
@@ -19,7 +20,6 @@
 namespace linvo::platform {
 namespace {
 
-constexpr int kHighestPort = 256;
 // How far up from a tty's device the USB device that owns it may sit (interface, device).
 constexpr int kUsbSearchDepth = 4;
 

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "platform/error_text.h"
+#include "platform/port_names.h"
 #include "platform/profile.h"
 #include "platform/serial_backend.h"
 #include "platform/serial_tty.h"
@@ -18,7 +19,6 @@
 namespace linvo::platform {
 namespace {
 
-constexpr int kHighestPort = 256;
 // "[Ports] LowLatency=0" keeps drivers in their own latency mode.
 constexpr const char* kLowLatencyKey = "LowLatency";
 // A device path from [Ports] longer than this is cut, as the profile read into a buffer is.

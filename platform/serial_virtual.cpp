@@ -24,6 +24,7 @@
 
 #include "platform/deadline.h"
 #include "platform/error_text.h"
+#include "platform/port_names.h"
 #include "platform/serial_backend.h"
 
 namespace linvo::platform {

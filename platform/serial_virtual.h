@@ -8,9 +8,6 @@
 
 namespace linvo::platform {
 
-// "COMn" for a valid port name ("COMn" or "\\.\COMn", any case, n 1..256), else "".
-std::string NormalisePortName(const std::string& windowsName);
-
 // Whether a virtual line is registered under the normalised name.
 bool IsVirtualLineRegistered(const std::string& comName);
 
