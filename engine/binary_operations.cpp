@@ -29,7 +29,7 @@ using platform::WaitResult;
 Result CCommPort::WriteCommForBinary(const uint8_t* bytes, int32_t length, int32_t timeout,
                                      int16_t dsrCheck, int16_t ctsCheck) {
   Trace(kLevelInfo, kInfo, "Start WriteCommForBinary Method");
-  m_hComm->Purge(platform::PURGE_TXCLEAR);
+  m_hComm->Purge(platform::kPurgeTxClear);
   const std::size_t total = length > 0 ? static_cast<std::size_t>(length) : 0;
   if (Result r = WriteAll(bytes, total, timeout, dsrCheck, ctsCheck != 0, true); r != kSuccess) {
     return r;
@@ -80,7 +80,7 @@ Result CCommPort::ReadCommForBinary(uint8_t* buffer, int* length, int32_t timeou
       if (!done && t - began > bound) return failDump(Message::kReadTimeout);
       continue;
     }
-    WaitResult w = m_hComm->WaitReadable(kQuietGapMs, -1);
+    WaitResult w = m_hComm->WaitReadable(kQuietGapMs, nullptr);
     if (w == WaitResult::kReady) continue;
     if (w == WaitResult::kFailed) return FailedReceive(g.data(), g.size(), dsrCheck);
     // The line is idle.
@@ -140,7 +140,7 @@ Result CCommPort::ReadCommForUnformattedBinary(uint8_t* buffer, int* length, int
       t = TickCount();
       continue;
     }
-    WaitResult w = m_hComm->WaitReadable(kQuietGapMs, -1);
+    WaitResult w = m_hComm->WaitReadable(kQuietGapMs, nullptr);
     if (w == WaitResult::kReady) continue;
     if (w == WaitResult::kFailed) return FailedReceive(buffer, got, dsrCheck);
     if (dsrCheck && !IsDSROn()) return failDump(Message::kDsrError);

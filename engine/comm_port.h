@@ -76,6 +76,9 @@ class CCommPort {
   platform::WindowHandle Window() const { return m_hWnd; }
   int32_t Delay() const { return m_nDelay.load(); }
   int32_t WriteFileTimeOut() const { return m_nWriteFileTimeOut.load(); }
+  // Why the last OpenPort could not open the line, as the system tells it ("Permission denied:
+  // /dev/ttyUSB0"); "" once an open succeeded or before any.
+  std::string LastErrorText() const;
   // The current trace log; a caller keeps the returned object alive while it writes.
   std::shared_ptr<CTraceLog> Log() const;
 
@@ -184,140 +187,143 @@ struct WorkerThread {
   std::atomic<bool> orphaned{false};  // ... and the post failed (the port's window is gone)
 };
 
-  // Reads the settings file: delay, write time-out, a new trace log with the version line.
-  void LoadSettings();
-  void Trace(int level, std::string_view label, std::string_view text) const;
-  void TraceMessage(Message message, int extra = 0) const;
-  void TraceDump(const uint8_t* data, std::size_t length) const;
-  // A receive's failure: `text` ("[Error]Dump Receive Data" or its binary form), the dump of
-  // the bytes gathered, then the message; returns its code.
-  Result FailDump(std::string_view text, const uint8_t* bytes, std::size_t count, Message message);
-  // The failure of a receive whose wait failed: "[Error]Dump Receive Data" with the bytes, then
-  // 112 when the DSR check is on and DSR is off, else 201.
-  Result FailedReceive(const uint8_t* bytes, std::size_t count, int16_t dsrCheck);
-  // The longest a receive with a time-out may run while bytes keep coming (see link_io.cpp).
-  uint32_t ReceiveBoundMs(int32_t timeout, std::size_t capacity);
-  // The line waits before a write pass: DSR when the DSR check is on, then CTS when ctsWait;
-  // traces and returns 112 or 111 when a line stays off past the time-out, else 0.
-  Result WaitLinesBeforeWrite(int32_t timeout, int16_t dsrCheck, bool ctsWait);
-  // The hold of the line's DSR output flow before a write call (see link_io.cpp).
-  platform::WaitResult WaitDsrFlow();
-  // Sends the bytes in as many write calls as it takes, each after the line waits (when the
-  // previous call moved nothing) and the settings' delay. With a time-out other than 0, no
-  // progress for longer than it fails with 200 (Send1). A failed write call traces, when
-  // dumpOnError, the binary error dump of the bytes sent before its message.
-  Result WriteAll(const uint8_t* bytes, std::size_t total, int32_t timeout, int16_t dsrCheck,
-                  bool ctsWait, bool dumpOnError);
-  // The settings' delay before a write call; a stop request ends it early.
-  void PauseBeforeWrite();
-  // Whether a background worker exists and was asked to stop.
-  bool WorkerStopRequested() const;
-  // The descriptor a receive wait includes: the wake-up event while a worker exists (a stop
-  // request then ends the wait), else none.
-  int ReceiveWakeFd() const;
-  // Waits for a received byte up to timeoutMs; with the DSR check on, the wait is cut into
-  // short slices so that DSR dropping is noticed.
-  platform::WaitResult WaitForInput(int timeoutMs, int16_t dsrCheck);
-  // Waits for the modem line to come on; false once more than `timeout` ms passed with it off
-  // (with a time-out of 0: as soon as the clock has advanced).
-  bool WaitLineOn(uint32_t bit, int32_t timeout);
-  // Waits for a stop request only (bytes that arrive meanwhile are left alone).
-  platform::WaitResult WaitForStop(int timeoutMs, int16_t dsrCheck);
+void SetLastErrorText(std::string text);
+// Reads the settings file: delay, write time-out, a new trace log with the version line.
+void LoadSettings();
+void Trace(int level, std::string_view label, std::string_view text) const;
+void TraceMessage(Message message, int extra = 0) const;
+void TraceDump(const uint8_t* data, std::size_t length) const;
+// A receive's failure: `text` ("[Error]Dump Receive Data" or its binary form), the dump of
+// the bytes gathered, then the message; returns its code.
+Result FailDump(std::string_view text, const uint8_t* bytes, std::size_t count, Message message);
+// The failure of a receive whose wait failed: "[Error]Dump Receive Data" with the bytes, then
+// 112 when the DSR check is on and DSR is off, else 201.
+Result FailedReceive(const uint8_t* bytes, std::size_t count, int16_t dsrCheck);
+// The longest a receive with a time-out may run while bytes keep coming (see link_io.cpp).
+uint32_t ReceiveBoundMs(int32_t timeout, std::size_t capacity);
+// The line waits before a write pass: DSR when the DSR check is on, then CTS when ctsWait;
+// traces and returns 112 or 111 when a line stays off past the time-out, else 0.
+Result WaitLinesBeforeWrite(int32_t timeout, int16_t dsrCheck, bool ctsWait);
+// The hold of the line's DSR output flow before a write call (see link_io.cpp).
+platform::WaitResult WaitDsrFlow();
+// Sends the bytes in as many write calls as it takes, each after the line waits (when the
+// previous call moved nothing) and the settings' delay. With a time-out other than 0, no
+// progress for longer than it fails with 200 (Send1). A failed write call traces, when
+// dumpOnError, the binary error dump of the bytes sent before its message.
+Result WriteAll(const uint8_t* bytes, std::size_t total, int32_t timeout, int16_t dsrCheck,
+                bool ctsWait, bool dumpOnError);
+// The settings' delay before a write call; a stop request ends it early.
+void PauseBeforeWrite();
+// Whether a background worker exists and was asked to stop.
+bool WorkerStopRequested() const;
+// The descriptor a receive wait includes: the wake-up event while a worker exists (a stop
+// request then ends the wait), else none.
+const platform::WakeEvent* ReceiveWakeFd() const;
+// Waits for a received byte up to timeoutMs; with the DSR check on, the wait is cut into
+// short slices so that DSR dropping is noticed.
+platform::WaitResult WaitForInput(int timeoutMs, int16_t dsrCheck);
+// Waits for the modem line to come on; false once more than `timeout` ms passed with it off
+// (with a time-out of 0: as soon as the clock has advanced).
+bool WaitLineOn(uint32_t bit, int32_t timeout);
+// Waits for a stop request only (bytes that arrive meanwhile are left alone).
+platform::WaitResult WaitForStop(int timeoutMs, int16_t dsrCheck);
 
-  // Reads reports until a valid one arrives (answering SYN ACK) or the bad-block limit is
-  // reached (answering SYN NAK before each new read); 130 when the report does not fit.
-  Result ReceiveReport(int32_t timer, int16_t retryCount, int16_t dsrCheck, int16_t ctsCheck,
-                       int32_t ackTimer, uint8_t* reply, int16_t capacity, int16_t* replyLength,
-                       bool reportOnly);
+// Reads reports until a valid one arrives (answering SYN ACK) or the bad-block limit is
+// reached (answering SYN NAK before each new read); 130 when the report does not fit.
+Result ReceiveReport(int32_t timer, int16_t retryCount, int16_t dsrCheck, int16_t ctsCheck,
+                     int32_t ackTimer, uint8_t* reply, int16_t capacity, int16_t* replyLength,
+                     bool reportOnly);
 
-  // Background machinery.
-  // The shared start sequence: checks, slot rules, thread creation.
-  Result StartWorker(OperationBracket& bracket, uint16_t kind, bool stopRequest, bool namedBusy,
-                     void (CCommPort::*procedure)());
-  // Handles the port event message on the thread that created the port object.
-  std::intptr_t OnPortEvent(platform::WParam wParam, platform::LParam lParam);
-  // Stops the worker (silently, as a close does) and the watcher and joins them.
-  void StopThreads();
-  // Takes the worker out of the slot and joins it; exactly one caller gets a given worker.
-  void ReapWorker(WorkerThread* expected);
-  bool WorkerStopped() const { return m_bWorkerStop.load() == 1; }
-  // Posts a record of the running kind; frees it when the post fails.
-  void Post(NotifyRecord* record, uint32_t bit);
-  void PostEmpty(uint32_t bit);
-  // Ends a stopped worker: silently while closing, else with bit 0x0008.
-  void EndStopped();
-  // A start operation on a closed port: "ErrInfo ", "CSUnlock" and no exit line.
-  Result NotOpenAtStart(OperationBracket& bracket);
-  // A worker's failed read: true when the worker ended (posted the failure's bit, or stopped);
-  // false to read again (a time-out with time-out 0, after data arrived; or a bit outside the
-  // mask).
-  bool WorkerReadFailed(Result e, int32_t timeout, int16_t dsrCheck, uint32_t mask);
-  // A worker's failed send: true when it posted the failure (its bit is in the mask); false to
-  // carry on as if the send had succeeded.
-  bool WorkerSendFailed(Result e, uint32_t mask);
-  // Waits up to ms for a stop request.
-  void PauseUnlessStopped(int ms);
-  void ResponseWorker();
-  void ResponseCallbackWorker();
-  void BinaryReportWorker();
-  void DataBCCWorker();
-  void DataHFWorker();
-  // Runs until stopped. The starting DSR state and received total are read by the open, so
-  // that line changes right after it are measured against the line as it was opened. A queue
-  // that a reader emptied between two events is recognised by the received total: when every
-  // queued byte came after the previous event, the queue was empty when they started to arrive.
-  void CommEventWatcher(bool dsrWasOn, uint64_t lastReceived);
+// Background machinery.
+// The shared start sequence: checks, slot rules, thread creation.
+Result StartWorker(OperationBracket& bracket, uint16_t kind, bool stopRequest, bool namedBusy,
+                   void (CCommPort::*procedure)());
+// Handles the port event message on the thread that created the port object.
+std::intptr_t OnPortEvent(platform::WParam wParam, platform::LParam lParam);
+// Stops the worker (silently, as a close does) and the watcher and joins them.
+void StopThreads();
+// Takes the worker out of the slot and joins it; exactly one caller gets a given worker.
+void ReapWorker(WorkerThread* expected);
+bool WorkerStopped() const { return m_bWorkerStop.load() == 1; }
+// Posts a record of the running kind; frees it when the post fails.
+void Post(NotifyRecord* record, uint32_t bit);
+void PostEmpty(uint32_t bit);
+// Ends a stopped worker: silently while closing, else with bit 0x0008.
+void EndStopped();
+// A start operation on a closed port: "ErrInfo ", "CSUnlock" and no exit line.
+Result NotOpenAtStart(OperationBracket& bracket);
+// A worker's failed read: true when the worker ended (posted the failure's bit, or stopped);
+// false to read again (a time-out with time-out 0, after data arrived; or a bit outside the
+// mask).
+bool WorkerReadFailed(Result e, int32_t timeout, int16_t dsrCheck, uint32_t mask);
+// A worker's failed send: true when it posted the failure (its bit is in the mask); false to
+// carry on as if the send had succeeded.
+bool WorkerSendFailed(Result e, uint32_t mask);
+// Waits up to ms for a stop request.
+void PauseUnlessStopped(int ms);
+void ResponseWorker();
+void ResponseCallbackWorker();
+void BinaryReportWorker();
+void DataBCCWorker();
+void DataHFWorker();
+// Runs until stopped. The starting DSR state and received total are read by the open, so
+// that line changes right after it are measured against the line as it was opened. A queue
+// that a reader emptied between two events is recognised by the received total: when every
+// queued byte came after the previous event, the queue was empty when they started to arrive.
+void CommEventWatcher(bool dsrWasOn, uint64_t lastReceived);
 
-  // Polls with EOT ENQ and receives the response until its letter is final (or recMode 0),
-  // re-receiving bad frames with NAK. busyTimeOut is compared as an unsigned number.
-  // *receiveFailed tells whether a failure came from a receive rather than a write.
-  Result PollResponse(int16_t recMode, int32_t timer, int32_t busyTimeOut, int16_t dsrCheck,
-                      uint8_t* frame, int* length, bool* receiveFailed);
-  // Sends the bytes and waits for ACK or NAK, retryCount + 1 times at most; traces the final
-  // time-out or NAK. Returns 2 on ACK.
-  Result SendWithAck(const uint8_t* bytes, int count, int16_t retryCount, int32_t ackTimer,
-                     int16_t dsrCheck);
+// Polls with EOT ENQ and receives the response until its letter is final (or recMode 0),
+// re-receiving bad frames with NAK. busyTimeOut is compared as an unsigned number.
+// *receiveFailed tells whether a failure came from a receive rather than a write.
+Result PollResponse(int16_t recMode, int32_t timer, int32_t busyTimeOut, int16_t dsrCheck,
+                    uint8_t* frame, int* length, bool* receiveFailed);
+// Sends the bytes and waits for ACK or NAK, retryCount + 1 times at most; traces the final
+// time-out or NAK. Returns 2 on ACK.
+Result SendWithAck(const uint8_t* bytes, int count, int16_t retryCount, int32_t ackTimer,
+                   int16_t dsrCheck);
 
-  std::recursive_mutex m_csPort;   // operation lock
-  std::recursive_mutex m_csRead;   // held for a whole frame receive
-  std::recursive_mutex m_csWrite;  // held for a whole write
-  std::unique_ptr<platform::SerialLine> m_hComm;  // null while closed
-  const int16_t m_nPortNo;
-  std::shared_ptr<CTraceLog> m_pLog;
-  mutable std::mutex m_logLock;    // guards the m_pLog pointer only
-  std::atomic<int32_t> m_nDelay{0};
-  std::atomic<int32_t> m_nState{kStateClosed};
-  std::atomic<int32_t> m_nWriteFileTimeOut{5000};
+std::recursive_mutex m_csPort;                  // operation lock
+std::recursive_mutex m_csRead;                  // held for a whole frame receive
+std::recursive_mutex m_csWrite;                 // held for a whole write
+std::unique_ptr<platform::SerialLine> m_hComm;  // null while closed
+const int16_t m_nPortNo;
+std::shared_ptr<CTraceLog> m_pLog;
+mutable std::mutex m_logLock;  // guards the m_pLog pointer only
+std::atomic<int32_t> m_nDelay{0};
+std::atomic<int32_t> m_nState{kStateClosed};
+std::atomic<int32_t> m_nWriteFileTimeOut{5000};
 
-  // Background receive slot and stop requests. Setting a stop flag also signals m_wake, so a
-  // wait in the kernel sees it at once.
-  std::atomic<WorkerThread*> m_pWorkerThread{nullptr};
-  std::atomic<int32_t> m_nWorkerType{0};
-  int16_t m_nWorkerMode = 0;
-  int32_t m_nWorkerTimeout = 0;
-  int16_t m_bWorkerDsrCheck = 0;
-  int16_t m_bWorkerCtsCheck = 0;
-  int32_t m_nBusyTimer = 0;
-  int32_t m_nAckMode = 0;
-  int16_t m_nHFTwoPart = 0;
-  int32_t m_lCallbackParam = 0;
-  uint32_t m_lWorkerEventMask = 0;
-  std::unique_ptr<std::thread> m_pWatchThread;
-  platform::WakeEvent m_watchWake;
-  std::atomic<int32_t> m_bWorkerStop{0};
-  std::recursive_mutex m_csWorkerStop;
-  std::atomic<int32_t> m_bWatchStop{0};
-  std::recursive_mutex m_csWatchStop;
-  std::atomic<int32_t> m_bClosing{0};
-  std::atomic<int32_t> m_bSyncBusy{0};
-  platform::WakeEvent m_wake;
+// Background receive slot and stop requests. Setting a stop flag also signals m_wake, so a
+// wait in the kernel sees it at once.
+std::atomic<WorkerThread*> m_pWorkerThread{nullptr};
+std::atomic<int32_t> m_nWorkerType{0};
+int16_t m_nWorkerMode = 0;
+int32_t m_nWorkerTimeout = 0;
+int16_t m_bWorkerDsrCheck = 0;
+int16_t m_bWorkerCtsCheck = 0;
+int32_t m_nBusyTimer = 0;
+int32_t m_nAckMode = 0;
+int16_t m_nHFTwoPart = 0;
+int32_t m_lCallbackParam = 0;
+uint32_t m_lWorkerEventMask = 0;
+std::unique_ptr<std::thread> m_pWatchThread;
+platform::WakeEvent m_watchWake;
+std::atomic<int32_t> m_bWorkerStop{0};
+std::recursive_mutex m_csWorkerStop;
+std::atomic<int32_t> m_bWatchStop{0};
+std::recursive_mutex m_csWatchStop;
+std::atomic<int32_t> m_bClosing{0};
+std::atomic<int32_t> m_bSyncBusy{0};
+platform::WakeEvent m_wake;
 
-  std::atomic<ResponseCallback> m_pfnResponseCallback{nullptr};
-  std::atomic<BinaryCallback> m_pfnBinaryCallback{nullptr};
-  std::atomic<CommCallback> m_pfnCommCallback{nullptr};
-  std::atomic<uint32_t> m_lCommEventMask{0};
+std::atomic<ResponseCallback> m_pfnResponseCallback{nullptr};
+std::atomic<BinaryCallback> m_pfnBinaryCallback{nullptr};
+std::atomic<CommCallback> m_pfnCommCallback{nullptr};
+std::atomic<uint32_t> m_lCommEventMask{0};
 
-  platform::WindowHandle m_hWnd = 0;
+platform::WindowHandle m_hWnd = 0;
+std::string m_sLastError;  // see LastErrorText
+mutable std::mutex m_lastErrorLock;
 };
 
 }  // namespace linvo::engine

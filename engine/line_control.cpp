@@ -45,7 +45,7 @@ int32_t CCommPort::IsClaimed(Caller caller) {
 Result CCommPort::PurgeBuffers(Caller caller) {
   OperationBracket bracket(*this, caller);
   if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
-  if (!m_hComm->Purge(platform::PURGE_TXCLEAR)) return bracket.FailSilently(kStateError);
+  if (!m_hComm->Purge(platform::kPurgeTxClear)) return bracket.FailSilently(kStateError);
   // The full clear goes on with the receive-side clear, which closes the pair's bracket.
   return bracket.Finish(kSuccess);
 }
@@ -72,8 +72,8 @@ Result CCommPort::SetCancelFlag(Caller caller, int32_t flag) {
 Result CCommPort::SetLineControl(Caller caller, int32_t selector, int32_t state) {
   OperationBracket bracket(*this, caller);
   if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
-  static constexpr uint32_t kOn[] = {platform::SETDTR, platform::SETRTS, platform::SETBREAK};
-  static constexpr uint32_t kOff[] = {platform::CLRDTR, platform::CLRRTS, platform::CLRBREAK};
+  static constexpr uint32_t kOn[] = {platform::kSetDtr, platform::kSetRts, platform::kSetBreak};
+  static constexpr uint32_t kOff[] = {platform::kClrDtr, platform::kClrRts, platform::kClrBreak};
   Result result = kStateError;
   if (selector >= 1 && selector <= 3) {
     uint32_t function = state == 1 ? kOn[selector - 1] : kOff[selector - 1];

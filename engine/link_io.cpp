@@ -5,7 +5,6 @@
 // as idle once no byte has come for kQuietGapMs (the gap that ends a frame); after that, a wait
 // blocks until a byte arrives, the time-out runs out or a stop request signals the port's
 // wake-up descriptor.
-#include <poll.h>
 
 #include <algorithm>
 #include <limits>
@@ -54,12 +53,12 @@ int CCommPort::CalcBCC(const uint8_t* bytes, int count, uint8_t* bcc) {
 
 int CCommPort::IsDSROn() {
   uint32_t status = 0;
-  return m_hComm && m_hComm->GetModemStatus(&status) && (status & platform::MS_DSR_ON) ? 1 : 0;
+  return m_hComm && m_hComm->GetModemStatus(&status) && (status & platform::kMsDsrOn) ? 1 : 0;
 }
 
 int CCommPort::IsCTSOn() {
   uint32_t status = 0;
-  return m_hComm && m_hComm->GetModemStatus(&status) && (status & platform::MS_CTS_ON) ? 1 : 0;
+  return m_hComm && m_hComm->GetModemStatus(&status) && (status & platform::kMsCtsOn) ? 1 : 0;
 }
 
 void CCommPort::TraceDump(const uint8_t* data, std::size_t length) const {
@@ -70,8 +69,8 @@ bool CCommPort::WorkerStopRequested() const {
   return m_pWorkerThread.load() != nullptr && m_bWorkerStop.load() == 1;
 }
 
-int CCommPort::ReceiveWakeFd() const {
-  return m_pWorkerThread.load() != nullptr ? m_wake.Fd() : -1;
+const platform::WakeEvent* CCommPort::ReceiveWakeFd() const {
+  return m_pWorkerThread.load() != nullptr ? &m_wake : nullptr;
 }
 
 WaitResult CCommPort::WaitForInput(int timeoutMs, int16_t dsrCheck) {
@@ -82,7 +81,7 @@ WaitResult CCommPort::WaitForInput(int timeoutMs, int16_t dsrCheck) {
 bool CCommPort::WaitLineOn(uint32_t bit, int32_t timeout) {
   const uint32_t began = TickCount();
   for (;;) {
-    WaitResult w = m_hComm->WaitModemLines(bit, Remaining(began, timeout), -1);
+    WaitResult w = m_hComm->WaitModemLines(bit, Remaining(began, timeout), nullptr);
     if (w == WaitResult::kReady) return true;
     if (w == WaitResult::kFailed) return false;
     if (Elapsed(began) > static_cast<uint32_t>(timeout)) return false;
@@ -91,8 +90,8 @@ bool CCommPort::WaitLineOn(uint32_t bit, int32_t timeout) {
 
 WaitResult CCommPort::WaitForStop(int timeoutMs, int16_t dsrCheck) {
   if (dsrCheck && (timeoutMs < 0 || timeoutMs > kDsrSliceMs)) timeoutMs = kDsrSliceMs;
-  pollfd p{ReceiveWakeFd(), POLLIN, 0};
-  return ::poll(&p, p.fd >= 0 ? 1 : 0, timeoutMs) > 0 ? WaitResult::kWoken : WaitResult::kTimeout;
+  return platform::WaitForWake(ReceiveWakeFd(), timeoutMs) ? WaitResult::kWoken
+                                                           : WaitResult::kTimeout;
 }
 
 Result CCommPort::FailDump(std::string_view text, const uint8_t* bytes, std::size_t count,
@@ -118,11 +117,11 @@ uint32_t CCommPort::ReceiveBoundMs(int32_t timeout, std::size_t capacity) {
 }
 
 Result CCommPort::WaitLinesBeforeWrite(int32_t timeout, int16_t dsrCheck, bool ctsWait) {
-  if (dsrCheck && !WaitLineOn(platform::MS_DSR_ON, timeout)) {
+  if (dsrCheck && !WaitLineOn(platform::kMsDsrOn, timeout)) {
     TraceMessage(Message::kDsrTimeout);
     return kDsrError;
   }
-  if (ctsWait && !WaitLineOn(platform::MS_CTS_ON, timeout)) {
+  if (ctsWait && !WaitLineOn(platform::kMsCtsOn, timeout)) {
     TraceMessage(Message::kCtsTimeout);
     return kCtsTimeout;
   }
@@ -141,7 +140,7 @@ WaitResult CCommPort::WaitDsrFlow() {
   platform::CommTimeouts timeouts;
   const uint32_t limit = m_hComm->GetTimeouts(&timeouts) ? timeouts.WriteTotalTimeoutConstant : 0;
   const int wait = limit > 0 ? static_cast<int>(std::min<uint32_t>(limit, INT32_MAX)) : -1;
-  return m_hComm->WaitModemLines(platform::MS_DSR_ON, wait, ReceiveWakeFd());
+  return m_hComm->WaitModemLines(platform::kMsDsrOn, wait, ReceiveWakeFd());
 }
 
 void CCommPort::PauseBeforeWrite() {
@@ -190,7 +189,7 @@ Result CCommPort::WriteAll(const uint8_t* bytes, std::size_t total, int32_t time
 Result CCommPort::WriteComm(const uint8_t* bytes, int count, int32_t timeout, int16_t dsrCheck) {
   std::lock_guard<std::recursive_mutex> hold(m_csWrite);
   Trace(kLevelInfo, kInfo, "Start WriteComm Method");
-  m_hComm->Purge(platform::PURGE_TXCLEAR);
+  m_hComm->Purge(platform::kPurgeTxClear);
   const std::size_t total = count > 0 ? static_cast<std::size_t>(count) : 0;
   if (Result r = WriteAll(bytes, total, timeout, dsrCheck, true, false); r != kSuccess) return r;
   TraceDump(bytes, total);
@@ -249,7 +248,7 @@ Result CCommPort::ReadComm(uint8_t* buffer, int* length, int32_t timeout, int16_
     }
     // Nothing more right now: the line is idle once a quiet gap has passed without a byte.
     if (want > 0) {
-      WaitResult w = m_hComm->WaitReadable(kQuietGapMs, -1);
+      WaitResult w = m_hComm->WaitReadable(kQuietGapMs, nullptr);
       if (w == WaitResult::kReady) continue;
       if (w == WaitResult::kFailed) {
         return FailedReceive(received.data(), received.size(), dsrCheck);
@@ -313,7 +312,7 @@ Result CCommPort::ReadCommHF(uint8_t* buffer, int* length, int32_t timeout, int1
         if (!evaluate && frame.size() < limit) continue;
         evaluate = true;
       } else {
-        WaitResult w = m_hComm->WaitReadable(kQuietGapMs, -1);
+        WaitResult w = m_hComm->WaitReadable(kQuietGapMs, nullptr);
         if (w == WaitResult::kReady) continue;
         if (w == WaitResult::kFailed) return FailedReceive(frame.data(), frame.size(), dsrCheck);
         idle = true;

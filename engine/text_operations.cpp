@@ -185,7 +185,7 @@ Result CCommPort::SendCommandRR(Caller caller, int16_t recMode, int32_t ackTimer
   // A failed receive leaves whatever the device sent late in the input queue; it is discarded
   // so that the next exchange starts clean.
   auto purgeAndPass = [&](Result r) {
-    m_hComm->Purge(platform::PURGE_RXCLEAR);
+    m_hComm->Purge(platform::kPurgeRxClear);
     return bracket.PassOn(r);
   };
   uint8_t reply = 0;
@@ -381,7 +381,7 @@ Result CCommPort::ReceiveDataHF(Caller caller, int16_t ackJudge, int32_t respons
 Result CCommPort::ComBufferClear(Caller caller) {
   OperationBracket bracket(*this, caller);
   if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
-  if (!m_hComm->Purge(platform::PURGE_RXCLEAR)) return bracket.FailSilently(kStateError);
+  if (!m_hComm->Purge(platform::kPurgeRxClear)) return bracket.FailSilently(kStateError);
   return bracket.Succeed(kSuccess);
 }
 

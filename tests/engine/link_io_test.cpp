@@ -136,7 +136,7 @@ TEST_F(LinkIo, FrameLongerThanTheBufferIsNeverDelivered) {
 }
 
 TEST_F(LinkIo, ReadFailuresByDsr) {
-  m_peer->SetModemLines(platform::MS_CTS_ON | platform::MS_RLSD_ON);
+  m_peer->SetModemLines(platform::kMsCtsOn | platform::kMsRlsdOn);
   EXPECT_EQ(Read(kReceiveCapacity, 500, 1).first, 112);
   EXPECT_EQ(NewTrace().back(), "ErrInfo |ErrorCode 112: DSR Error.");
   EXPECT_EQ(Read(kReceiveCapacity, 20, 0).first, 110) << "without the check DSR does not matter";
@@ -198,20 +198,20 @@ TEST_P(WriteLineWaits, FailAfterTheTimeOut) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, WriteLineWaits,
-    ::testing::Values(LineWaitCase{platform::MS_DSR_ON, 0, 111, "ErrorCode 111: CTS Timeout Error"},
-                      LineWaitCase{platform::MS_DSR_ON, 1, 111, "ErrorCode 111: CTS Timeout Error"},
+    ::testing::Values(LineWaitCase{platform::kMsDsrOn, 0, 111, "ErrorCode 111: CTS Timeout Error"},
+                      LineWaitCase{platform::kMsDsrOn, 1, 111, "ErrorCode 111: CTS Timeout Error"},
                       LineWaitCase{0, 1, 112, "ErrorCode 112: DSR Timeout Error"},
-                      LineWaitCase{platform::MS_CTS_ON, 1, 112,
+                      LineWaitCase{platform::kMsCtsOn, 1, 112,
                                    "ErrorCode 112: DSR Timeout Error"}));
 
 TEST_F(LinkIo, WaitingLineComesOnInTime) {
-  m_peer->SetModemLines(platform::MS_DSR_ON);
+  m_peer->SetModemLines(platform::kMsDsrOn);
   const Bytes data = B("ok");
   auto write =
       std::async(std::launch::async, [&] { return m_port->WriteComm(data.data(), 2, 1000, 1); });
   // The write has begun (its line waits come next) when its first line is in the trace.
   ASSERT_TRUE(WaitForTrace("Start WriteComm Method"));
-  m_peer->SetModemLines(platform::MS_DSR_ON | platform::MS_CTS_ON);
+  m_peer->SetModemLines(platform::kMsDsrOn | platform::kMsCtsOn);
   EXPECT_EQ(write.get(), 0);
   EXPECT_EQ(m_peer->ReadAll(), data);
 }
@@ -389,7 +389,7 @@ TEST_P(DsrOutputFlow, HoldsTheOutputWhileDsrIsOff) {
   const DsrFlowCase& c = GetParam();
   Reopen("[TimeOut]\nWriteFileTimeOut=15\n");
   ASSERT_EQ(m_port->SetCommSettings("SetCommSettings", c.dsrFlow ? 1 : 0, 1), 0);
-  m_peer->SetModemLines(platform::MS_CTS_ON | platform::MS_RLSD_ON);
+  m_peer->SetModemLines(platform::kMsCtsOn | platform::kMsRlsdOn);
   NewTrace();
   const Bytes data = B("out");
   const uint32_t start = platform::TickCount();
@@ -420,12 +420,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(LinkIo, HeldOutputGoesWhenDsrComesOn) {
   Reopen("[TimeOut]\nWriteFileTimeOut=15\n");
-  m_peer->SetModemLines(platform::MS_CTS_ON);
+  m_peer->SetModemLines(platform::kMsCtsOn);
   const Bytes data = B("late");
   auto write =
       std::async(std::launch::async, [&] { return m_port->WriteComm(data.data(), 4, 2000, 0); });
   ASSERT_TRUE(WaitForTrace("Start WriteComm Method"));
-  m_peer->SetModemLines(platform::MS_CTS_ON | platform::MS_DSR_ON);
+  m_peer->SetModemLines(platform::kMsCtsOn | platform::kMsDsrOn);
   EXPECT_EQ(write.get(), 0);
   EXPECT_EQ(m_peer->ReadAll(), data);
 }
@@ -459,7 +459,7 @@ TEST_P(BinaryWaitFailure, MatchesTheTextReceive) {
   // tell when a reader blocks; a failure a moment earlier, in the receive's first look at the
   // line, takes the same path and ends the same way.)
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  if (c.dsrCheck) m_peer->SetModemLines(platform::MS_CTS_ON);
+  if (c.dsrCheck) m_peer->SetModemLines(platform::kMsCtsOn);
   m_peer->Disconnect();
   auto [r, trace] = receive.get();
   EXPECT_EQ(r, c.code);
