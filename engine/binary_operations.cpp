@@ -326,7 +326,7 @@ Result CCommPort::SendBinaryCommandRR(Caller caller, int32_t ackTimer, int16_t r
                                       int16_t capacity, int16_t* replyLength) {
   OperationFrame frame(*this, caller);
   if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
-  if (m_pWorkerThread.load() != nullptr) return frame.Fail(Message::kPortBusy);
+  if (WorkerBusy()) return frame.Fail(Message::kPortBusy);
   // A reply buffer must be given and hold at least one byte.
   if (retryCount < 0 || ackTimer < 0 || responseTimer < 0 || data == nullptr || length <= 0 ||
       reply == nullptr || capacity < 1 || replyLength == nullptr) {
@@ -365,7 +365,7 @@ Result CCommPort::SendBinaryCommand(Caller caller, int32_t ackTimer, int16_t ret
                                     int16_t length) {
   OperationFrame frame(*this, caller);
   if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
-  if (m_pWorkerThread.load() != nullptr) return frame.Fail(Message::kPortBusy);
+  if (WorkerBusy()) return frame.Fail(Message::kPortBusy);
   if (retryCount < 0 || ackTimer < 0 || data == nullptr || length <= 0) {
     return frame.Fail(Message::kParameterError);
   }
@@ -405,7 +405,7 @@ Result CCommPort::ReceiveBinaryReport(Caller caller, int32_t responseTimer, int1
                                       int16_t capacity, int16_t* replyLength) {
   OperationFrame frame(*this, caller);
   if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
-  if (m_pWorkerThread.load() != nullptr) return frame.Fail(Message::kPortBusy);
+  if (WorkerBusy()) return frame.Fail(Message::kPortBusy);
   if (retryCount < 0 || responseTimer < 0 || reply == nullptr || capacity < 1 ||
       replyLength == nullptr) {
     return frame.Fail(Message::kParameterError);
@@ -423,7 +423,7 @@ Result CCommPort::SendBinaryData(Caller caller, int32_t timeout, int32_t dsrChec
                                  const uint8_t* data, int16_t length) {
   OperationFrame frame(*this, caller);
   if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
-  if (m_pWorkerThread.load() != nullptr) return frame.Fail(Message::kPortBusy);
+  if (WorkerBusy()) return frame.Fail(Message::kPortBusy);
   if (timeout < 0 || data == nullptr || length <= 0) return frame.Fail(Message::kParameterError);
   const std::vector<uint8_t> copy(data, data + length);
   Result r = WriteCommForBinary(copy.data(), length, timeout, static_cast<int16_t>(dsrCheck),
@@ -435,7 +435,7 @@ Result CCommPort::ReceiveBinaryData(Caller caller, int32_t timeout, int32_t dsrC
                                     uint8_t* buffer, int16_t capacity, int16_t* length) {
   OperationFrame frame(*this, caller);
   if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
-  if (m_pWorkerThread.load() != nullptr) return frame.Fail(Message::kPortBusy);
+  if (WorkerBusy()) return frame.Fail(Message::kPortBusy);
   if (timeout < 0 || buffer == nullptr || capacity < 1 || length == nullptr) {
     return frame.Fail(Message::kParameterError);
   }

@@ -14,9 +14,9 @@
 #include "engine/notify.h"
 #include "engine/result_codes.h"
 #include "engine/trace_log.h"
+#include "engine/worker_slot.h"
 #include "platform/message.h"
 #include "platform/serial.h"
-#include "platform/wake_event.h"
 
 namespace linvo::engine {
 
@@ -39,27 +39,16 @@ inline constexpr int32_t kStateOpen = 2;
 // the library is loaded.
 uint32_t PortEventMessage();
 
-// Callback types stored by the background registrations; they are never called, only tested for
-// null.
-using ResponseCallback = long (*)(long, long, long, long);
-using BinaryCallback = long (*)(long, long, long, long, long);
-using CommCallback = long (*)(long, long, long, long);
-
 class OperationFrame;
-
-// A background thread of the port: the worker in the worker slot, or the comm-event watcher.
-struct WorkerThread {
-  std::thread thread;
-  std::atomic<bool> posted{false};    // the worker has posted its last record
-  std::atomic<bool> orphaned{false};  // ... and the post failed (the port's window is gone)
-};
 
 class CCommPort {
  public:
   // Loads the settings for the port number and creates the hidden window on the calling thread.
+  // Throws std::system_error when a wake-up descriptor or the thread's message queue cannot be
+  // had (no descriptor left).
   explicit CCommPort(int16_t portNo);
-  // Destroys the trace log (which closes the trace with an empty line) and the window. Neither
-  // closes the port nor stops threads.
+  // Stops and joins the worker (silently) and the watcher, closes the line, destroys the trace log
+  // (which closes the trace with an empty line) and the window.
   virtual ~CCommPort();
   CCommPort(const CCommPort&) = delete;
   CCommPort& operator=(const CCommPort&) = delete;
@@ -96,9 +85,9 @@ class CCommPort {
   // Text command operations. Out texts may be null when the caller does not want them.
   Result SendCommand(Caller caller, int32_t ackTimer, int32_t dsrCheck, const char* command,
                      const char* parameter, int16_t parameterLength);
-  Result ReceiveResponse(Caller caller, int16_t recMode, int32_t responseTimer,
-                         int32_t busyTimeOut, int32_t dsrCheck, std::string* status,
-                         std::string* code, std::string* data);
+  Result ReceiveResponse(Caller caller, int16_t recMode, int32_t responseTimer, int32_t busyTimeOut,
+                         int32_t dsrCheck, std::string* status, std::string* code,
+                         std::string* data);
   Result SendCommandRR(Caller caller, int16_t recMode, int32_t ackTimer, int32_t busyTimeOut,
                        int32_t dsrCheck, const char* command, const char* parameter,
                        int16_t parameterLength, std::string* status, std::string* code,
@@ -113,14 +102,13 @@ class CCommPort {
                         int32_t dsrCheck, const char* data, int16_t length);
   Result SendDataBCC(Caller caller, int16_t retryCount, int32_t ackTimer, int32_t dsrCheck,
                      const char* data, int16_t length, std::string* reply, int16_t* replyLength);
-  Result ReceiveDataPlain(Caller caller, int32_t dsrCheck, std::string* data,
-                          int16_t* length);
+  Result ReceiveDataPlain(Caller caller, int32_t dsrCheck, std::string* data, int16_t* length);
   Result ReceiveDataFramed(Caller caller, int16_t ackResponse, int32_t responseTimer,
                            int32_t dsrCheck, std::string* data, int16_t* length);
-  Result ReceiveDataHF(Caller caller, int16_t ackJudge, int32_t responseTimer,
-                       int32_t dsrCheck, std::string* reserve, std::string* response,
-                       std::string* statusCode, std::string* reserve2, std::string* response2,
-                       std::string* statusCode2, std::string* data, int16_t* length);
+  Result ReceiveDataHF(Caller caller, int16_t ackJudge, int32_t responseTimer, int32_t dsrCheck,
+                       std::string* reserve, std::string* response, std::string* statusCode,
+                       std::string* reserve2, std::string* response2, std::string* statusCode2,
+                       std::string* data, int16_t* length);
   Result ComBufferClear(Caller caller);
 
   // Background receives and registrations. A null callback asks a running worker of the
@@ -138,25 +126,21 @@ class CCommPort {
   Result ReceiveDataHFAsync(Caller caller, int16_t portNo, int16_t twoPart, int32_t timeout,
                             int16_t dsrCheck, uint32_t mask);
 
-  // The event bit of a result code for the running worker's kind (0: none).
-  uint32_t ResultToEventBit(Result code) const;
-
   // Binary link functions: SYN-escaped frames, two-byte control messages, raw bytes. Capacity 2
   // selects the acknowledgement read.
-  Result WriteCommForBinary(const uint8_t* bytes, int32_t length, int32_t timeout,
-                            int16_t dsrCheck, int16_t ctsCheck);
+  Result WriteCommForBinary(const uint8_t* bytes, int32_t length, int32_t timeout, int16_t dsrCheck,
+                            int16_t ctsCheck);
   Result ReadCommForBinary(uint8_t* buffer, int* length, int32_t timeout, int16_t dsrCheck);
   Result ReadCommForUnformattedBinary(uint8_t* buffer, int* length, int32_t timeout,
                                       int16_t dsrCheck);
 
   // Binary operations. Reply buffers are the caller's, of the stated capacity.
-  Result SendBinaryCommandRR(Caller caller, int32_t ackTimer, int16_t retryCount,
-                             int32_t dsrCheck, int32_t ctsCheck, const uint8_t* data,
-                             int16_t length, int32_t responseTimer, uint8_t* reply,
-                             int16_t capacity, int16_t* replyLength);
-  Result SendBinaryCommand(Caller caller, int32_t ackTimer, int16_t retryCount,
-                           int32_t dsrCheck, int32_t ctsCheck, const uint8_t* data,
-                           int16_t length);
+  Result SendBinaryCommandRR(Caller caller, int32_t ackTimer, int16_t retryCount, int32_t dsrCheck,
+                             int32_t ctsCheck, const uint8_t* data, int16_t length,
+                             int32_t responseTimer, uint8_t* reply, int16_t capacity,
+                             int16_t* replyLength);
+  Result SendBinaryCommand(Caller caller, int32_t ackTimer, int16_t retryCount, int32_t dsrCheck,
+                           int32_t ctsCheck, const uint8_t* data, int16_t length);
   Result ReceiveBinaryReport(Caller caller, int32_t responseTimer, int16_t retryCount,
                              int32_t dsrCheck, int32_t ctsCheck, uint8_t* reply, int16_t capacity,
                              int16_t* replyLength);
@@ -177,13 +161,6 @@ class CCommPort {
  private:
   friend class OperationFrame;
 
-// A background thread of the port: the worker in the worker slot, or the comm-event watcher.
-struct WorkerThread {
-  std::thread thread;
-  std::atomic<bool> posted{false};    // the worker has posted its last record
-  std::atomic<bool> orphaned{false};  // ... and the post failed (the port's window is gone)
-};
-
   // Reads the settings file: delay, write time-out, a new trace log with the version line.
   void LoadSettings();
   void Trace(int level, std::string_view label, std::string_view text) const;
@@ -192,11 +169,16 @@ struct WorkerThread {
   // "[Error]Dump Receive Data" with the bytes, then the failure of a receive whose wait failed:
   // 112 when the DSR check is on and DSR is off, else 201.
   Result FailedReceive(const std::vector<uint8_t>& received, int16_t dsrCheck);
-  // Whether a background worker exists and was asked to stop.
-  bool WorkerStopRequested() const;
-  // The descriptor a receive wait includes: the wake-up event while a worker exists (a stop
+  // Whether a background worker runs and was asked to stop.
+  bool WorkerStopRequested() const { return m_workerSlot.StopRequested(); }
+  // The descriptor a receive wait includes: the wake-up descriptor while a worker runs (a stop
   // request then ends the wait), else none.
-  int ReceiveWakeFd() const;
+  int ReceiveWakeFd() const { return m_workerSlot.WakeFd(); }
+  // Whether the worker slot is occupied: synchronous operations then answer 140. A worker whose
+  // report can never be handled does not count (it is taken out here).
+  bool WorkerBusy() { return m_workerSlot.RunningKind(ReportsCanArrive()) != 0; }
+  // Asks a worker in the slot to stop; false when the slot is empty.
+  bool RequestWorkerStop();
   // Waits for a received byte up to timeoutMs; with the DSR check on, the wait is cut into
   // short slices so that DSR dropping is noticed.
   platform::WaitResult WaitForInput(int timeoutMs, int16_t dsrCheck);
@@ -212,43 +194,45 @@ struct WorkerThread {
                        int32_t ackTimer, uint8_t* reply, int16_t capacity, int16_t* replyLength,
                        bool reportOnly);
 
-  // Background machinery.
-  // The shared start sequence: checks, slot rules, thread creation.
-  Result StartWorker(OperationFrame& frame, uint16_t kind, bool stopRequest, bool namedBusy,
-                     void (CCommPort::*procedure)());
+  // Background machinery (background_start.cpp, background_workers.cpp,
+  // background_watcher.cpp).
+  struct StartRequest;
+  // The shared start sequence of the five start operations: the frame, the open and parameter
+  // checks, the slot rules, the new worker.
+  Result StartBackground(Caller caller, const StartRequest& request);
+  // Whether the port's window still exists, so that a posted report will be handled.
+  bool ReportsCanArrive() const;
   // Handles the port event message on the thread that created the port object.
   std::intptr_t OnPortEvent(platform::WParam wParam, platform::LParam lParam);
   // Stops the worker (silently, as a close does) and the watcher and joins them.
   void StopThreads();
-  // Takes the worker out of the slot and joins it; exactly one caller gets a given worker.
-  void ReapWorker(WorkerThread* expected);
-  bool WorkerStopped() const { return m_bWorkerStop.load() == 1; }
-  // Posts a record of the running kind; frees it when the post fails.
-  void Post(NotifyRecord* record, uint32_t bit);
-  void PostEmpty(uint32_t bit);
+  // Posts the worker's last record to the port's window. A failed post marks the worker orphaned
+  // (and frees the record): the next start or synchronous operation frees its slot.
+  void Post(Worker& self, NotifyRecordPtr record, uint32_t bit);
+  void PostEmpty(Worker& self, uint32_t bit);
   // Ends a stopped worker: silently while closing, else with bit 0x0008.
-  void EndStopped();
+  void EndStopped(Worker& self);
   // A start operation on a closed port: "ErrInfo ", "CSUnlock" and no exit line.
   Result NotOpenAtStart(OperationFrame& frame);
   // A worker's failed read: true when the worker ended (posted the failure's bit, or stopped);
   // false to read again (a time-out with time-out 0, after data arrived; or a bit outside the
   // mask).
-  bool WorkerReadFailed(Result e, int32_t timeout, int16_t dsrCheck, uint32_t mask);
+  bool WorkerReadFailed(Worker& self, Result e);
   // A worker's failed send: true when it posted the failure (its bit is in the mask); false to
   // carry on as if the send had succeeded.
-  bool WorkerSendFailed(Result e, uint32_t mask);
-  // Waits up to ms for a stop request.
-  void PauseUnlessStopped(int ms);
-  void ResponseWorker();
-  void ResponseCallbackWorker();
-  void BinaryReportWorker();
-  void DataBCCWorker();
-  void DataHFWorker();
+  bool WorkerSendFailed(Worker& self, Result e);
+  void ResponseWorker(Worker& self);
+  void ResponseCallbackWorker(Worker& self);
+  void BinaryReportWorker(Worker& self);
+  void DataBCCWorker(Worker& self);
+  void DataHFWorker(Worker& self);
   // Runs until stopped. The starting DSR state and received total are read by the open, so
   // that line changes right after it are measured against the line as it was opened. A queue
   // that a reader emptied between two events is recognised by the received total: when every
   // queued byte came after the previous event, the queue was empty when they started to arrive.
   void CommEventWatcher(bool dsrWasOn, uint64_t lastReceived);
+  // Starts the watcher when none runs (the open).
+  void StartWatcher();
 
   // Polls with EOT ENQ and receives the response until its letter is final (or recMode 0),
   // re-receiving bad frames with NAK. busyTimeOut is compared as an unsigned number.
@@ -260,42 +244,27 @@ struct WorkerThread {
   Result SendWithAck(const uint8_t* bytes, int count, int16_t retryCount, int32_t ackTimer,
                      int16_t dsrCheck);
 
-  std::recursive_mutex m_csPort;   // operation lock
-  std::recursive_mutex m_csRead;   // held for a whole frame receive
-  std::recursive_mutex m_csWrite;  // held for a whole write
+  std::recursive_mutex m_csPort;  // operation lock
+  // Taken by the link primitives for a whole write or receive, so that a worker and a foreground
+  // operation that runs beside it (the response receive makes no worker check) never interleave
+  // their bytes or their trace lines on the line.
+  std::recursive_mutex m_csRead;
+  std::recursive_mutex m_csWrite;
   std::unique_ptr<platform::SerialLine> m_hComm;  // null while closed
   const int16_t m_nPortNo;
   std::shared_ptr<CTraceLog> m_pLog;
-  mutable std::mutex m_logLock;    // guards the m_pLog pointer only
+  mutable std::mutex m_logLock;  // guards the m_pLog pointer only
   std::atomic<int32_t> m_nDelay{0};
   std::atomic<int32_t> m_nState{kStateClosed};
   std::atomic<int32_t> m_nWriteFileTimeOut{5000};
-
-  // Background receive slot and stop requests. Setting a stop flag also signals m_wake, so a
-  // wait in the kernel sees it at once.
-  std::atomic<WorkerThread*> m_pWorkerThread{nullptr};
-  std::atomic<int32_t> m_nWorkerType{0};
-  int16_t m_nWorkerMode = 0;
-  int32_t m_nWorkerTimeout = 0;
-  int16_t m_bWorkerDsrCheck = 0;
-  int16_t m_bWorkerCtsCheck = 0;
-  int32_t m_nBusyTimer = 0;
-  int32_t m_nAckMode = 0;
-  int16_t m_nHFTwoPart = 0;
-  int32_t m_lCallbackParam = 0;
-  uint32_t m_lWorkerEventMask = 0;
-  std::unique_ptr<std::thread> m_pWatchThread;
-  platform::WakeEvent m_watchWake;
-  std::atomic<int32_t> m_bWorkerStop{0};
-  std::recursive_mutex m_csWorkerStop;
-  std::atomic<int32_t> m_bWatchStop{0};
-  std::recursive_mutex m_csWatchStop;
-  std::atomic<int32_t> m_bClosing{0};
+  // A synchronous exchange is on the line: the watcher holds back data and transmit reports.
   std::atomic<int32_t> m_bSyncBusy{0};
-  platform::WakeEvent m_wake;
 
-  std::atomic<ResponseCallback> m_pfnResponseCallback{nullptr};
-  std::atomic<BinaryCallback> m_pfnBinaryCallback{nullptr};
+  WorkerSlot m_workerSlot;
+
+  // The comm-event watcher and its registration.
+  std::unique_ptr<std::thread> m_pWatchThread;
+  StopRequest m_watchStop;
   std::atomic<CommCallback> m_pfnCommCallback{nullptr};
   std::atomic<uint32_t> m_lCommEventMask{0};
 

@@ -72,11 +72,10 @@ Result CCommPort::SetCancelFlag(Caller caller, int32_t flag) {
   OperationFrame frame(*this, caller);
   if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
   Result result = kSuccess;
-  if (m_pWorkerThread.load() == nullptr) {
+  if (!WorkerBusy()) {
     result = kStateError;
   } else if (flag == 1) {
-    m_bWorkerStop.store(1);
-    m_wake.Signal();
+    RequestWorkerStop();
   }
   frame.Unlock();
   frame.ExitLine();

@@ -94,14 +94,6 @@ void CCommPort::TraceDump(const uint8_t* data, std::size_t length) const {
   if (auto log = Log()) log->WriteDump(kLevelInfo, data, static_cast<int>(length));
 }
 
-bool CCommPort::WorkerStopRequested() const {
-  return m_pWorkerThread.load() != nullptr && m_bWorkerStop.load() == 1;
-}
-
-int CCommPort::ReceiveWakeFd() const {
-  return m_pWorkerThread.load() != nullptr ? m_wake.Fd() : -1;
-}
-
 WaitResult CCommPort::WaitForInput(int timeoutMs, int16_t dsrCheck) {
   if (dsrCheck && (timeoutMs < 0 || timeoutMs > kDsrSliceMs)) timeoutMs = kDsrSliceMs;
   return m_hComm->WaitReadable(timeoutMs, ReceiveWakeFd());
