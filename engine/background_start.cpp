@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "engine/comm_port.h"
-#include "engine/operation_frame.h"
+#include "engine/operation_bracket.h"
 
 namespace linvo::engine {
 
@@ -24,21 +24,21 @@ struct CCommPort::StartRequest {
 };
 
 Result CCommPort::StartBackground(Caller caller, const StartRequest& request) {
-  OperationFrame frame(*this, caller);
-  if (!IsOpen()) return NotOpenAtStart(frame);
-  if (request.refusal) return frame.Fail(*request.refusal);
-  frame.BeginExchange();
+  OperationBracket bracket(*this, caller);
+  if (!IsOpen()) return bracket.FailWithoutExit(Message::kNotOpenedYet);
+  if (request.refusal) return bracket.Fail(*request.refusal);
+  bracket.BeginExchange();
   auto refuse = [&](uint16_t running) {
-    if (running == request.kind) return frame.Fail(Message::kAlreadyRegistered);
-    if (request.namedBusy) return frame.Fail(Message::kThreadTypeBusy, running);
-    return frame.Fail(Message::kPortBusy);
+    if (running == request.kind) return bracket.Fail(Message::kAlreadyRegistered);
+    if (request.namedBusy) return bracket.Fail(Message::kThreadTypeBusy, running);
+    return bracket.Fail(Message::kPortBusy);
   };
   if (request.stopOnly) {
     const uint16_t running = m_workerSlot.RunningKind(ReportsCanArrive());
-    if (running == 0) return frame.Succeed(kSuccess);
-    if (running != request.kind) return frame.Fail(Message::kPortBusy);
+    if (running == 0) return bracket.Succeed(kSuccess);
+    if (running != request.kind) return bracket.Fail(Message::kPortBusy);
     m_workerSlot.RequestStop();
-    return frame.Succeed(kSuccess);
+    return bracket.Succeed(kSuccess);
   }
   uint16_t running = 0;
   switch (m_workerSlot.Start(
@@ -46,19 +46,13 @@ Result CCommPort::StartBackground(Caller caller, const StartRequest& request) {
       [this, procedure = request.procedure](Worker& self) { (this->*procedure)(self); },
       ReportsCanArrive(), &running)) {
     case WorkerSlot::StartOutcome::kStarted:
-      return frame.Succeed(kSuccess);
+      return bracket.Succeed(kSuccess);
     case WorkerSlot::StartOutcome::kOccupied:
       return refuse(running);
     case WorkerSlot::StartOutcome::kThreadFailed:
       break;
   }
-  return frame.Fail(Message::kThreadFailed);
-}
-
-Result CCommPort::NotOpenAtStart(OperationFrame& frame) {
-  frame.ErrInfo(Message::kNotOpenedYet);
-  frame.Unlock();
-  return kNotOpen;
+  return bracket.Fail(Message::kThreadFailed);
 }
 
 Result CCommPort::ReceiveResponseCallback(Caller caller, int16_t mode, int32_t timeout,
@@ -126,16 +120,16 @@ Result CCommPort::ReceiveDataHFAsync(Caller caller, int16_t portNo, int16_t twoP
 
 Result CCommPort::WatchCommEvents(Caller caller, CommCallback callback, int32_t param,
                                   uint32_t mask) {
-  OperationFrame frame(*this, caller);
-  if (!IsOpen()) return NotOpenAtStart(frame);
+  OperationBracket bracket(*this, caller);
+  if (!IsOpen()) return bracket.FailWithoutExit(Message::kNotOpenedYet);
   if (callback == nullptr) {
     m_pfnCommCallback.store(nullptr);
-    return frame.Succeed(kSuccess);
+    return bracket.Succeed(kSuccess);
   }
-  if (m_pfnCommCallback.load() != nullptr) return frame.Fail(Message::kAlreadyRegistered);
+  if (m_pfnCommCallback.load() != nullptr) return bracket.Fail(Message::kAlreadyRegistered);
   m_lCommEventMask.store(mask);
   m_pfnCommCallback.store(callback);
-  return frame.Succeed(kSuccess);
+  return bracket.Succeed(kSuccess);
 }
 
 bool CCommPort::RequestWorkerStop() {

@@ -5,17 +5,14 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/codec.h"
 #include "engine/comm_port.h"
 #include "platform/clock.h"
 
 namespace linvo::engine {
 namespace {
 
-constexpr uint8_t SYN = 0x16;
-constexpr uint8_t kPoll[] = {EOT, ENQ};
-constexpr uint8_t kAckByte[] = {ACK};
-constexpr uint8_t kSynAck[] = {SYN, ACK};
-constexpr uint8_t kSynNak[] = {SYN, NAK};
+using codec::ByteView;
 
 // Event bits of the background outcomes.
 constexpr uint32_t kBitA = 0x0001;
@@ -30,12 +27,6 @@ constexpr int kBusyPauseMs = 50;
 // A BinaryReportWorker that gets this many bad reports in a row ends with 120 (bit 0x0800),
 // as the synchronous report receive does at its retry count.
 constexpr int kBinaryNakLimit = 3;
-
-bool BccOk(const uint8_t* frame, int length) {
-  uint8_t bcc = 0;
-  CCommPort::CalcBCC(frame, length, &bcc);
-  return length > 0 && bcc == frame[length - 1];
-}
 
 uint8_t* CopyBytes(const uint8_t* bytes, int count, bool terminate) {
   if (count <= 0 && !terminate) return nullptr;
@@ -52,42 +43,6 @@ void SetFrameData(NotifyRecord& record, const uint8_t* frame, int n) {
   if (count < 0) count = 0;
   record.pData = CopyBytes(frame + 1, count, true);
   record.nDataLen = static_cast<int16_t>(count);
-}
-
-bool IsTwoPartHF(const uint8_t* frame, int n) {
-  static constexpr const char* kCodes[] = {"02", "05", "07", "0D", "14", "16", "18", "1A"};
-  if (n < 6 || frame[4] != '0' || frame[5] != '2') return false;
-  for (const char* c : kCodes) {
-    if (frame[2] == c[0] && frame[3] == c[1]) return true;
-  }
-  return false;
-}
-
-// The last complete text frame of a block: an STX starts a frame (dropping what came before,
-// complete frames included), ETX and the byte after it complete it, bytes outside a frame are
-// skipped; a block that ends inside a frame begun after the last complete one yields nothing.
-std::vector<uint8_t> LastBlockFrame(const uint8_t* b, int n) {
-  std::vector<uint8_t> current, last;
-  bool inFrame = false;
-  for (int i = 0; i < n; ++i) {
-    if (b[i] == STX) {
-      current.assign(1, STX);
-      last.clear();
-      inFrame = true;
-    } else if (inFrame) {
-      current.push_back(b[i]);
-      if (b[i] == ETX) {
-        if (i + 1 < n)
-          current.push_back(b[++i]);
-        else
-          current.clear();
-        last = std::move(current);
-        current.clear();
-        inFrame = false;
-      }
-    }
-  }
-  return inFrame ? std::vector<uint8_t>{} : last;
 }
 
 }  // namespace
@@ -164,11 +119,11 @@ void CCommPort::ResponseWorker(Worker& self) {
     } else if (p.busyTimer != 0 &&
                platform::TickCount() - t0 >= static_cast<uint32_t>(p.busyTimer)) {
       outcome = kBusyTimeout;
-    } else if (Result w = WriteComm(kPoll, 2, p.timeout, p.dsrCheck); w != kSuccess) {
+    } else if (Result w = WriteComm(codec::kPoll, 2, p.timeout, p.dsrCheck); w != kSuccess) {
       outcome = w;
     } else if (Result r = ReadComm(buffer.data(), &length, p.timeout, p.dsrCheck); r != kSuccess) {
       outcome = m_workerSlot.Stopped() ? Result{kCancelled} : r;
-    } else if (!BccOk(buffer.data(), length) &&
+    } else if (!codec::BccOk(ByteView(buffer.data(), static_cast<std::size_t>(length))) &&
                (outcome = RetryBCC(buffer.data(), &length, p.timeout, p.dsrCheck)) != kSuccess) {
       // RetryBCC's failure is the outcome.
     } else {
@@ -194,7 +149,7 @@ void CCommPort::ResponseCallbackWorker(Worker& self) {
   std::vector<uint8_t> buffer(kReceiveCapacity);
   const WorkerParams& p = self.params;
   for (;;) {
-    if (WorkerSendFailed(self, WriteComm(kPoll, 2, p.timeout, p.dsrCheck))) return;
+    if (WorkerSendFailed(self, WriteComm(codec::kPoll, 2, p.timeout, p.dsrCheck))) return;
     int length = 0;
     for (;;) {
       length = kReceiveCapacity;
@@ -202,7 +157,7 @@ void CCommPort::ResponseCallbackWorker(Worker& self) {
       if (e == kSuccess) break;
       if (WorkerReadFailed(self, e)) return;
     }
-    if (!BccOk(buffer.data(), length)) {
+    if (!codec::BccOk(ByteView(buffer.data(), static_cast<std::size_t>(length)))) {
       // A failed re-receive leaves the frame as it was.
       std::vector<uint8_t> again(kReceiveCapacity);
       int retried = kReceiveCapacity;
@@ -241,16 +196,10 @@ void CCommPort::BinaryReportWorker(Worker& self) {
       if (WorkerReadFailed(self, e)) return;
       continue;
     }
-    bool valid =
-        n >= 5 && block[0] == SYN && block[1] == STX && block[n - 3] == SYN && block[n - 2] == ETX;
-    if (valid) {
-      uint8_t check = ETX;
-      for (int i = 2; i <= n - 4; ++i) check ^= block[i];
-      valid = check == block[n - 1];
-    }
-    if (valid) {
-      if (WorkerSendFailed(self,
-                           WriteCommForBinary(kSynAck, 2, p.timeout, p.dsrCheck, p.ctsCheck))) {
+    if (codec::CheckBinaryFrame(ByteView(block.data(), static_cast<std::size_t>(n))) ==
+        codec::FrameCheck::kValid) {
+      if (WorkerSendFailed(
+              self, WriteCommForBinary(codec::kSynAck, 2, p.timeout, p.dsrCheck, p.ctsCheck))) {
         return;
       }
       NotifyRecordPtr record = MakeNotifyRecord(self.kind);
@@ -258,7 +207,8 @@ void CCommPort::BinaryReportWorker(Worker& self) {
       record->nDataLen = static_cast<int16_t>(n - 5);
       return Post(self, std::move(record), kBitA);
     }
-    if (WorkerSendFailed(self, WriteCommForBinary(kSynNak, 2, p.timeout, p.dsrCheck, p.ctsCheck))) {
+    if (WorkerSendFailed(
+            self, WriteCommForBinary(codec::kSynNak, 2, p.timeout, p.dsrCheck, p.ctsCheck))) {
       return;
     }
     if (++naks >= kBinaryNakLimit) {
@@ -280,11 +230,12 @@ void CCommPort::DataBCCWorker(Worker& self) {
       if (WorkerReadFailed(self, e)) return;
       continue;
     }
-    std::vector<uint8_t> frame = LastBlockFrame(buffer.data(), n);
+    codec::Bytes frame =
+        codec::LastBlockFrame(ByteView(buffer.data(), static_cast<std::size_t>(n)));
     // A block without a complete frame is dropped and the worker reads again.
     if (!frame.empty()) {
       int length = static_cast<int>(frame.size());
-      bool good = BccOk(frame.data(), length);
+      bool good = codec::BccOk(frame);
       if (!good && ack) {
         frame.resize(kReceiveCapacity);
         Result r = RetryBCC(frame.data(), &length, p.timeout, p.dsrCheck);
@@ -292,7 +243,8 @@ void CCommPort::DataBCCWorker(Worker& self) {
         good = r == kSuccess;
       }
       if (good) {
-        if (ack && WorkerSendFailed(self, WriteComm(kAckByte, 1, p.timeout, p.dsrCheck))) return;
+        if (ack && WorkerSendFailed(self, WriteComm(codec::kAckMessage, 1, p.timeout, p.dsrCheck)))
+          return;
         NotifyRecordPtr record = MakeNotifyRecord(self.kind);
         SetFrameData(*record, frame.data(), length);
         return Post(self, std::move(record), kBitR);
@@ -318,10 +270,11 @@ void CCommPort::DataHFWorker(Worker& self) {
     auto part = [&](std::vector<uint8_t>& out) {
       out.assign(frame.begin() + 1, frame.begin() + 1 + (n > 3 ? n - 3 : 0));
     };
-    bool good = BccOk(frame.data(), n);
+    const ByteView received(frame.data(), static_cast<std::size_t>(n));
+    bool good = codec::BccOk(received);
     if (!secondPhase) {
       part(first);
-      if (p.twoPart != 0 && IsTwoPartHF(frame.data(), n)) {
+      if (p.twoPart != 0 && codec::IsTwoPartHF(received)) {
         // The first frame's block check counts too: a two-part reply with a bad first part is
         // reported as a block-check failure, as the synchronous HF receive reports it.
         firstBad = !good;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/caller.h"
+#include "engine/codec.h"
 #include "engine/notify.h"
 #include "engine/result_codes.h"
 #include "engine/trace_log.h"
@@ -20,13 +21,13 @@
 
 namespace linvo::engine {
 
-// Control bytes of the text protocol.
-inline constexpr uint8_t STX = 0x02;
-inline constexpr uint8_t ETX = 0x03;
-inline constexpr uint8_t EOT = 0x04;
-inline constexpr uint8_t ENQ = 0x05;
-inline constexpr uint8_t ACK = 0x06;
-inline constexpr uint8_t NAK = 0x15;
+// Control bytes of the text protocol (defined by the codec).
+using codec::ACK;
+using codec::ENQ;
+using codec::EOT;
+using codec::ETX;
+using codec::NAK;
+using codec::STX;
 
 // The receive buffer the text operations give the primitives.
 inline constexpr int kReceiveCapacity = 5120;
@@ -39,7 +40,7 @@ inline constexpr int32_t kStateOpen = 2;
 // the library is loaded.
 uint32_t PortEventMessage();
 
-class OperationFrame;
+class OperationBracket;
 
 class CCommPort {
  public:
@@ -67,8 +68,7 @@ class CCommPort {
   // The current trace log; a caller keeps the returned object alive while it writes.
   std::shared_ptr<CTraceLog> Log() const;
 
-  // The block check: XOR of the bytes after the first STX up to and including the first ETX
-  // after it (STX bytes are skipped). Always returns 1.
+  // The block check (codec::CalcBcc) into *bcc. Always returns 1.
   static int CalcBCC(const uint8_t* bytes, int count, uint8_t* bcc);
 
   // Link primitives of the text protocol. Each writes its own trace lines; none takes the
@@ -159,16 +159,34 @@ class CCommPort {
   Result SetLineControl(Caller caller, int32_t selector, int32_t state);
 
  private:
-  friend class OperationFrame;
+  friend class OperationBracket;
 
   // Reads the settings file: delay, write time-out, a new trace log with the version line.
   void LoadSettings();
   void Trace(int level, std::string_view label, std::string_view text) const;
   void TraceMessage(Message message, int extra = 0) const;
   void TraceDump(const uint8_t* data, std::size_t length) const;
-  // "[Error]Dump Receive Data" with the bytes, then the failure of a receive whose wait failed:
+  // A receive's failure: `text` ("[Error]Dump Receive Data" or its binary form), the dump of
+  // the bytes gathered, then the message; returns its code.
+  Result FailDump(std::string_view text, const uint8_t* bytes, std::size_t count, Message message);
+  // The failure of a receive whose wait failed: "[Error]Dump Receive Data" with the bytes, then
   // 112 when the DSR check is on and DSR is off, else 201.
-  Result FailedReceive(const std::vector<uint8_t>& received, int16_t dsrCheck);
+  Result FailedReceive(const uint8_t* bytes, std::size_t count, int16_t dsrCheck);
+  // The longest a receive with a time-out may run while bytes keep coming (see link_io.cpp).
+  uint32_t ReceiveBoundMs(int32_t timeout, std::size_t capacity);
+  // The line waits before a write pass: DSR when the DSR check is on, then CTS when ctsWait;
+  // traces and returns 112 or 111 when a line stays off past the time-out, else 0.
+  Result WaitLinesBeforeWrite(int32_t timeout, int16_t dsrCheck, bool ctsWait);
+  // The hold of the line's DSR output flow before a write call (see link_io.cpp).
+  platform::WaitResult WaitDsrFlow();
+  // Sends the bytes in as many write calls as it takes, each after the line waits (when the
+  // previous call moved nothing) and the settings' delay. With a time-out other than 0, no
+  // progress for longer than it fails with 200 (Send1). A failed write call traces, when
+  // dumpOnError, the binary error dump of the bytes sent before its message.
+  Result WriteAll(const uint8_t* bytes, std::size_t total, int32_t timeout, int16_t dsrCheck,
+                  bool ctsWait, bool dumpOnError);
+  // The settings' delay before a write call; a stop request ends it early.
+  void PauseBeforeWrite();
   // Whether a background worker runs and was asked to stop.
   bool WorkerStopRequested() const { return m_workerSlot.StopRequested(); }
   // The descriptor a receive wait includes: the wake-up descriptor while a worker runs (a stop
@@ -197,7 +215,7 @@ class CCommPort {
   // Background machinery (background_start.cpp, background_workers.cpp,
   // background_watcher.cpp).
   struct StartRequest;
-  // The shared start sequence of the five start operations: the frame, the open and parameter
+  // The shared start sequence of the five start operations: the bracket, the open and parameter
   // checks, the slot rules, the new worker.
   Result StartBackground(Caller caller, const StartRequest& request);
   // Whether the port's window still exists, so that a posted report will be handled.
@@ -212,8 +230,6 @@ class CCommPort {
   void PostEmpty(Worker& self, uint32_t bit);
   // Ends a stopped worker: silently while closing, else with bit 0x0008.
   void EndStopped(Worker& self);
-  // A start operation on a closed port: "ErrInfo ", "CSUnlock" and no exit line.
-  Result NotOpenAtStart(OperationFrame& frame);
   // A worker's failed read: true when the worker ended (posted the failure's bit, or stopped);
   // false to read again (a time-out with time-out 0, after data arrived; or a bit outside the
   // mask).
