@@ -9,8 +9,15 @@ namespace linvo::engine {
 
 // What a start operation asks of the shared start sequence.
 struct CCommPort::StartRequest {
-  StartRequest(uint16_t workerKind, void (CCommPort::*workerProcedure)(Worker&))
-      : kind(workerKind), procedure(workerProcedure) {}
+  // The worker's time-out, DSR check and mask; a negative time-out is refused with 100.
+  StartRequest(uint16_t workerKind, void (CCommPort::*workerProcedure)(Worker&), int32_t timeout,
+               int16_t dsrCheck, uint32_t mask)
+      : kind(workerKind), procedure(workerProcedure) {
+    params.timeout = timeout;
+    params.dsrCheck = dsrCheck;
+    params.mask = mask;
+    if (timeout < 0) refusal = Message::kParameterError;
+  }
 
   uint16_t kind;
   void (CCommPort::*procedure)(Worker&);
@@ -55,38 +62,38 @@ Result CCommPort::StartBackground(Caller caller, const StartRequest& request) {
   return bracket.Fail(Message::kThreadFailed);
 }
 
+// The callback-style starts take the DSR check (and the binary report its CTS check) from the
+// mask's bits for those failures.
+namespace {
+constexpr uint32_t kDsrBit = 0x0400;
+constexpr uint32_t kCtsBit = 0x0200;
+}  // namespace
+
 Result CCommPort::ReceiveResponseCallback(Caller caller, int16_t mode, int32_t timeout,
                                           ResponseCallback callback, int32_t param, uint32_t mask) {
-  StartRequest r(THREADTYPE_RESPONSE, &CCommPort::ResponseCallbackWorker);
+  StartRequest r(THREADTYPE_RESPONSE, &CCommPort::ResponseCallbackWorker, timeout,
+                 (mask & kDsrBit) ? 1 : 0, mask);
   r.params.mode = mode;
-  r.params.timeout = timeout;
   r.params.responseCallback = callback;
-  r.params.mask = mask;
-  r.params.dsrCheck = (mask & 0x0400) ? 1 : 0;
-  if (timeout < 0) r.refusal = Message::kParameterError;
   r.stopOnly = callback == nullptr;
   return StartBackground(caller, r);
 }
 
 Result CCommPort::ReceiveBinaryReportAsync(Caller caller, int32_t timeout, BinaryCallback callback,
                                            int32_t param, uint32_t mask) {
-  StartRequest r(THREADTYPE_BINARY, &CCommPort::BinaryReportWorker);
-  r.params.timeout = timeout;
+  StartRequest r(THREADTYPE_BINARY, &CCommPort::BinaryReportWorker, timeout,
+                 (mask & kDsrBit) ? 1 : 0, mask);
+  r.params.ctsCheck = (mask & kCtsBit) ? 1 : 0;
   r.params.binaryCallback = callback;
-  r.params.mask = mask;
-  r.params.dsrCheck = (mask & 0x0400) ? 1 : 0;
-  r.params.ctsCheck = (mask & 0x0200) ? 1 : 0;
-  if (timeout < 0) r.refusal = Message::kParameterError;
   r.stopOnly = callback == nullptr;
   return StartBackground(caller, r);
 }
 
 Result CCommPort::ReceiveResponseAsync(Caller caller, int16_t portNo, int32_t responseTimer,
                                        int32_t busyTimer, int16_t dsrCheck) {
-  StartRequest r(THREADTYPE_RESPONSE, &CCommPort::ResponseWorker);
-  r.params.timeout = responseTimer;
+  // The response poll has no mask: it reports every outcome.
+  StartRequest r(THREADTYPE_RESPONSE, &CCommPort::ResponseWorker, responseTimer, dsrCheck, 0);
   r.params.busyTimer = busyTimer;
-  r.params.dsrCheck = dsrCheck;
   if (responseTimer < 0) {
     r.refusal = Message::kResponseTimerParameter;
   } else if (busyTimer < 0) {
@@ -98,23 +105,15 @@ Result CCommPort::ReceiveResponseAsync(Caller caller, int16_t portNo, int32_t re
 
 Result CCommPort::ReceiveDataAsync(Caller caller, int16_t portNo, int16_t ackMode, int32_t timeout,
                                    int16_t dsrCheck, uint32_t mask) {
-  StartRequest r(THREADTYPE_BCC, &CCommPort::DataBCCWorker);
+  StartRequest r(THREADTYPE_BCC, &CCommPort::DataBCCWorker, timeout, dsrCheck, mask);
   r.params.ackMode = ackMode;
-  r.params.timeout = timeout;
-  r.params.dsrCheck = dsrCheck;
-  r.params.mask = mask;
-  if (timeout < 0) r.refusal = Message::kParameterError;
   return StartBackground(caller, r);
 }
 
 Result CCommPort::ReceiveDataHFAsync(Caller caller, int16_t portNo, int16_t twoPart,
                                      int32_t timeout, int16_t dsrCheck, uint32_t mask) {
-  StartRequest r(THREADTYPE_HF, &CCommPort::DataHFWorker);
+  StartRequest r(THREADTYPE_HF, &CCommPort::DataHFWorker, timeout, dsrCheck, mask);
   r.params.twoPart = twoPart;
-  r.params.timeout = timeout;
-  r.params.dsrCheck = dsrCheck;
-  r.params.mask = mask;
-  if (timeout < 0) r.refusal = Message::kParameterError;
   return StartBackground(caller, r);
 }
 
