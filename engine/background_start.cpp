@@ -64,13 +64,16 @@ Result CCommPort::StartBackground(Caller caller, const StartRequest& request) {
 
 // The callback-style starts take the DSR check (and the binary report its CTS check) from the
 // mask's bits for those failures.
+// The callback parameter and, for the message-reported starts, the port number are accepted and
+// not used: reports go to the port's own window and from there to the port's control window.
 namespace {
 constexpr uint32_t kDsrBit = 0x0400;
 constexpr uint32_t kCtsBit = 0x0200;
 }  // namespace
 
 Result CCommPort::ReceiveResponseCallback(Caller caller, int16_t mode, int32_t timeout,
-                                          ResponseCallback callback, int32_t param, uint32_t mask) {
+                                          ResponseCallback callback, int32_t /*param*/,
+                                          uint32_t mask) {
   StartRequest r(THREADTYPE_RESPONSE, &CCommPort::ResponseCallbackWorker, timeout,
                  (mask & kDsrBit) ? 1 : 0, mask);
   r.params.mode = mode;
@@ -80,7 +83,7 @@ Result CCommPort::ReceiveResponseCallback(Caller caller, int16_t mode, int32_t t
 }
 
 Result CCommPort::ReceiveBinaryReportAsync(Caller caller, int32_t timeout, BinaryCallback callback,
-                                           int32_t param, uint32_t mask) {
+                                           int32_t /*param*/, uint32_t mask) {
   StartRequest r(THREADTYPE_BINARY, &CCommPort::BinaryReportWorker, timeout,
                  (mask & kDsrBit) ? 1 : 0, mask);
   r.params.ctsCheck = (mask & kCtsBit) ? 1 : 0;
@@ -89,7 +92,7 @@ Result CCommPort::ReceiveBinaryReportAsync(Caller caller, int32_t timeout, Binar
   return StartBackground(caller, r);
 }
 
-Result CCommPort::ReceiveResponseAsync(Caller caller, int16_t portNo, int32_t responseTimer,
+Result CCommPort::ReceiveResponseAsync(Caller caller, int16_t /*portNo*/, int32_t responseTimer,
                                        int32_t busyTimer, int16_t dsrCheck) {
   // The response poll has no mask: it reports every outcome.
   StartRequest r(THREADTYPE_RESPONSE, &CCommPort::ResponseWorker, responseTimer, dsrCheck, 0);
@@ -103,21 +106,21 @@ Result CCommPort::ReceiveResponseAsync(Caller caller, int16_t portNo, int32_t re
   return StartBackground(caller, r);
 }
 
-Result CCommPort::ReceiveDataAsync(Caller caller, int16_t portNo, int16_t ackMode, int32_t timeout,
-                                   int16_t dsrCheck, uint32_t mask) {
+Result CCommPort::ReceiveDataAsync(Caller caller, int16_t /*portNo*/, int16_t ackMode,
+                                   int32_t timeout, int16_t dsrCheck, uint32_t mask) {
   StartRequest r(THREADTYPE_BCC, &CCommPort::DataBCCWorker, timeout, dsrCheck, mask);
   r.params.ackMode = ackMode;
   return StartBackground(caller, r);
 }
 
-Result CCommPort::ReceiveDataHFAsync(Caller caller, int16_t portNo, int16_t twoPart,
+Result CCommPort::ReceiveDataHFAsync(Caller caller, int16_t /*portNo*/, int16_t twoPart,
                                      int32_t timeout, int16_t dsrCheck, uint32_t mask) {
   StartRequest r(THREADTYPE_HF, &CCommPort::DataHFWorker, timeout, dsrCheck, mask);
   r.params.twoPart = twoPart;
   return StartBackground(caller, r);
 }
 
-Result CCommPort::WatchCommEvents(Caller caller, CommCallback callback, int32_t param,
+Result CCommPort::WatchCommEvents(Caller caller, CommCallback callback, int32_t /*param*/,
                                   uint32_t mask) {
   OperationBracket bracket(*this, caller);
   if (!IsOpen()) return bracket.FailWithoutExit(Message::kNotOpenedYet);

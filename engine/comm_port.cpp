@@ -69,6 +69,14 @@ void CCommPort::Trace(int level, std::string_view label, std::string_view text) 
   if (auto log = Log()) log->WriteTrace(level, text, label, 0);
 }
 
+void CCommPort::TraceAbort(std::string_view reason) const noexcept {
+  try {
+    Trace(kLevelError, kErrInfo, std::string("Operation failed: ") + std::string(reason));
+  } catch (...) {
+    // Out of memory even for the trace line: the result code alone tells.
+  }
+}
+
 void CCommPort::TraceMessage(Message message, int extra) const {
   Trace(kLevelError, kErrInfo, FormatMessage(message, extra));
 }

@@ -67,6 +67,9 @@ class CCommPort {
   int32_t WriteFileTimeOut() const { return m_nWriteFileTimeOut.load(); }
   // The current trace log; a caller keeps the returned object alive while it writes.
   std::shared_ptr<CTraceLog> Log() const;
+  // An "ErrInfo " line with the reason an operation ended by an exception (the entry function
+  // then answers 30).
+  void TraceAbort(std::string_view reason) const noexcept;
 
   // The block check (codec::CalcBcc) into *bcc. Always returns 1.
   static int CalcBCC(const uint8_t* bytes, int count, uint8_t* bcc);

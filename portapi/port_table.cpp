@@ -66,7 +66,7 @@ First FirstOf(First first, Rest...) {
 
 // The entry-function frame of every entry function: the rule's own step, the port-number check
 // and on-demand creation under the table lock, then the operation outside it. Nothing escapes:
-// an operation that fails with an exception answers 30.
+// an operation that fails with an exception is traced with the reason and answers 30.
 template <EntryRule rule, typename R, typename Operation, typename... Args>
 R Forward(int32_t portNo, Operation operation, engine::Caller caller, Args... args) noexcept {
   if constexpr (rule == EntryRule::kClearStatus) {
@@ -90,9 +90,12 @@ R Forward(int32_t portNo, Operation operation, engine::Caller caller, Args... ar
     } else {
       return Invoke(*port, operation, caller, args...);
     }
+  } catch (const std::exception& e) {
+    port->TraceAbort(e.what());
   } catch (...) {
-    return engine::kStateError;
+    port->TraceAbort("unknown exception");
   }
+  return engine::kStateError;
 }
 
 }  // namespace
