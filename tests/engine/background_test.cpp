@@ -169,6 +169,16 @@ TEST_F(Background, OtherWorkersEndSilentlyOnClose) {
   EXPECT_TRUE(m_window->received.empty());
 }
 
+// The port object's destructor stops a waiting worker and the watcher and closes the line.
+TEST_F(Background, DestroyingAnOpenPortStopsItsThreads) {
+  ASSERT_EQ(m_port->ReceiveDataAsync("lvoReceiveData(1,1,1)", 3, 1, 0, 0, kAllBits), 0);
+  m_port.reset();
+  EXPECT_FALSE(m_peer->HostOpen());
+  m_window->PumpFor(30);
+  EXPECT_TRUE(m_window->received.empty());
+  m_port = std::make_unique<CCommPort>(kPortNo);  // for the fixture's tear-down
+}
+
 TEST_F(Background, DataWorkerAcksAndReportsTheLastFrame) {
   ASSERT_EQ(m_port->ReceiveDataAsync("lvoReceiveData(1,1,1)", 3, 1, 500, 0, kAllBits), 0);
   m_peer->Write(B("xx") + Frame("one") + Frame("two"));
