@@ -206,7 +206,7 @@ Result CCommPort::SendBinaryCommandRR(Caller caller, int32_t ackTimer, int16_t r
                                       int16_t capacity, int16_t* replyLength) {
   OperationBracket bracket(*this, caller);
   if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
-  if (m_pWorkerThread.load() != nullptr) return bracket.Fail(Message::kPortBusy);
+  if (WorkerBusy()) return bracket.Fail(Message::kPortBusy);
   // A reply buffer must be given and hold at least one byte.
   if (retryCount < 0 || ackTimer < 0 || responseTimer < 0 || data == nullptr || length <= 0 ||
       reply == nullptr || capacity < 1 || replyLength == nullptr) {
@@ -245,7 +245,7 @@ Result CCommPort::SendBinaryCommand(Caller caller, int32_t ackTimer, int16_t ret
                                     int16_t length) {
   OperationBracket bracket(*this, caller);
   if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
-  if (m_pWorkerThread.load() != nullptr) return bracket.Fail(Message::kPortBusy);
+  if (WorkerBusy()) return bracket.Fail(Message::kPortBusy);
   if (retryCount < 0 || ackTimer < 0 || data == nullptr || length <= 0) {
     return bracket.Fail(Message::kParameterError);
   }
@@ -285,7 +285,7 @@ Result CCommPort::ReceiveBinaryReport(Caller caller, int32_t responseTimer, int1
                                       int16_t capacity, int16_t* replyLength) {
   OperationBracket bracket(*this, caller);
   if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
-  if (m_pWorkerThread.load() != nullptr) return bracket.Fail(Message::kPortBusy);
+  if (WorkerBusy()) return bracket.Fail(Message::kPortBusy);
   if (retryCount < 0 || responseTimer < 0 || reply == nullptr || capacity < 1 ||
       replyLength == nullptr) {
     return bracket.Fail(Message::kParameterError);
@@ -303,7 +303,7 @@ Result CCommPort::SendBinaryData(Caller caller, int32_t timeout, int32_t dsrChec
                                  const uint8_t* data, int16_t length) {
   OperationBracket bracket(*this, caller);
   if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
-  if (m_pWorkerThread.load() != nullptr) return bracket.Fail(Message::kPortBusy);
+  if (WorkerBusy()) return bracket.Fail(Message::kPortBusy);
   if (timeout < 0 || data == nullptr || length <= 0) return bracket.Fail(Message::kParameterError);
   const std::vector<uint8_t> copy(data, data + length);
   Result r = WriteCommForBinary(copy.data(), length, timeout, static_cast<int16_t>(dsrCheck),
@@ -315,7 +315,7 @@ Result CCommPort::ReceiveBinaryData(Caller caller, int32_t timeout, int32_t dsrC
                                     uint8_t* buffer, int16_t capacity, int16_t* length) {
   OperationBracket bracket(*this, caller);
   if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
-  if (m_pWorkerThread.load() != nullptr) return bracket.Fail(Message::kPortBusy);
+  if (WorkerBusy()) return bracket.Fail(Message::kPortBusy);
   if (timeout < 0 || buffer == nullptr || capacity < 1 || length == nullptr) {
     return bracket.Fail(Message::kParameterError);
   }

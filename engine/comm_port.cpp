@@ -45,7 +45,7 @@ CCommPort::CCommPort(int16_t portNo) : m_nPortNo(portNo) {
       },
       // Reports that will never be handled (window destroyed, thread ended) are freed here.
       [](uint32_t msg, platform::WParam w, platform::LParam) {
-        if (msg == g_portEventMessage) FreeNotifyRecord(reinterpret_cast<NotifyRecord*>(w));
+        if (msg == g_portEventMessage) NotifyRecordPtr dropped(reinterpret_cast<NotifyRecord*>(w));
       });
 }
 
@@ -67,6 +67,14 @@ std::shared_ptr<CTraceLog> CCommPort::Log() const {
 
 void CCommPort::Trace(int level, std::string_view label, std::string_view text) const {
   if (auto log = Log()) log->WriteTrace(level, text, label, 0);
+}
+
+void CCommPort::TraceAbort(std::string_view reason) const noexcept {
+  try {
+    Trace(kLevelError, kErrInfo, std::string("Operation failed: ") + std::string(reason));
+  } catch (...) {
+    // Out of memory even for the trace line: the result code alone tells.
+  }
 }
 
 void CCommPort::TraceMessage(Message message, int extra) const {
@@ -164,24 +172,7 @@ Result CCommPort::OpenPort(Caller caller, int32_t baudRate, const char* dataBits
 
   // The event mask is set before the watcher starts waiting on it.
   (void)m_hComm->SetEventMask(kOpenEventMask);
-  if (!m_pWatchThread) {
-    {
-      std::lock_guard<std::recursive_mutex> hold(m_csWatchStop);
-      m_bWatchStop.store(0);
-    }
-    m_watchWake.Clear();
-    const bool dsrOn = IsDSROn() != 0;
-    platform::CommStatus status;
-    const uint64_t received = m_hComm->ClearError(nullptr, &status) ? status.received : 0;
-    try {
-      m_pWatchThread = std::make_unique<std::thread>(
-          [this, dsrOn, received] { CommEventWatcher(dsrOn, received); });
-    } catch (const std::system_error&) {
-      // Without a watcher the port works; it only reports no line events.
-    }
-  }
-  m_pfnResponseCallback = nullptr;
-  m_pfnBinaryCallback = nullptr;
+  StartWatcher();
   m_pfnCommCallback = nullptr;
   m_nState.store(kStateOpen);
   return bracket.Succeed(kSuccess);

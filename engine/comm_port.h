@@ -15,9 +15,9 @@
 #include "engine/notify.h"
 #include "engine/result_codes.h"
 #include "engine/trace_log.h"
+#include "engine/worker_slot.h"
 #include "platform/message.h"
 #include "platform/serial.h"
-#include "platform/wake_event.h"
 
 namespace linvo::engine {
 
@@ -40,27 +40,16 @@ inline constexpr int32_t kStateOpen = 2;
 // the library is loaded.
 uint32_t PortEventMessage();
 
-// Callback types stored by the background registrations; they are never called, only tested for
-// null.
-using ResponseCallback = long (*)(long, long, long, long);
-using BinaryCallback = long (*)(long, long, long, long, long);
-using CommCallback = long (*)(long, long, long, long);
-
 class OperationBracket;
-
-// A background thread of the port: the worker in the worker slot, or the comm-event watcher.
-struct WorkerThread {
-  std::thread thread;
-  std::atomic<bool> posted{false};    // the worker has posted its last record
-  std::atomic<bool> orphaned{false};  // ... and the post failed (the port's window is gone)
-};
 
 class CCommPort {
  public:
   // Loads the settings for the port number and creates the hidden window on the calling thread.
+  // Throws std::system_error when a wake-up descriptor or the thread's message queue cannot be
+  // had (no descriptor left).
   explicit CCommPort(int16_t portNo);
-  // Destroys the trace log (which closes the trace with an empty line) and the window. Neither
-  // closes the port nor stops threads.
+  // Stops and joins the worker (silently) and the watcher, closes the line, destroys the trace log
+  // (which closes the trace with an empty line) and the window.
   virtual ~CCommPort();
   CCommPort(const CCommPort&) = delete;
   CCommPort& operator=(const CCommPort&) = delete;
@@ -81,6 +70,9 @@ class CCommPort {
   std::string LastErrorText() const;
   // The current trace log; a caller keeps the returned object alive while it writes.
   std::shared_ptr<CTraceLog> Log() const;
+  // An "ErrInfo " line with the reason an operation ended by an exception (the entry function
+  // then answers 30).
+  void TraceAbort(std::string_view reason) const noexcept;
 
   // The block check (codec::CalcBcc) into *bcc. Always returns 1.
   static int CalcBCC(const uint8_t* bytes, int count, uint8_t* bcc);
@@ -99,9 +91,9 @@ class CCommPort {
   // Text command operations. Out texts may be null when the caller does not want them.
   Result SendCommand(Caller caller, int32_t ackTimer, int32_t dsrCheck, const char* command,
                      const char* parameter, int16_t parameterLength);
-  Result ReceiveResponse(Caller caller, int16_t recMode, int32_t responseTimer,
-                         int32_t busyTimeOut, int32_t dsrCheck, std::string* status,
-                         std::string* code, std::string* data);
+  Result ReceiveResponse(Caller caller, int16_t recMode, int32_t responseTimer, int32_t busyTimeOut,
+                         int32_t dsrCheck, std::string* status, std::string* code,
+                         std::string* data);
   Result SendCommandRR(Caller caller, int16_t recMode, int32_t ackTimer, int32_t busyTimeOut,
                        int32_t dsrCheck, const char* command, const char* parameter,
                        int16_t parameterLength, std::string* status, std::string* code,
@@ -116,14 +108,13 @@ class CCommPort {
                         int32_t dsrCheck, const char* data, int16_t length);
   Result SendDataBCC(Caller caller, int16_t retryCount, int32_t ackTimer, int32_t dsrCheck,
                      const char* data, int16_t length, std::string* reply, int16_t* replyLength);
-  Result ReceiveDataPlain(Caller caller, int32_t dsrCheck, std::string* data,
-                          int16_t* length);
+  Result ReceiveDataPlain(Caller caller, int32_t dsrCheck, std::string* data, int16_t* length);
   Result ReceiveDataFramed(Caller caller, int16_t ackResponse, int32_t responseTimer,
                            int32_t dsrCheck, std::string* data, int16_t* length);
-  Result ReceiveDataHF(Caller caller, int16_t ackJudge, int32_t responseTimer,
-                       int32_t dsrCheck, std::string* reserve, std::string* response,
-                       std::string* statusCode, std::string* reserve2, std::string* response2,
-                       std::string* statusCode2, std::string* data, int16_t* length);
+  Result ReceiveDataHF(Caller caller, int16_t ackJudge, int32_t responseTimer, int32_t dsrCheck,
+                       std::string* reserve, std::string* response, std::string* statusCode,
+                       std::string* reserve2, std::string* response2, std::string* statusCode2,
+                       std::string* data, int16_t* length);
   Result ComBufferClear(Caller caller);
 
   // Background receives and registrations. A null callback asks a running worker of the
@@ -141,25 +132,21 @@ class CCommPort {
   Result ReceiveDataHFAsync(Caller caller, int16_t portNo, int16_t twoPart, int32_t timeout,
                             int16_t dsrCheck, uint32_t mask);
 
-  // The event bit of a result code for the running worker's kind (0: none).
-  uint32_t ResultToEventBit(Result code) const;
-
   // Binary link functions: SYN-escaped frames, two-byte control messages, raw bytes. Capacity 2
   // selects the acknowledgement read.
-  Result WriteCommForBinary(const uint8_t* bytes, int32_t length, int32_t timeout,
-                            int16_t dsrCheck, int16_t ctsCheck);
+  Result WriteCommForBinary(const uint8_t* bytes, int32_t length, int32_t timeout, int16_t dsrCheck,
+                            int16_t ctsCheck);
   Result ReadCommForBinary(uint8_t* buffer, int* length, int32_t timeout, int16_t dsrCheck);
   Result ReadCommForUnformattedBinary(uint8_t* buffer, int* length, int32_t timeout,
                                       int16_t dsrCheck);
 
   // Binary operations. Reply buffers are the caller's, of the stated capacity.
-  Result SendBinaryCommandRR(Caller caller, int32_t ackTimer, int16_t retryCount,
-                             int32_t dsrCheck, int32_t ctsCheck, const uint8_t* data,
-                             int16_t length, int32_t responseTimer, uint8_t* reply,
-                             int16_t capacity, int16_t* replyLength);
-  Result SendBinaryCommand(Caller caller, int32_t ackTimer, int16_t retryCount,
-                           int32_t dsrCheck, int32_t ctsCheck, const uint8_t* data,
-                           int16_t length);
+  Result SendBinaryCommandRR(Caller caller, int32_t ackTimer, int16_t retryCount, int32_t dsrCheck,
+                             int32_t ctsCheck, const uint8_t* data, int16_t length,
+                             int32_t responseTimer, uint8_t* reply, int16_t capacity,
+                             int16_t* replyLength);
+  Result SendBinaryCommand(Caller caller, int32_t ackTimer, int16_t retryCount, int32_t dsrCheck,
+                           int32_t ctsCheck, const uint8_t* data, int16_t length);
   Result ReceiveBinaryReport(Caller caller, int32_t responseTimer, int16_t retryCount,
                              int32_t dsrCheck, int32_t ctsCheck, uint8_t* reply, int16_t capacity,
                              int16_t* replyLength);
@@ -180,150 +167,133 @@ class CCommPort {
  private:
   friend class OperationBracket;
 
-// A background thread of the port: the worker in the worker slot, or the comm-event watcher.
-struct WorkerThread {
-  std::thread thread;
-  std::atomic<bool> posted{false};    // the worker has posted its last record
-  std::atomic<bool> orphaned{false};  // ... and the post failed (the port's window is gone)
-};
+  // Reads the settings file: delay, write time-out, a new trace log with the version line.
+  void LoadSettings();
+  void SetLastErrorText(std::string text);
+  void Trace(int level, std::string_view label, std::string_view text) const;
+  void TraceMessage(Message message, int extra = 0) const;
+  void TraceDump(const uint8_t* data, std::size_t length) const;
+  // A receive's failure: `text` ("[Error]Dump Receive Data" or its binary form), the dump of
+  // the bytes gathered, then the message; returns its code.
+  Result FailDump(std::string_view text, const uint8_t* bytes, std::size_t count, Message message);
+  // The failure of a receive whose wait failed: "[Error]Dump Receive Data" with the bytes, then
+  // 112 when the DSR check is on and DSR is off, else 201.
+  Result FailedReceive(const uint8_t* bytes, std::size_t count, int16_t dsrCheck);
+  // The longest a receive with a time-out may run while bytes keep coming (see link_io.cpp).
+  uint32_t ReceiveBoundMs(int32_t timeout, std::size_t capacity);
+  // The line waits before a write pass: DSR when the DSR check is on, then CTS when ctsWait;
+  // traces and returns 112 or 111 when a line stays off past the time-out, else 0.
+  Result WaitLinesBeforeWrite(int32_t timeout, int16_t dsrCheck, bool ctsWait);
+  // The hold of the line's DSR output flow before a write call (see link_io.cpp).
+  platform::WaitResult WaitDsrFlow();
+  // Sends the bytes in as many write calls as it takes, each after the line waits (when the
+  // previous call moved nothing) and the settings' delay. With a time-out other than 0, no
+  // progress for longer than it fails with 200 (Send1). A failed write call traces, when
+  // dumpOnError, the binary error dump of the bytes sent before its message.
+  Result WriteAll(const uint8_t* bytes, std::size_t total, int32_t timeout, int16_t dsrCheck,
+                  bool ctsWait, bool dumpOnError);
+  // The settings' delay before a write call; a stop request ends it early.
+  void PauseBeforeWrite();
+  // Whether a background worker runs and was asked to stop.
+  bool WorkerStopRequested() const { return m_workerSlot.StopRequested(); }
+  // The event a receive wait includes: the worker's stop event while a worker runs (a stop
+  // request then ends the wait), else none.
+  const platform::WakeEvent* ReceiveWake() const { return m_workerSlot.Wake(); }
+  // Whether the worker slot is occupied: synchronous operations then answer 140. A worker whose
+  // report can never be handled does not count (it is taken out here).
+  bool WorkerBusy() { return m_workerSlot.RunningKind(ReportsCanArrive()) != 0; }
+  // Asks a worker in the slot to stop; false when the slot is empty.
+  bool RequestWorkerStop();
+  // Waits for a received byte up to timeoutMs; with the DSR check on, the wait is cut into
+  // short slices so that DSR dropping is noticed.
+  platform::WaitResult WaitForInput(int timeoutMs, int16_t dsrCheck);
+  // Waits for the modem line to come on; false once more than `timeout` ms passed with it off
+  // (with a time-out of 0: as soon as the clock has advanced).
+  bool WaitLineOn(uint32_t bit, int32_t timeout);
+  // Waits for a stop request only (bytes that arrive meanwhile are left alone).
+  platform::WaitResult WaitForStop(int timeoutMs, int16_t dsrCheck);
 
-void SetLastErrorText(std::string text);
-// Reads the settings file: delay, write time-out, a new trace log with the version line.
-void LoadSettings();
-void Trace(int level, std::string_view label, std::string_view text) const;
-void TraceMessage(Message message, int extra = 0) const;
-void TraceDump(const uint8_t* data, std::size_t length) const;
-// A receive's failure: `text` ("[Error]Dump Receive Data" or its binary form), the dump of
-// the bytes gathered, then the message; returns its code.
-Result FailDump(std::string_view text, const uint8_t* bytes, std::size_t count, Message message);
-// The failure of a receive whose wait failed: "[Error]Dump Receive Data" with the bytes, then
-// 112 when the DSR check is on and DSR is off, else 201.
-Result FailedReceive(const uint8_t* bytes, std::size_t count, int16_t dsrCheck);
-// The longest a receive with a time-out may run while bytes keep coming (see link_io.cpp).
-uint32_t ReceiveBoundMs(int32_t timeout, std::size_t capacity);
-// The line waits before a write pass: DSR when the DSR check is on, then CTS when ctsWait;
-// traces and returns 112 or 111 when a line stays off past the time-out, else 0.
-Result WaitLinesBeforeWrite(int32_t timeout, int16_t dsrCheck, bool ctsWait);
-// The hold of the line's DSR output flow before a write call (see link_io.cpp).
-platform::WaitResult WaitDsrFlow();
-// Sends the bytes in as many write calls as it takes, each after the line waits (when the
-// previous call moved nothing) and the settings' delay. With a time-out other than 0, no
-// progress for longer than it fails with 200 (Send1). A failed write call traces, when
-// dumpOnError, the binary error dump of the bytes sent before its message.
-Result WriteAll(const uint8_t* bytes, std::size_t total, int32_t timeout, int16_t dsrCheck,
-                bool ctsWait, bool dumpOnError);
-// The settings' delay before a write call; a stop request ends it early.
-void PauseBeforeWrite();
-// Whether a background worker exists and was asked to stop.
-bool WorkerStopRequested() const;
-// The descriptor a receive wait includes: the wake-up event while a worker exists (a stop
-// request then ends the wait), else none.
-const platform::WakeEvent* ReceiveWakeFd() const;
-// Waits for a received byte up to timeoutMs; with the DSR check on, the wait is cut into
-// short slices so that DSR dropping is noticed.
-platform::WaitResult WaitForInput(int timeoutMs, int16_t dsrCheck);
-// Waits for the modem line to come on; false once more than `timeout` ms passed with it off
-// (with a time-out of 0: as soon as the clock has advanced).
-bool WaitLineOn(uint32_t bit, int32_t timeout);
-// Waits for a stop request only (bytes that arrive meanwhile are left alone).
-platform::WaitResult WaitForStop(int timeoutMs, int16_t dsrCheck);
+  // Reads reports until a valid one arrives (answering SYN ACK) or the bad-block limit is
+  // reached (answering SYN NAK before each new read); 130 when the report does not fit.
+  Result ReceiveReport(int32_t timer, int16_t retryCount, int16_t dsrCheck, int16_t ctsCheck,
+                       int32_t ackTimer, uint8_t* reply, int16_t capacity, int16_t* replyLength,
+                       bool reportOnly);
 
-// Reads reports until a valid one arrives (answering SYN ACK) or the bad-block limit is
-// reached (answering SYN NAK before each new read); 130 when the report does not fit.
-Result ReceiveReport(int32_t timer, int16_t retryCount, int16_t dsrCheck, int16_t ctsCheck,
-                     int32_t ackTimer, uint8_t* reply, int16_t capacity, int16_t* replyLength,
-                     bool reportOnly);
+  // Background machinery (background_start.cpp, background_workers.cpp,
+  // background_watcher.cpp).
+  struct StartRequest;
+  // The shared start sequence of the five start operations: the bracket, the open and parameter
+  // checks, the slot rules, the new worker.
+  Result StartBackground(Caller caller, const StartRequest& request);
+  // Whether the port's window still exists, so that a posted report will be handled.
+  bool ReportsCanArrive() const;
+  // Handles the port event message on the thread that created the port object.
+  std::intptr_t OnPortEvent(platform::WParam wParam, platform::LParam lParam);
+  // Stops the worker (silently, as a close does) and the watcher and joins them.
+  void StopThreads();
+  // Posts the worker's last record to the port's window. A failed post marks the worker orphaned
+  // (and frees the record): the next start or synchronous operation frees its slot.
+  void Post(Worker& self, NotifyRecordPtr record, uint32_t bit);
+  void PostEmpty(Worker& self, uint32_t bit);
+  // Ends a stopped worker: silently while closing, else with bit 0x0008.
+  void EndStopped(Worker& self);
+  // A worker's failed read: true when the worker ended (posted the failure's bit, or stopped);
+  // false to read again (a time-out with time-out 0, after data arrived; or a bit outside the
+  // mask).
+  bool WorkerReadFailed(Worker& self, Result e);
+  // A worker's failed send: true when it posted the failure (its bit is in the mask); false to
+  // carry on as if the send had succeeded.
+  bool WorkerSendFailed(Worker& self, Result e);
+  void ResponseWorker(Worker& self);
+  void ResponseCallbackWorker(Worker& self);
+  void BinaryReportWorker(Worker& self);
+  void DataBCCWorker(Worker& self);
+  void DataHFWorker(Worker& self);
+  // Runs until stopped. The starting DSR state and received total are read by the open, so
+  // that line changes right after it are measured against the line as it was opened. A queue
+  // that a reader emptied between two events is recognised by the received total: when every
+  // queued byte came after the previous event, the queue was empty when they started to arrive.
+  void CommEventWatcher(bool dsrWasOn, uint64_t lastReceived);
+  // Starts the watcher when none runs (the open).
+  void StartWatcher();
 
-// Background machinery.
-// The shared start sequence: checks, slot rules, thread creation.
-Result StartWorker(OperationBracket& bracket, uint16_t kind, bool stopRequest, bool namedBusy,
-                   void (CCommPort::*procedure)());
-// Handles the port event message on the thread that created the port object.
-std::intptr_t OnPortEvent(platform::WParam wParam, platform::LParam lParam);
-// Stops the worker (silently, as a close does) and the watcher and joins them.
-void StopThreads();
-// Takes the worker out of the slot and joins it; exactly one caller gets a given worker.
-void ReapWorker(WorkerThread* expected);
-bool WorkerStopped() const { return m_bWorkerStop.load() == 1; }
-// Posts a record of the running kind; frees it when the post fails.
-void Post(NotifyRecord* record, uint32_t bit);
-void PostEmpty(uint32_t bit);
-// Ends a stopped worker: silently while closing, else with bit 0x0008.
-void EndStopped();
-// A start operation on a closed port: "ErrInfo ", "CSUnlock" and no exit line.
-Result NotOpenAtStart(OperationBracket& bracket);
-// A worker's failed read: true when the worker ended (posted the failure's bit, or stopped);
-// false to read again (a time-out with time-out 0, after data arrived; or a bit outside the
-// mask).
-bool WorkerReadFailed(Result e, int32_t timeout, int16_t dsrCheck, uint32_t mask);
-// A worker's failed send: true when it posted the failure (its bit is in the mask); false to
-// carry on as if the send had succeeded.
-bool WorkerSendFailed(Result e, uint32_t mask);
-// Waits up to ms for a stop request.
-void PauseUnlessStopped(int ms);
-void ResponseWorker();
-void ResponseCallbackWorker();
-void BinaryReportWorker();
-void DataBCCWorker();
-void DataHFWorker();
-// Runs until stopped. The starting DSR state and received total are read by the open, so
-// that line changes right after it are measured against the line as it was opened. A queue
-// that a reader emptied between two events is recognised by the received total: when every
-// queued byte came after the previous event, the queue was empty when they started to arrive.
-void CommEventWatcher(bool dsrWasOn, uint64_t lastReceived);
+  // Polls with EOT ENQ and receives the response until its letter is final (or recMode 0),
+  // re-receiving bad frames with NAK. busyTimeOut is compared as an unsigned number.
+  // *receiveFailed tells whether a failure came from a receive rather than a write.
+  Result PollResponse(int16_t recMode, int32_t timer, int32_t busyTimeOut, int16_t dsrCheck,
+                      uint8_t* frame, int* length, bool* receiveFailed);
+  // Sends the bytes and waits for ACK or NAK, retryCount + 1 times at most; traces the final
+  // time-out or NAK. Returns 2 on ACK.
+  Result SendWithAck(const uint8_t* bytes, int count, int16_t retryCount, int32_t ackTimer,
+                     int16_t dsrCheck);
 
-// Polls with EOT ENQ and receives the response until its letter is final (or recMode 0),
-// re-receiving bad frames with NAK. busyTimeOut is compared as an unsigned number.
-// *receiveFailed tells whether a failure came from a receive rather than a write.
-Result PollResponse(int16_t recMode, int32_t timer, int32_t busyTimeOut, int16_t dsrCheck,
-                    uint8_t* frame, int* length, bool* receiveFailed);
-// Sends the bytes and waits for ACK or NAK, retryCount + 1 times at most; traces the final
-// time-out or NAK. Returns 2 on ACK.
-Result SendWithAck(const uint8_t* bytes, int count, int16_t retryCount, int32_t ackTimer,
-                   int16_t dsrCheck);
+  std::recursive_mutex m_csPort;  // operation lock
+  // Taken by the link primitives for a whole write or receive, so that a worker and a foreground
+  // operation that runs beside it (the response receive makes no worker check) never interleave
+  // their bytes or their trace lines on the line.
+  std::recursive_mutex m_csRead;
+  std::recursive_mutex m_csWrite;
+  std::unique_ptr<platform::SerialLine> m_hComm;  // null while closed
+  const int16_t m_nPortNo;
+  std::shared_ptr<CTraceLog> m_pLog;
+  mutable std::mutex m_logLock;  // guards the m_pLog pointer only
+  std::atomic<int32_t> m_nDelay{0};
+  std::atomic<int32_t> m_nState{kStateClosed};
+  std::atomic<int32_t> m_nWriteFileTimeOut{5000};
+  // A synchronous exchange is on the line: the watcher holds back data and transmit reports.
+  std::atomic<int32_t> m_bSyncBusy{0};
 
-std::recursive_mutex m_csPort;                  // operation lock
-std::recursive_mutex m_csRead;                  // held for a whole frame receive
-std::recursive_mutex m_csWrite;                 // held for a whole write
-std::unique_ptr<platform::SerialLine> m_hComm;  // null while closed
-const int16_t m_nPortNo;
-std::shared_ptr<CTraceLog> m_pLog;
-mutable std::mutex m_logLock;  // guards the m_pLog pointer only
-std::atomic<int32_t> m_nDelay{0};
-std::atomic<int32_t> m_nState{kStateClosed};
-std::atomic<int32_t> m_nWriteFileTimeOut{5000};
+  WorkerSlot m_workerSlot;
 
-// Background receive slot and stop requests. Setting a stop flag also signals m_wake, so a
-// wait in the kernel sees it at once.
-std::atomic<WorkerThread*> m_pWorkerThread{nullptr};
-std::atomic<int32_t> m_nWorkerType{0};
-int16_t m_nWorkerMode = 0;
-int32_t m_nWorkerTimeout = 0;
-int16_t m_bWorkerDsrCheck = 0;
-int16_t m_bWorkerCtsCheck = 0;
-int32_t m_nBusyTimer = 0;
-int32_t m_nAckMode = 0;
-int16_t m_nHFTwoPart = 0;
-int32_t m_lCallbackParam = 0;
-uint32_t m_lWorkerEventMask = 0;
-std::unique_ptr<std::thread> m_pWatchThread;
-platform::WakeEvent m_watchWake;
-std::atomic<int32_t> m_bWorkerStop{0};
-std::recursive_mutex m_csWorkerStop;
-std::atomic<int32_t> m_bWatchStop{0};
-std::recursive_mutex m_csWatchStop;
-std::atomic<int32_t> m_bClosing{0};
-std::atomic<int32_t> m_bSyncBusy{0};
-platform::WakeEvent m_wake;
+  // The comm-event watcher and its registration.
+  std::unique_ptr<std::thread> m_pWatchThread;
+  StopRequest m_watchStop;
+  std::atomic<CommCallback> m_pfnCommCallback{nullptr};
+  std::atomic<uint32_t> m_lCommEventMask{0};
 
-std::atomic<ResponseCallback> m_pfnResponseCallback{nullptr};
-std::atomic<BinaryCallback> m_pfnBinaryCallback{nullptr};
-std::atomic<CommCallback> m_pfnCommCallback{nullptr};
-std::atomic<uint32_t> m_lCommEventMask{0};
-
-platform::WindowHandle m_hWnd = 0;
-std::string m_sLastError;  // see LastErrorText
-mutable std::mutex m_lastErrorLock;
+  platform::WindowHandle m_hWnd = 0;
+  std::string m_sLastError;  // see LastErrorText
+  mutable std::mutex m_lastErrorLock;
 };
 
 }  // namespace linvo::engine

@@ -60,11 +60,10 @@ Result CCommPort::SetCancelFlag(Caller caller, int32_t flag) {
   OperationBracket bracket(*this, caller);
   if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
   Result result = kSuccess;
-  if (m_pWorkerThread.load() == nullptr) {
+  if (!WorkerBusy()) {
     result = kStateError;
   } else if (flag == 1) {
-    m_bWorkerStop.store(1);
-    m_wake.Signal();
+    RequestWorkerStop();
   }
   return bracket.ExitWith(result);
 }

@@ -65,17 +65,9 @@ void CCommPort::TraceDump(const uint8_t* data, std::size_t length) const {
   if (auto log = Log()) log->WriteDump(kLevelInfo, data, static_cast<int>(length));
 }
 
-bool CCommPort::WorkerStopRequested() const {
-  return m_pWorkerThread.load() != nullptr && m_bWorkerStop.load() == 1;
-}
-
-const platform::WakeEvent* CCommPort::ReceiveWakeFd() const {
-  return m_pWorkerThread.load() != nullptr ? &m_wake : nullptr;
-}
-
 WaitResult CCommPort::WaitForInput(int timeoutMs, int16_t dsrCheck) {
   if (dsrCheck && (timeoutMs < 0 || timeoutMs > kDsrSliceMs)) timeoutMs = kDsrSliceMs;
-  return m_hComm->WaitReadable(timeoutMs, ReceiveWakeFd());
+  return m_hComm->WaitReadable(timeoutMs, ReceiveWake());
 }
 
 bool CCommPort::WaitLineOn(uint32_t bit, int32_t timeout) {
@@ -90,8 +82,8 @@ bool CCommPort::WaitLineOn(uint32_t bit, int32_t timeout) {
 
 WaitResult CCommPort::WaitForStop(int timeoutMs, int16_t dsrCheck) {
   if (dsrCheck && (timeoutMs < 0 || timeoutMs > kDsrSliceMs)) timeoutMs = kDsrSliceMs;
-  return platform::WaitForWake(ReceiveWakeFd(), timeoutMs) ? WaitResult::kWoken
-                                                           : WaitResult::kTimeout;
+  return platform::WaitForWake(ReceiveWake(), timeoutMs) ? WaitResult::kWoken
+                                                         : WaitResult::kTimeout;
 }
 
 Result CCommPort::FailDump(std::string_view text, const uint8_t* bytes, std::size_t count,
@@ -140,7 +132,7 @@ WaitResult CCommPort::WaitDsrFlow() {
   platform::CommTimeouts timeouts;
   const uint32_t limit = m_hComm->GetTimeouts(&timeouts) ? timeouts.WriteTotalTimeoutConstant : 0;
   const int wait = limit > 0 ? static_cast<int>(std::min<uint32_t>(limit, INT32_MAX)) : -1;
-  return m_hComm->WaitModemLines(platform::kMsDsrOn, wait, ReceiveWakeFd());
+  return m_hComm->WaitModemLines(platform::kMsDsrOn, wait, ReceiveWake());
 }
 
 void CCommPort::PauseBeforeWrite() {

@@ -1,8 +1,11 @@
-// Notification records, worker kinds, event bits and the control window table.
+// Notification records, worker kinds, event bits, the control window table and the callback
+// types of the background registrations.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
+#include "engine/result_codes.h"
 #include "platform/message.h"
 
 namespace linvo::engine {
@@ -20,6 +23,19 @@ struct NotifyRecord {
 };
 
 void FreeNotifyRecord(NotifyRecord* record);
+
+struct NotifyRecordDeleter {
+  void operator()(NotifyRecord* record) const { FreeNotifyRecord(record); }
+};
+// A record owned by the thread that holds it; a successful post passes it on.
+using NotifyRecordPtr = std::unique_ptr<NotifyRecord, NotifyRecordDeleter>;
+
+// A new empty record of the kind.
+NotifyRecordPtr MakeNotifyRecord(uint16_t kind);
+// Posts the record with the bit; the message owns it when the post succeeds (true), else it is
+// freed here.
+bool PostNotifyRecord(platform::WindowHandle window, uint32_t message, NotifyRecordPtr record,
+                      uint32_t bit);
 
 // Worker kinds (also the record's nKind).
 enum : uint16_t {
@@ -39,8 +55,17 @@ enum : uint32_t {
   WM_PORT_HF = platform::kWmApp + 6,
 };
 
+// The event bit that a worker of the kind reports for a failed step's result code (0: none).
+uint32_t ResultToEventBit(uint16_t kind, Result code);
+
 // The control window that receives a port's notifications (0: nobody). Port numbers 1..256.
 void SetControlWindow(int portNo, platform::WindowHandle window);
 platform::WindowHandle ControlWindow(int portNo);
+
+// Callback types of the background registrations. They are stored and never called: whether one
+// is given decides between starting (registering) and stopping (unregistering).
+using ResponseCallback = long (*)(long, long, long, long);
+using BinaryCallback = long (*)(long, long, long, long, long);
+using CommCallback = long (*)(long, long, long, long);
 
 }  // namespace linvo::engine

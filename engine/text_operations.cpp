@@ -115,7 +115,7 @@ Result CCommPort::SendCommand(Caller caller, int32_t ackTimer, int32_t dsrCheck,
                               const char* command, const char* parameter, int16_t parameterLength) {
   OperationBracket bracket(*this, caller);
   if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
-  if (m_pWorkerThread.load() != nullptr) return bracket.Fail(Message::kPortBusy);
+  if (WorkerBusy()) return bracket.Fail(Message::kPortBusy);
   if (ackTimer < 0) return bracket.Fail(Message::kParameterError1);
   if (command == nullptr || std::strlen(command) != 2)
     return bracket.Fail(Message::kParameterError2);
@@ -167,7 +167,7 @@ Result CCommPort::SendCommandRR(Caller caller, int16_t recMode, int32_t ackTimer
                                 std::string* code, std::string* data) {
   OperationBracket bracket(*this, caller);
   if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
-  if (m_pWorkerThread.load() != nullptr) return bracket.Fail(Message::kPortBusy);
+  if (WorkerBusy()) return bracket.Fail(Message::kPortBusy);
   if (ackTimer < 0 || busyTimeOut < 0 || command == nullptr || std::strlen(command) != 2 ||
       parameterLength < 0 ||
       (parameter != nullptr &&
@@ -207,7 +207,7 @@ Result CCommPort::SendDataAck(Caller caller, int16_t retryCount, int32_t ackTime
                               const char* data, int16_t length) {
   OperationBracket bracket(*this, caller);
   if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
-  if (m_pWorkerThread.load() != nullptr) return bracket.Fail(Message::kPortBusy);
+  if (WorkerBusy()) return bracket.Fail(Message::kPortBusy);
   // A negative retry count is refused like in the other sends with retries: it would otherwise
   // send nothing and report success.
   if (retryCount < 0 || ackTimer < 0 || !DataArgumentsOk(data, length)) {
@@ -223,7 +223,7 @@ Result CCommPort::SendDataNoAck(Caller caller, int32_t ackTimer, int32_t dsrChec
                                 int16_t length) {
   OperationBracket bracket(*this, caller);
   if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
-  if (m_pWorkerThread.load() != nullptr) return bracket.Fail(Message::kPortBusy);
+  if (WorkerBusy()) return bracket.Fail(Message::kPortBusy);
   if (ackTimer < 0 || !DataArgumentsOk(data, length)) return bracket.Fail(Message::kParameterError);
   Result r = WriteComm(reinterpret_cast<const uint8_t*>(data), length, ackTimer,
                        static_cast<int16_t>(dsrCheck));
@@ -235,7 +235,7 @@ Result CCommPort::SendDataFramed(Caller caller, int16_t ackCheck, int16_t retryC
                                  int16_t length) {
   OperationBracket bracket(*this, caller);
   if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
-  if (m_pWorkerThread.load() != nullptr) return bracket.Fail(Message::kPortBusy);
+  if (WorkerBusy()) return bracket.Fail(Message::kPortBusy);
   if (ackCheck < 0 || retryCount < 0 || ackTimer < 0 || !DataArgumentsOk(data, length)) {
     return bracket.Fail(Message::kParameterError);
   }
@@ -255,7 +255,7 @@ Result CCommPort::SendDataBCC(Caller caller, int16_t retryCount, int32_t ackTime
                               int16_t* replyLength) {
   OperationBracket bracket(*this, caller);
   if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
-  if (m_pWorkerThread.load() != nullptr) return bracket.Fail(Message::kPortBusy);
+  if (WorkerBusy()) return bracket.Fail(Message::kPortBusy);
   if (retryCount < 0 || ackTimer < 0 || !DataArgumentsOk(data, length)) {
     return bracket.Fail(Message::kParameterError);
   }
@@ -288,7 +288,7 @@ Result CCommPort::ReceiveDataPlain(Caller caller, int32_t dsrCheck, std::string*
                                    int16_t* length) {
   OperationBracket bracket(*this, caller);
   if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
-  if (m_pWorkerThread.load() != nullptr) return bracket.Fail(Message::kPortBusy);
+  if (WorkerBusy()) return bracket.Fail(Message::kPortBusy);
   std::vector<uint8_t> buffer(kReceiveCapacity);
   int received = kReceiveCapacity;
   if (Result r = ReadComm(buffer.data(), &received, -1, static_cast<int16_t>(dsrCheck));
@@ -305,7 +305,7 @@ Result CCommPort::ReceiveDataFramed(Caller caller, int16_t ackResponse, int32_t 
                                     int32_t dsrCheck, std::string* data, int16_t* length) {
   OperationBracket bracket(*this, caller);
   if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
-  if (m_pWorkerThread.load() != nullptr) return bracket.Fail(Message::kPortBusy);
+  if (WorkerBusy()) return bracket.Fail(Message::kPortBusy);
   if (ackResponse < 0 || responseTimer < 0) return bracket.Fail(Message::kParameterError);
   const int16_t dsr = static_cast<int16_t>(dsrCheck);
   bracket.BeginExchange();
@@ -343,7 +343,7 @@ Result CCommPort::ReceiveDataHF(Caller caller, int16_t ackJudge, int32_t respons
                                 int16_t* length) {
   OperationBracket bracket(*this, caller);
   if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
-  if (m_pWorkerThread.load() != nullptr) return bracket.Fail(Message::kPortBusy);
+  if (WorkerBusy()) return bracket.Fail(Message::kPortBusy);
   if (responseTimer < 0) return bracket.Fail(Message::kParameterError);
   const int16_t dsr = static_cast<int16_t>(dsrCheck);
   bracket.BeginExchange();

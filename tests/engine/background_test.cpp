@@ -169,6 +169,16 @@ TEST_F(Background, OtherWorkersEndSilentlyOnClose) {
   EXPECT_TRUE(m_window->received.empty());
 }
 
+// The port object's destructor stops a waiting worker and the watcher and closes the line.
+TEST_F(Background, DestroyingAnOpenPortStopsItsThreads) {
+  ASSERT_EQ(m_port->ReceiveDataAsync("lvoReceiveData(1,1,1)", 3, 1, 0, 0, kAllBits), 0);
+  m_port.reset();
+  EXPECT_FALSE(m_peer->HostOpen());
+  m_window->PumpFor(30);
+  EXPECT_TRUE(m_window->received.empty());
+  m_port = std::make_unique<CCommPort>(kPortNo);  // for the fixture's tear-down
+}
+
 TEST_F(Background, DataWorkerAcksAndReportsTheLastFrame) {
   ASSERT_EQ(m_port->ReceiveDataAsync("lvoReceiveData(1,1,1)", 3, 1, 500, 0, kAllBits), 0);
   m_peer->Write(B("xx") + Frame("one") + Frame("two"));
@@ -319,6 +329,21 @@ TEST_F(Background, ChainedStartLeavesOutTheEntryLines) {
                                       "Exit    |lvoSendDataBCCRR"}));
 }
 
+// The caller's bracket role, not its name, decides the entry lines: the control's formatted name
+// opens the bracket when the start is the whole operation and not when it closes a chain.
+TEST_F(Background, BracketRoleDecidesTheEntryLines) {
+  const std::string name = "lvoReceiveData(1,0,1)";
+  ASSERT_EQ(m_port->ReceiveDataAsync({name.c_str(), Bracket::kWhole}, 3, 0, 0, 0, kAllBits), 0);
+  EXPECT_EQ(NewTrace(), test::Bracket(name, {"Info    |Return Value is 0"}));
+  ASSERT_EQ(m_port->SetCancelFlag("SetCancelFlag", 1), 0);
+  ASSERT_EQ(Only().bit, 0x0008u);
+  m_window->received.clear();
+  NewTrace();
+  ASSERT_EQ(m_port->ReceiveDataAsync({name.c_str(), Bracket::kCloses}, 3, 0, 0, 0, kAllBits), 0);
+  EXPECT_EQ(NewTrace(), (std::vector<std::string>{"Info    |Return Value is 0", "CSUnlock|" + name,
+                                                  "Exit    |" + name}));
+}
+
 TEST_F(Background, NotOpenHasNoErrExit) {
   m_port->ClosePort("lvoClosePort");
   NewTrace();
@@ -409,6 +434,29 @@ TEST_F(Watcher, UnregisteredCallbackReportsNothing) {
   EXPECT_TRUE(m_window->received.empty());
 }
 
+// A worker that ends at once (the line is gone) is reported and its slot freed on the pumping
+// thread while another thread starts the next one: every start is reported exactly once, and no
+// start touches a worker that the report handling frees (run under the sanitizers).
+TEST_F(Background, StartsRaceTheReportsOfQuickWorkers) {
+  m_peer->Disconnect();
+  std::atomic<int> started{0};
+  std::atomic<bool> done{false};
+  std::thread starter([&] {
+    const uint32_t begin = platform::TickCount();
+    while (started < 300 && platform::TickCount() - begin < 3000) {
+      if (m_port->ReceiveResponseAsync("lvoReceiveResponse", 3, 10, 0, 0) == 0) ++started;
+    }
+    done = true;
+  });
+  while (!done) platform::PumpMessages(1);
+  starter.join();
+  ASSERT_GT(started.load(), 0);
+  EXPECT_TRUE(m_window->WaitFor(static_cast<std::size_t>(started.load())));
+  m_window->PumpFor(20);
+  EXPECT_EQ(m_window->received.size(), static_cast<std::size_t>(started.load()));
+  EXPECT_TRUE(SlotFree());
+}
+
 // Starts, cancels and closes from one thread while another pumps: nothing leaks, hangs or races
 // (run under the sanitizers).
 TEST_F(Background, StressStartCancelCloseAndPump) {
@@ -433,6 +481,44 @@ TEST_F(Background, StressStartCancelCloseAndPump) {
   m_port->ClosePort("lvoClosePort");
   m_window->PumpFor(50);
   EXPECT_TRUE(SlotFree());
+}
+
+}  // namespace
+}  // namespace linvo::engine
+
+namespace linvo::engine {
+namespace {
+
+// A port whose window's thread has ended: no worker report can be handled any more.
+class OrphanedReports : public test::VirtualPortTest {
+ protected:
+  void SetUp() override {
+    test::WriteFile("Linvo.ini", test::LoggingIni(m_dir.Path()));
+    m_peer = platform::RegisterVirtualLine("COM3");
+    std::thread([this] { m_port = std::make_unique<CCommPort>(kPortNo); }).join();
+    ASSERT_EQ(m_port->OpenPort("lvoOpenPort", 9600, "8", "N", 8192, 8192, 0), 0);
+  }
+};
+
+// A worker whose report can never be handled neither keeps the slot nor hands its arguments to
+// the next worker.
+TEST_F(OrphanedReports, NextWorkerRunsWithItsOwnArguments) {
+  // Without ACK mode and with a short time-out: the worker ends with a time-out report at once.
+  ASSERT_EQ(m_port->ReceiveDataAsync("lvoReceiveData(1,0,1)", 3, 0, 5, 0, kAllBits), 0);
+  std::string s;
+  const uint32_t start = platform::TickCount();
+  Result r;
+  while ((r = m_port->ReceiveDataFramed("lvoReceiveData(0,0,1)", 0, -1, 0, &s, nullptr)) == 140 &&
+         platform::TickCount() - start < 2000) {
+    std::this_thread::yield();
+  }
+  EXPECT_NE(r, 140) << "a synchronous operation is not refused because of the orphan";
+  // Both workers: ACK mode on and a long time-out. With the first worker's arguments it would
+  // neither wait long enough nor acknowledge the frame.
+  ASSERT_EQ(m_port->ReceiveDataAsync("lvoReceiveData(1,1,1)", 3, 1, 2000, 0, kAllBits), 0);
+  m_peer->Write(Frame("late"));
+  ASSERT_TRUE(m_peer->WaitReadable(1000));
+  EXPECT_EQ(Hex(m_peer->ReadAll()), "06");
 }
 
 }  // namespace

@@ -1,5 +1,9 @@
 #include "portapi/port_table.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <set>
 #include <thread>
 
 #include "platform/serial.h"
@@ -70,9 +74,66 @@ TEST(PortTable, ResponseModeIsCheckedAfterTheObjectExists) {
     EXPECT_EQ(ReceiveResponse("lvoReceiveResponse", 41, mode, 100, 0, 0, &s, &s, &s), 100);
   }
   EXPECT_NE(PortTable().Find(41), nullptr);
-  EXPECT_EQ(test::TraceSequence(dir.Path() + "/trace041.log").size(), 1u) << "only the version line";
+  EXPECT_EQ(test::TraceSequence(dir.Path() + "/trace041.log").size(), 1u)
+      << "only the version line";
   // Mode 0x10001 is mode 1 in its low 16 bits: the port object answers (not open).
   EXPECT_EQ(ReceiveResponse("lvoReceiveResponse", 41, 0x10001, 100, 0, 0, &s, &s, &s), 101);
+}
+
+// While it lives, every new descriptor of the process fails with EMFILE.
+class NoDescriptorsLeft {
+ public:
+  NoDescriptorsLeft() {
+    getrlimit(RLIMIT_NOFILE, &m_saved);
+    const int lowestFree = dup(0);
+    close(lowestFree);
+    rlimit limit = m_saved;
+    limit.rlim_cur = static_cast<rlim_t>(lowestFree);
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
+  ~NoDescriptorsLeft() { setrlimit(RLIMIT_NOFILE, &m_saved); }
+
+ private:
+  rlimit m_saved{};
+};
+
+// A port object that cannot be created (no descriptor for its wake-up events) is reported with
+// 30, leaves its slot empty and is created by a later call.
+TEST(PortTable, CreationFailureAnswers30AndLeavesTheSlotEmpty) {
+  ScopedWorkDir dir;
+  {
+    NoDescriptorsLeft exhausted;
+    EXPECT_EQ(ReloadSettings("SetLogFlag", 120), 30);
+    EXPECT_EQ(IsClaimed("GetClaimed", 120), 30);
+  }
+  EXPECT_EQ(PortTable().Find(120), nullptr);
+  EXPECT_EQ(ReloadSettings("SetLogFlag", 120), 0);
+  EXPECT_NE(PortTable().Find(120), nullptr);
+}
+
+// The table describes every entry function with its arguments in order, for bindings generated
+// from it.
+TEST(EntryTable, DescribesEveryEntryFunction) {
+  std::set<std::string_view> names;
+  for (const EntryFunction& f : kEntryFunctions) {
+    names.insert(f.name);
+    ASSERT_GE(f.argumentCount, 2u);
+    EXPECT_EQ(f.arguments[0].name, "caller");
+    EXPECT_EQ(f.arguments[1].name, "portNo");
+  }
+  EXPECT_EQ(names.size(), 32u);
+  const EntryFunction* rr = nullptr;
+  for (const EntryFunction& f : kEntryFunctions) {
+    if (f.name == "SendCommandRR") rr = &f;
+  }
+  ASSERT_NE(rr, nullptr);
+  EXPECT_EQ(rr->result, "engine::Result");
+  EXPECT_EQ(rr->rule, EntryRule::kForward);
+  ASSERT_EQ(rr->argumentCount, 12u);
+  EXPECT_EQ(rr->arguments[2].name, "recMode");
+  EXPECT_EQ(rr->arguments[6].type, "const char*");
+  EXPECT_EQ(rr->arguments[11].type, "std::string*");
+  EXPECT_EQ(rr->arguments[11].name, "data");
 }
 
 }  // namespace

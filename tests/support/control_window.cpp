@@ -9,7 +9,7 @@ ControlWindow::ControlWindow(int portNo) : m_portNo(portNo) {
   m_window = platform::CreateMessageWindow(
       "test control",
       [this](uint32_t msg, platform::WParam w, platform::LParam l) -> std::intptr_t {
-        auto* record = reinterpret_cast<engine::NotifyRecord*>(w);
+        const engine::NotifyRecordPtr record(reinterpret_cast<engine::NotifyRecord*>(w));
         Notification n;
         n.message = msg;
         n.bit = static_cast<uint32_t>(l);
@@ -20,8 +20,8 @@ ControlWindow::ControlWindow(int portNo) : m_portNo(portNo) {
           n.data.assign(reinterpret_cast<const char*>(record->pData),
                         static_cast<std::size_t>(record->nDataLen));
           // Text data carries a terminating 0 byte; a binary payload has none to read.
-          n.terminated = record->nKind != engine::THREADTYPE_BINARY &&
-                         record->pData[record->nDataLen] == 0;
+          n.terminated =
+              record->nKind != engine::THREADTYPE_BINARY && record->pData[record->nDataLen] == 0;
         }
         if (record->pData2 != nullptr) {
           n.hasData2 = true;
@@ -29,11 +29,10 @@ ControlWindow::ControlWindow(int portNo) : m_portNo(portNo) {
                          static_cast<std::size_t>(record->nData2Len));
         }
         received.push_back(n);
-        engine::FreeNotifyRecord(record);
         return 0;
       },
       [](uint32_t, platform::WParam w, platform::LParam) {
-        engine::FreeNotifyRecord(reinterpret_cast<engine::NotifyRecord*>(w));
+        const engine::NotifyRecordPtr dropped(reinterpret_cast<engine::NotifyRecord*>(w));
       });
   engine::SetControlWindow(portNo, m_window);
 }

@@ -1,0 +1,117 @@
+// The comm-event watcher, and the handling of background reports on the thread that created the
+// port object.
+#include <cstdio>
+
+#include "engine/comm_port.h"
+
+namespace linvo::engine {
+
+void CCommPort::StartWatcher() {
+  if (m_pWatchThread) return;
+  m_watchStop.Clear();
+  const bool dsrOn = IsDSROn() != 0;
+  platform::CommStatus status;
+  const uint64_t received = m_hComm->ClearError(nullptr, &status) ? status.received : 0;
+  try {
+    m_pWatchThread = std::make_unique<std::thread>(
+        [this, dsrOn, received] { CommEventWatcher(dsrOn, received); });
+  } catch (const std::system_error&) {
+    // Without a watcher the port works; it only reports no line events.
+  }
+}
+
+void CCommPort::CommEventWatcher(bool dsrWasOn, uint64_t lastReceived) {
+  uint32_t previousCount = 0, currentCount = 0;
+  bool dataArrived = false;
+  auto post = [&](uint32_t bit, uint32_t inQueue) {
+    if ((m_lCommEventMask.load() & bit) == 0) return;
+    NotifyRecordPtr record = MakeNotifyRecord(THREADTYPE_COMM);
+    record->dwInQueue = inQueue;
+    (void)PostNotifyRecord(m_hWnd, PortEventMessage(), std::move(record), bit);
+  };
+  while (!m_watchStop.IsSet()) {
+    uint32_t events = 0;
+    platform::WaitResult w = m_hComm->WaitEvent(&events, -1, m_watchStop.Wake());
+    if (w == platform::WaitResult::kFailed) return;  // no more line events until reopened
+    if (w != platform::WaitResult::kReady || events == 0) continue;
+    uint32_t errors = 0;
+    platform::CommStatus status;
+    if (m_hComm->ClearError(&errors, &status)) {
+      previousCount = currentCount;
+      currentCount = status.cbInQue;
+      const uint64_t fresh = status.received - lastReceived;
+      lastReceived = status.received;
+      if (currentCount != 0 && (previousCount == 0 || fresh >= currentCount)) dataArrived = true;
+    }
+    char text[80];
+    std::snprintf(text, sizeof text, "Event Notification: 0x%08x(%d, %d)", events,
+                  static_cast<int>(previousCount), static_cast<int>(currentCount));
+    Trace(kLevelInfo, kInfo, text);
+    if (m_pfnCommCallback.load() == nullptr) continue;
+    if (m_bSyncBusy.load() == 0) {
+      if (events & platform::kEvRxChar) {
+        if (dataArrived) post(0x001, currentCount);
+        dataArrived = false;
+      }
+      if (events & platform::kEvTxEmpty) post(0x002, 0);
+    }
+    if (events & platform::kEvCts) post(0x008, 0);
+    if (events & platform::kEvDsr) {
+      bool on = IsDSROn() != 0;
+      if (dsrWasOn && !on) post(0x010, 0);
+      dsrWasOn = on;
+    }
+    if (events & platform::kEvRlsd) post(0x020, 0);
+    if (events & platform::kEvBreak) post(0x040, 0);
+    if (events & platform::kEvErr) {
+      if (errors & platform::kCeFrame) post(0x200, 0);
+      if (errors & platform::kCeOverrun) post(0x400, 0);
+      if (errors & platform::kCeRxParity) post(0x800, 0);
+      if (errors & platform::kCeRxOver) post(0x004, 0);
+    }
+    if (events & platform::kEvRing) post(0x100, 0);
+  }
+}
+
+std::intptr_t CCommPort::OnPortEvent(platform::WParam wParam, platform::LParam lParam) {
+  NotifyRecordPtr record(reinterpret_cast<NotifyRecord*>(wParam));
+  const uint32_t bit = static_cast<uint32_t>(lParam);
+  // A worker's report frees the slot before the control sees it. The binary report's gate is
+  // the mask of the worker that posted it; when a close already took that worker, the latest
+  // start's mask.
+  uint32_t workerMask = m_workerSlot.LatestMask();
+  if (record->nKind != THREADTYPE_COMM) {
+    if (std::unique_ptr<Worker> worker = m_workerSlot.TakePosted()) {
+      Trace(kLevelInfo, kInfo, "GetExitCodeThread");
+      if (worker->kind == record->nKind) workerMask = worker->params.mask;
+    }
+  }
+  struct Route {
+    uint16_t kind;
+    const char* format;
+    uint32_t message;
+  };
+  static constexpr Route kRoutes[] = {
+      {THREADTYPE_RESPONSE, "Execute CallBack Function(Response): 0x%08x\n", WM_PORT_RESPONSE},
+      {THREADTYPE_BINARY, "Execute CallBack Function(Binary): 0x%08x\n", WM_PORT_BINARY},
+      {THREADTYPE_COMM, "Execute CallBack Function(Comm): 0x%08x\n", WM_PORT_COMM},
+      {THREADTYPE_BCC, "Execute Send Message(BCC): 0x%08x\n", WM_PORT_BCC},
+      {THREADTYPE_HF, "Execute Send Message(HF): 0x%08x\n", WM_PORT_HF},
+  };
+  for (const Route& route : kRoutes) {
+    if (route.kind != record->nKind) continue;
+    bool forward = true;
+    if (route.kind == THREADTYPE_BINARY) forward = (workerMask & bit) != 0;
+    if (route.kind == THREADTYPE_COMM) forward = (m_lCommEventMask.load() & bit) != 0;
+    if (!forward) break;
+    char text[96];
+    std::snprintf(text, sizeof text, route.format, bit);
+    Trace(kLevelInfo, kInfo, text);
+    const platform::WindowHandle target = ControlWindow(m_nPortNo);
+    if (target != 0) (void)PostNotifyRecord(target, route.message, std::move(record), bit);
+    break;
+  }
+  return 0;  // a record not passed on is freed here
+}
+
+}  // namespace linvo::engine
