@@ -5,6 +5,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libcups2-dev cups-daemon cups-client
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do
