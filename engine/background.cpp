@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/comm_port.h"
-#include "engine/operation_frame.h"
+#include "engine/operation_bracket.h"
 #include "platform/clock.h"
 
 namespace linvo::engine {
@@ -125,7 +125,7 @@ uint32_t CCommPort::ResultToEventBit(Result code) const {
 
 // ---- start operations ----------------------------------------------------------------------
 
-Result CCommPort::StartWorker(OperationFrame& frame, uint16_t kind, bool stopRequest,
+Result CCommPort::StartWorker(OperationBracket& bracket, uint16_t kind, bool stopRequest,
                               bool namedBusy, void (CCommPort::*procedure)()) {
   WorkerThread* running = m_pWorkerThread.load();
   // A worker whose last post found no window can never be handled: its slot is freed here.
@@ -134,19 +134,19 @@ Result CCommPort::StartWorker(OperationFrame& frame, uint16_t kind, bool stopReq
     running = nullptr;
   }
   if (stopRequest) {
-    if (running == nullptr) return frame.Succeed(kSuccess);
-    if (m_nWorkerType.load() != kind) return frame.Fail(Message::kPortBusy);
+    if (running == nullptr) return bracket.Succeed(kSuccess);
+    if (m_nWorkerType.load() != kind) return bracket.Fail(Message::kPortBusy);
     {
       std::lock_guard<std::recursive_mutex> hold(m_csWorkerStop);
       m_bWorkerStop.store(1);
     }
     m_wake.Signal();
-    return frame.Succeed(kSuccess);
+    return bracket.Succeed(kSuccess);
   }
   if (running != nullptr) {
-    if (m_nWorkerType.load() == kind) return frame.Fail(Message::kAlreadyRegistered);
-    if (namedBusy) return frame.Fail(Message::kThreadTypeBusy, m_nWorkerType.load());
-    return frame.Fail(Message::kPortBusy);
+    if (m_nWorkerType.load() == kind) return bracket.Fail(Message::kAlreadyRegistered);
+    if (namedBusy) return bracket.Fail(Message::kThreadTypeBusy, m_nWorkerType.load());
+    return bracket.Fail(Message::kPortBusy);
   }
   {
     std::lock_guard<std::recursive_mutex> hold(m_csWorkerStop);
@@ -161,17 +161,17 @@ Result CCommPort::StartWorker(OperationFrame& frame, uint16_t kind, bool stopReq
   } catch (const std::system_error&) {
     m_pWorkerThread.store(nullptr);
     delete worker;
-    return frame.Fail(Message::kThreadFailed);
+    return bracket.Fail(Message::kThreadFailed);
   }
-  return frame.Succeed(kSuccess);
+  return bracket.Succeed(kSuccess);
 }
 
 Result CCommPort::ReceiveResponseCallback(Caller caller, int16_t mode, int32_t timeout,
                                           ResponseCallback callback, int32_t param, uint32_t mask) {
-  OperationFrame frame(*this, caller);
-  if (!IsOpen()) return NotOpenAtStart(frame);
-  if (timeout < 0) return frame.Fail(Message::kParameterError);
-  frame.BeginExchange();
+  OperationBracket bracket(*this, caller);
+  if (!IsOpen()) return NotOpenAtStart(bracket);
+  if (timeout < 0) return bracket.Fail(Message::kParameterError);
+  bracket.BeginExchange();
   if (callback != nullptr && m_pWorkerThread.load() == nullptr) {
     m_nWorkerMode = mode;
     m_nWorkerTimeout = timeout;
@@ -180,16 +180,16 @@ Result CCommPort::ReceiveResponseCallback(Caller caller, int16_t mode, int32_t t
     m_lWorkerEventMask = mask;
     m_bWorkerDsrCheck = (mask & 0x0400) ? 1 : 0;
   }
-  return StartWorker(frame, THREADTYPE_RESPONSE, callback == nullptr, false,
+  return StartWorker(bracket, THREADTYPE_RESPONSE, callback == nullptr, false,
                      &CCommPort::ResponseCallbackWorker);
 }
 
 Result CCommPort::ReceiveBinaryReportAsync(Caller caller, int32_t timeout, BinaryCallback callback,
                                            int32_t param, uint32_t mask) {
-  OperationFrame frame(*this, caller);
-  if (!IsOpen()) return NotOpenAtStart(frame);
-  if (timeout < 0) return frame.Fail(Message::kParameterError);
-  frame.BeginExchange();
+  OperationBracket bracket(*this, caller);
+  if (!IsOpen()) return NotOpenAtStart(bracket);
+  if (timeout < 0) return bracket.Fail(Message::kParameterError);
+  bracket.BeginExchange();
   if (callback != nullptr && m_pWorkerThread.load() == nullptr) {
     m_nWorkerTimeout = timeout;
     m_pfnBinaryCallback.store(callback);
@@ -198,68 +198,68 @@ Result CCommPort::ReceiveBinaryReportAsync(Caller caller, int32_t timeout, Binar
     m_bWorkerDsrCheck = (mask & 0x0400) ? 1 : 0;
     m_bWorkerCtsCheck = (mask & 0x0200) ? 1 : 0;
   }
-  return StartWorker(frame, THREADTYPE_BINARY, callback == nullptr, false,
+  return StartWorker(bracket, THREADTYPE_BINARY, callback == nullptr, false,
                      &CCommPort::BinaryReportWorker);
 }
 
 Result CCommPort::WatchCommEvents(Caller caller, CommCallback callback, int32_t param,
                                   uint32_t mask) {
-  OperationFrame frame(*this, caller);
-  if (!IsOpen()) return NotOpenAtStart(frame);
+  OperationBracket bracket(*this, caller);
+  if (!IsOpen()) return NotOpenAtStart(bracket);
   if (callback == nullptr) {
     m_pfnCommCallback.store(nullptr);
-    return frame.Succeed(kSuccess);
+    return bracket.Succeed(kSuccess);
   }
-  if (m_pfnCommCallback.load() != nullptr) return frame.Fail(Message::kAlreadyRegistered);
+  if (m_pfnCommCallback.load() != nullptr) return bracket.Fail(Message::kAlreadyRegistered);
   m_lCallbackParam = param;
   m_lCommEventMask.store(mask);
   m_pfnCommCallback.store(callback);
-  return frame.Succeed(kSuccess);
+  return bracket.Succeed(kSuccess);
 }
 
 Result CCommPort::ReceiveResponseAsync(Caller caller, int16_t portNo, int32_t responseTimer,
                                        int32_t busyTimer, int16_t dsrCheck) {
-  OperationFrame frame(*this, caller);
-  if (!IsOpen()) return NotOpenAtStart(frame);
-  if (responseTimer < 0) return frame.Fail(Message::kResponseTimerParameter);
-  if (busyTimer < 0) return frame.Fail(Message::kBusyTimerParameter);
-  frame.BeginExchange();
+  OperationBracket bracket(*this, caller);
+  if (!IsOpen()) return NotOpenAtStart(bracket);
+  if (responseTimer < 0) return bracket.Fail(Message::kResponseTimerParameter);
+  if (busyTimer < 0) return bracket.Fail(Message::kBusyTimerParameter);
+  bracket.BeginExchange();
   if (m_pWorkerThread.load() == nullptr) {
     m_nWorkerTimeout = responseTimer;
     m_nBusyTimer = busyTimer;
     m_bWorkerDsrCheck = dsrCheck;
   }
-  return StartWorker(frame, THREADTYPE_RESPONSE, false, true, &CCommPort::ResponseWorker);
+  return StartWorker(bracket, THREADTYPE_RESPONSE, false, true, &CCommPort::ResponseWorker);
 }
 
 Result CCommPort::ReceiveDataAsync(Caller caller, int16_t portNo, int16_t ackMode, int32_t timeout,
                                    int16_t dsrCheck, uint32_t mask) {
-  OperationFrame frame(*this, caller);
-  if (!IsOpen()) return NotOpenAtStart(frame);
-  if (timeout < 0) return frame.Fail(Message::kParameterError);
-  frame.BeginExchange();
+  OperationBracket bracket(*this, caller);
+  if (!IsOpen()) return NotOpenAtStart(bracket);
+  if (timeout < 0) return bracket.Fail(Message::kParameterError);
+  bracket.BeginExchange();
   if (m_pWorkerThread.load() == nullptr) {
     m_nAckMode = ackMode;
     m_nWorkerTimeout = timeout;
     m_bWorkerDsrCheck = dsrCheck;
     m_lWorkerEventMask = mask;
   }
-  return StartWorker(frame, THREADTYPE_BCC, false, false, &CCommPort::DataBCCWorker);
+  return StartWorker(bracket, THREADTYPE_BCC, false, false, &CCommPort::DataBCCWorker);
 }
 
 Result CCommPort::ReceiveDataHFAsync(Caller caller, int16_t portNo, int16_t twoPart,
                                      int32_t timeout, int16_t dsrCheck, uint32_t mask) {
-  OperationFrame frame(*this, caller);
-  if (!IsOpen()) return NotOpenAtStart(frame);
-  if (timeout < 0) return frame.Fail(Message::kParameterError);
-  frame.BeginExchange();
+  OperationBracket bracket(*this, caller);
+  if (!IsOpen()) return NotOpenAtStart(bracket);
+  if (timeout < 0) return bracket.Fail(Message::kParameterError);
+  bracket.BeginExchange();
   if (m_pWorkerThread.load() == nullptr) {
     m_nHFTwoPart = twoPart;
     m_nWorkerTimeout = timeout;
     m_bWorkerDsrCheck = dsrCheck;
     m_lWorkerEventMask = mask;
   }
-  return StartWorker(frame, THREADTYPE_HF, false, false, &CCommPort::DataHFWorker);
+  return StartWorker(bracket, THREADTYPE_HF, false, false, &CCommPort::DataHFWorker);
 }
 
 // ---- slot, posting and stopping ----------------------------------------------------------------
@@ -357,10 +357,8 @@ std::intptr_t CCommPort::OnPortEvent(platform::WParam wParam, platform::LParam l
   return 0;
 }
 
-Result CCommPort::NotOpenAtStart(OperationFrame& frame) {
-  frame.ErrInfo(Message::kNotOpenedYet);
-  frame.Unlock();
-  return kNotOpen;
+Result CCommPort::NotOpenAtStart(OperationBracket& bracket) {
+  return bracket.FailWithoutExit(Message::kNotOpenedYet);
 }
 
 bool CCommPort::WorkerReadFailed(Result e, int32_t timeout, int16_t dsrCheck, uint32_t mask) {

@@ -1,93 +1,28 @@
 // The binary protocol: SYN-escaped frames (SYN STX data SYN ETX BCC, data 0x16 doubled, BCC =
 // XOR of the data XOR 0x03), the two-byte control messages SYN ACK / SYN NAK, and raw bytes.
 #include <algorithm>
-#include <chrono>
 #include <cstring>
-#include <thread>
 #include <vector>
 
+#include "engine/codec.h"
 #include "engine/comm_port.h"
-#include "engine/operation_frame.h"
+#include "engine/operation_bracket.h"
 #include "platform/clock.h"
 
 namespace linvo::engine {
 namespace {
 
+using codec::FrameCheck;
+using codec::IsBinaryControl;
+using codec::kErrorDumpBinaryText;
+using codec::kQuietGapMs;
+using codec::kSynAck;
+using codec::kSynNak;
+using codec::Remaining;
+using codec::SYN;
 using platform::IoStatus;
 using platform::TickCount;
 using platform::WaitResult;
-
-constexpr uint8_t SYN = 0x16;
-constexpr int kQuietGapMs = 1;
-
-bool IsControl(uint8_t b) { return b == ACK || b == NAK || b == STX || b == ETX || b == SYN; }
-
-int Remaining(uint32_t mark, int32_t timeout) {
-  uint32_t elapsed = TickCount() - mark;
-  uint32_t limit = static_cast<uint32_t>(timeout) + 1;
-  return elapsed >= limit ? 1 : static_cast<int>(limit - elapsed);
-}
-
-// The last complete frame of the gathered bytes, undoubled, with its BCC; empty when none.
-std::vector<uint8_t> LastBinaryFrame(const std::vector<uint8_t>& g) {
-  std::vector<uint8_t> frame;
-  const std::size_t m = g.size();
-  std::size_t start = 0, end = 0;
-  bool inFrame = false, endSeen = false;
-  for (std::size_t i = 0; i + 2 < m; ++i) {
-    if (g[i] == SYN) {
-      uint8_t next = g[i + 1];
-      if (next == STX) {
-        start = i;
-        inFrame = true;
-      } else if (next == ETX) {
-        if (inFrame) end = i + 1, endSeen = true;
-      } else if (next == SYN) {
-        if (inFrame) ++i;
-      } else {
-        inFrame = endSeen = false;
-      }
-    }
-    if (inFrame && endSeen) {
-      frame.clear();
-      for (std::size_t j = start; j <= end; ++j) {
-        frame.push_back(g[j]);
-        if (g[j] == SYN && j + 1 <= end && g[j + 1] == SYN) ++j;
-      }
-      frame.push_back(g[end + 1]);
-      inFrame = endSeen = false;
-      i = end + 1;
-    }
-  }
-  return frame;
-}
-
-// SYN STX data (0x16 doubled) SYN ETX BCC.
-std::vector<uint8_t> BinaryFrame(const uint8_t* data, int length) {
-  std::vector<uint8_t> frame{SYN, STX};
-  uint8_t check = 0;
-  for (int i = 0; i < length; ++i) {
-    if (data[i] == SYN) frame.push_back(SYN);
-    frame.push_back(data[i]);
-    check ^= data[i];
-  }
-  frame.insert(frame.end(), {SYN, ETX, static_cast<uint8_t>(check ^ ETX)});
-  return frame;
-}
-
-enum class FrameCheck { kValid, kBadCheck, kMalformed };
-
-FrameCheck CheckFrame(const uint8_t* f, int n) {
-  if (n < 5 || f[0] != SYN || f[1] != STX || f[n - 3] != SYN || f[n - 2] != ETX) {
-    return FrameCheck::kMalformed;
-  }
-  uint8_t check = ETX;
-  for (int i = 2; i <= n - 4; ++i) check ^= f[i];
-  return check == f[n - 1] ? FrameCheck::kValid : FrameCheck::kBadCheck;
-}
-
-constexpr uint8_t kSynAck[] = {SYN, ACK};
-constexpr uint8_t kSynNak[] = {SYN, NAK};
 
 }  // namespace
 
@@ -96,42 +31,11 @@ Result CCommPort::WriteCommForBinary(const uint8_t* bytes, int32_t length, int32
   Trace(kLevelInfo, kInfo, "Start WriteCommForBinary Method");
   m_hComm->Purge(platform::PURGE_TXCLEAR);
   const std::size_t total = length > 0 ? static_cast<std::size_t>(length) : 0;
-  std::size_t sent = 0;
-  std::size_t last = 0;
-  const uint32_t start = TickCount();
-  // A failed write is traced with the bytes that did go out.
-  auto writeFailed = [&](Message m) {
-    Trace(kLevelInfo, kInfo, "[Error]Dump Receive Data(Including Control Code in Data)");
-    TraceDump(bytes, sent);
-    TraceMessage(m);
-    return CodeOf(m);
-  };
-  do {
-    if (last == 0) {
-      if (dsrCheck && !WaitLineOn(platform::MS_DSR_ON, timeout)) {
-        TraceMessage(Message::kDsrTimeout);
-        return kDsrError;
-      }
-      if (ctsCheck && !WaitLineOn(platform::MS_CTS_ON, timeout)) {
-        TraceMessage(Message::kCtsTimeout);
-        return kCtsTimeout;
-      }
-      if (TickCount() - start > static_cast<uint32_t>(timeout)) {
-        TraceMessage(Message::kSend1);
-        return kSendError;
-      }
-    }
-    if (int32_t delay = m_nDelay.load(); delay > 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(delay));
-    }
-    platform::IoResult r = m_hComm->Write(bytes + sent, total - sent);
-    if (r.status == IoStatus::kWaitFailed) return writeFailed(Message::kSend2);
-    if (r.status == IoStatus::kFailedAtOnce) return writeFailed(Message::kSend3);
-    last = r.bytes;
-    sent += last;
-  } while (sent < total);
+  if (Result r = WriteAll(bytes, total, timeout, dsrCheck, ctsCheck != 0, true); r != kSuccess) {
+    return r;
+  }
   Trace(kLevelInfo, kInfo, "Send Data(Including Control Code in Data)");
-  TraceDump(bytes, sent);
+  TraceDump(bytes, total);
   Trace(kLevelInfo, kInfo, "End WriteCommForBinary Method");
   return kSuccess;
 }
@@ -145,25 +49,16 @@ Result CCommPort::ReadCommForBinary(uint8_t* buffer, int* length, int32_t timeou
   Trace(kLevelInfo, kInfo, "Start ReadCommForBinary Method");
   std::vector<uint8_t> g;
   bool inFrame = false;
-  uint32_t t = TickCount();
+  const uint32_t began = TickCount();
+  const uint32_t bound = ReceiveBoundMs(timeout, capacity);
+  uint32_t t = began;
   std::vector<uint8_t> result;
   bool done = false;
-  auto failDump = [&](Message m) {
-    Trace(kLevelInfo, kInfo, "[Error]Dump Receive Data(Including Control Code in Data)");
-    TraceDump(g.data(), g.size());
-    TraceMessage(m);
-    return CodeOf(m);
-  };
+  auto failDump = [&](Message m) { return FailDump(kErrorDumpBinaryText, g.data(), g.size(), m); };
   while (!done) {
     uint8_t byte = 0;
     platform::IoResult r = m_hComm->ReadAvailable(&byte, 1);
-    if (r.status != IoStatus::kOk) {
-      Trace(kLevelInfo, kInfo, "[Error]Dump Receive Data");
-      TraceDump(g.data(), g.size());
-      Message m = dsrCheck && !IsDSROn() ? Message::kDsrError : Message::kReceive;
-      TraceMessage(m);
-      return CodeOf(m);
-    }
+    if (r.status != IoStatus::kOk) return FailedReceive(g.data(), g.size(), dsrCheck);
     if (r.bytes == 1) {
       g.push_back(byte);
       t = TickCount();
@@ -174,29 +69,24 @@ Result CCommPort::ReadCommForBinary(uint8_t* buffer, int* length, int32_t timeou
       } else if (m == 2 && g[0] == SYN) {
         if (byte == STX) inFrame = true;
         if (byte == ETX) inFrame = false;
-        if (!IsControl(byte) && !inFrame) result = g, done = true;
+        if (!IsBinaryControl(byte) && !inFrame) result = g, done = true;
       } else if (m >= 3 && g[m - 3] != SYN && g[m - 2] == SYN) {
         if (byte == STX) inFrame = true;
-        if (!IsControl(byte) && !inFrame) result.assign(g.end() - 2, g.end()), done = true;
+        if (!IsBinaryControl(byte) && !inFrame) result.assign(g.end() - 2, g.end()), done = true;
       }
       if (!done && g.size() > maxGather) {
         g.erase(g.begin(), g.end() - static_cast<std::ptrdiff_t>(maxGather / 2));
       }
+      if (!done && t - began > bound) return failDump(Message::kReadTimeout);
       continue;
     }
     WaitResult w = m_hComm->WaitReadable(kQuietGapMs, -1);
     if (w == WaitResult::kReady) continue;
-    if (w == WaitResult::kFailed) {
-      Trace(kLevelInfo, kInfo, "[Error]Dump Receive Data");
-      TraceDump(g.data(), g.size());
-      Message m = dsrCheck && !IsDSROn() ? Message::kDsrError : Message::kReceive;
-      TraceMessage(m);
-      return CodeOf(m);
-    }
+    if (w == WaitResult::kFailed) return FailedReceive(g.data(), g.size(), dsrCheck);
     // The line is idle.
     if (dsrCheck && !IsDSROn()) return failDump(Message::kDsrError);
     if (!ackMode && g.size() >= 3) {
-      std::vector<uint8_t> frame = LastBinaryFrame(g);
+      std::vector<uint8_t> frame = codec::LastBinaryFrame(g);
       const std::size_t n = frame.size();
       if (n >= 3 && frame[0] == SYN && frame[1] == STX && frame[n - 3] == SYN &&
           frame[n - 2] == ETX) {
@@ -204,7 +94,7 @@ Result CCommPort::ReadCommForBinary(uint8_t* buffer, int* length, int32_t timeou
         break;
       }
     }
-    if (g.size() >= 2 && g[0] == SYN && !IsControl(g[1])) {
+    if (g.size() >= 2 && g[0] == SYN && !IsBinaryControl(g[1])) {
       result = g;
       break;
     }
@@ -214,7 +104,7 @@ Result CCommPort::ReadCommForBinary(uint8_t* buffer, int* length, int32_t timeou
       return kCancelled;
     }
     if (WaitForInput(Remaining(t, timeout), dsrCheck) == WaitResult::kFailed) {
-      return failDump(Message::kReceive);
+      return FailedReceive(g.data(), g.size(), dsrCheck);
     }
   }
   Trace(kLevelInfo, kInfo, "Dump Receive Data(Including Control Code in Data)");
@@ -240,18 +130,11 @@ Result CCommPort::ReadCommForUnformattedBinary(uint8_t* buffer, int* length, int
   Trace(kLevelInfo, kInfo, "Start ReadCommForUnformattedBinary Method");
   std::size_t got = 0;
   uint32_t t = TickCount();
-  auto failDump = [&](Message m) {
-    Trace(kLevelInfo, kInfo, "[Error]Dump Receive Data(Including Control Code in Data)");
-    TraceDump(buffer, got);
-    TraceMessage(m);
-    return CodeOf(m);
-  };
+  auto failDump = [&](Message m) { return FailDump(kErrorDumpBinaryText, buffer, got, m); };
+  // Bounded by the count wanted: a stream fills it and ends the receive.
   while (got < wanted) {
     platform::IoResult r = m_hComm->ReadAvailable(buffer + got, wanted - got);
-    if (r.status != IoStatus::kOk) {
-      std::vector<uint8_t> so(buffer, buffer + got);
-      return FailedReceive(so, dsrCheck);
-    }
+    if (r.status != IoStatus::kOk) return FailedReceive(buffer, got, dsrCheck);
     if (r.bytes > 0) {
       got += r.bytes;
       t = TickCount();
@@ -259,16 +142,13 @@ Result CCommPort::ReadCommForUnformattedBinary(uint8_t* buffer, int* length, int
     }
     WaitResult w = m_hComm->WaitReadable(kQuietGapMs, -1);
     if (w == WaitResult::kReady) continue;
-    if (w == WaitResult::kFailed) {
-      std::vector<uint8_t> so(buffer, buffer + got);
-      return FailedReceive(so, dsrCheck);
-    }
+    if (w == WaitResult::kFailed) return FailedReceive(buffer, got, dsrCheck);
     if (dsrCheck && !IsDSROn()) return failDump(Message::kDsrError);
     if (got > 0) break;
     if (TickCount() - t > static_cast<uint32_t>(timeout)) return failDump(Message::kReadTimeout);
     // Raw receives have no stop check; only data or the time-out end the wait.
     if (WaitForInput(Remaining(t, timeout), dsrCheck) == WaitResult::kFailed) {
-      return failDump(Message::kReceive);
+      return FailedReceive(buffer, got, dsrCheck);
     }
   }
   *length = static_cast<int>(got);
@@ -298,7 +178,7 @@ Result CCommPort::ReceiveReport(int32_t timer, int16_t retryCount, int16_t dsrCh
       TraceMessage(Message::kBufferOver);
       return kBufferOver;
     }
-    FrameCheck check = CheckFrame(block.data(), n);
+    FrameCheck check = codec::CheckBinaryFrame({block.data(), static_cast<std::size_t>(n)});
     if (check == FrameCheck::kValid) {
       if (Result r = WriteCommForBinary(kSynAck, 2, ackTimer, dsrCheck, ctsCheck); r != kSuccess) {
         return r;
@@ -324,66 +204,66 @@ Result CCommPort::SendBinaryCommandRR(Caller caller, int32_t ackTimer, int16_t r
                                       int32_t dsrCheck, int32_t ctsCheck, const uint8_t* data,
                                       int16_t length, int32_t responseTimer, uint8_t* reply,
                                       int16_t capacity, int16_t* replyLength) {
-  OperationFrame frame(*this, caller);
-  if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
-  if (m_pWorkerThread.load() != nullptr) return frame.Fail(Message::kPortBusy);
+  OperationBracket bracket(*this, caller);
+  if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
+  if (m_pWorkerThread.load() != nullptr) return bracket.Fail(Message::kPortBusy);
   // A reply buffer must be given and hold at least one byte.
   if (retryCount < 0 || ackTimer < 0 || responseTimer < 0 || data == nullptr || length <= 0 ||
       reply == nullptr || capacity < 1 || replyLength == nullptr) {
-    return frame.Fail(Message::kParameterError);
+    return bracket.Fail(Message::kParameterError);
   }
   const int16_t dsr = static_cast<int16_t>(dsrCheck), cts = static_cast<int16_t>(ctsCheck);
-  frame.BeginExchange();
+  bracket.BeginExchange();
   *replyLength = 0;
-  const std::vector<uint8_t> command = BinaryFrame(data, length);
+  const std::vector<uint8_t> command = codec::BinaryFrame({data, static_cast<std::size_t>(length)});
   for (int attempt = 0;; ++attempt) {
     if (Result r = WriteCommForBinary(command.data(), static_cast<int32_t>(command.size()),
                                       ackTimer, dsr, cts);
         r != kSuccess) {
-      return frame.PassOn(r);
+      return bracket.PassOn(r);
     }
     uint8_t ack[2] = {0, 0};
     int n = 2;
     Result r = ReadCommForBinary(ack, &n, ackTimer, dsr);
     if (r == kSuccess && n == 2 && ack[1] == ACK) break;
-    if (r != kSuccess && r != kTimeout) return frame.PassOn(r);
+    if (r != kSuccess && r != kTimeout) return bracket.PassOn(r);
     // At the last attempt an answer that is neither ACK nor NAK ends the exchange like silence
     // does, so that garbled answers cannot repeat the command without end.
     if (attempt >= retryCount) {
       bool nak = r == kSuccess && n == 2 && ack[1] == NAK;
-      return frame.Fail(nak ? Message::kNakResponse : Message::kOperationTimeout);
+      return bracket.Fail(nak ? Message::kNakResponse : Message::kOperationTimeout);
     }
   }
   Result r = ReceiveReport(responseTimer, retryCount, dsr, cts, ackTimer, reply, capacity,
                            replyLength, false);
-  if (r == kSuccess) return frame.Succeed(kSuccess);
-  return frame.PassOn(r);
+  if (r == kSuccess) return bracket.Succeed(kSuccess);
+  return bracket.PassOn(r);
 }
 
 Result CCommPort::SendBinaryCommand(Caller caller, int32_t ackTimer, int16_t retryCount,
                                     int32_t dsrCheck, int32_t ctsCheck, const uint8_t* data,
                                     int16_t length) {
-  OperationFrame frame(*this, caller);
-  if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
-  if (m_pWorkerThread.load() != nullptr) return frame.Fail(Message::kPortBusy);
+  OperationBracket bracket(*this, caller);
+  if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
+  if (m_pWorkerThread.load() != nullptr) return bracket.Fail(Message::kPortBusy);
   if (retryCount < 0 || ackTimer < 0 || data == nullptr || length <= 0) {
-    return frame.Fail(Message::kParameterError);
+    return bracket.Fail(Message::kParameterError);
   }
   const int16_t dsr = static_cast<int16_t>(dsrCheck), cts = static_cast<int16_t>(ctsCheck);
-  frame.BeginExchange();
-  const std::vector<uint8_t> command = BinaryFrame(data, length);
+  bracket.BeginExchange();
+  const std::vector<uint8_t> command = codec::BinaryFrame({data, static_cast<std::size_t>(length)});
   const uint8_t* next = command.data();
   int32_t nextLength = static_cast<int32_t>(command.size());
   for (int attempt = 0;; ++attempt) {
     if (Result r = WriteCommForBinary(next, nextLength, ackTimer, dsr, cts); r != kSuccess) {
-      return frame.PassOn(r);
+      return bracket.PassOn(r);
     }
     uint8_t ack[2] = {0, 0};
     int n = 2;
     Result r = ReadCommForBinary(ack, &n, ackTimer, dsr);
     bool nak = false;
     if (r == kSuccess && n == 2 && ack[1] == ACK) {
-      return frame.Finish(kAck);  // a chained report receive may continue the bracket
+      return bracket.Finish(kAck);  // a chained report receive may continue the bracket
     }
     if (r == kSuccess && n == 2 && ack[1] == NAK) {
       nak = true;
@@ -391,11 +271,11 @@ Result CCommPort::SendBinaryCommand(Caller caller, int32_t ackTimer, int16_t ret
     } else if (r == kSuccess) {
       next = kSynNak, nextLength = 2;  // ask the device to repeat its answer
     } else if (r != kTimeout) {
-      return frame.PassOn(r);
+      return bracket.PassOn(r);
     }
     // As above: a garbled answer at the last attempt ends like silence.
     if (attempt >= retryCount) {
-      return frame.Fail(nak ? Message::kNakResponse : Message::kOperationTimeout);
+      return bracket.Fail(nak ? Message::kNakResponse : Message::kOperationTimeout);
     }
   }
 }
@@ -403,51 +283,51 @@ Result CCommPort::SendBinaryCommand(Caller caller, int32_t ackTimer, int16_t ret
 Result CCommPort::ReceiveBinaryReport(Caller caller, int32_t responseTimer, int16_t retryCount,
                                       int32_t dsrCheck, int32_t ctsCheck, uint8_t* reply,
                                       int16_t capacity, int16_t* replyLength) {
-  OperationFrame frame(*this, caller);
-  if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
-  if (m_pWorkerThread.load() != nullptr) return frame.Fail(Message::kPortBusy);
+  OperationBracket bracket(*this, caller);
+  if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
+  if (m_pWorkerThread.load() != nullptr) return bracket.Fail(Message::kPortBusy);
   if (retryCount < 0 || responseTimer < 0 || reply == nullptr || capacity < 1 ||
       replyLength == nullptr) {
-    return frame.Fail(Message::kParameterError);
+    return bracket.Fail(Message::kParameterError);
   }
-  frame.BeginExchange();
+  bracket.BeginExchange();
   *replyLength = 0;
   Result r = ReceiveReport(responseTimer, retryCount, static_cast<int16_t>(dsrCheck),
                            static_cast<int16_t>(ctsCheck), responseTimer, reply, capacity,
                            replyLength, true);
-  if (r == kSuccess) return frame.Succeed(kSuccess);
-  return frame.PassOn(r);
+  if (r == kSuccess) return bracket.Succeed(kSuccess);
+  return bracket.PassOn(r);
 }
 
 Result CCommPort::SendBinaryData(Caller caller, int32_t timeout, int32_t dsrCheck, int32_t ctsCheck,
                                  const uint8_t* data, int16_t length) {
-  OperationFrame frame(*this, caller);
-  if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
-  if (m_pWorkerThread.load() != nullptr) return frame.Fail(Message::kPortBusy);
-  if (timeout < 0 || data == nullptr || length <= 0) return frame.Fail(Message::kParameterError);
+  OperationBracket bracket(*this, caller);
+  if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
+  if (m_pWorkerThread.load() != nullptr) return bracket.Fail(Message::kPortBusy);
+  if (timeout < 0 || data == nullptr || length <= 0) return bracket.Fail(Message::kParameterError);
   const std::vector<uint8_t> copy(data, data + length);
   Result r = WriteCommForBinary(copy.data(), length, timeout, static_cast<int16_t>(dsrCheck),
                                 static_cast<int16_t>(ctsCheck));
-  return r == kSuccess ? frame.Succeed(kSuccess) : frame.PassOn(r);
+  return r == kSuccess ? bracket.Succeed(kSuccess) : bracket.PassOn(r);
 }
 
 Result CCommPort::ReceiveBinaryData(Caller caller, int32_t timeout, int32_t dsrCheck,
                                     uint8_t* buffer, int16_t capacity, int16_t* length) {
-  OperationFrame frame(*this, caller);
-  if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
-  if (m_pWorkerThread.load() != nullptr) return frame.Fail(Message::kPortBusy);
+  OperationBracket bracket(*this, caller);
+  if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
+  if (m_pWorkerThread.load() != nullptr) return bracket.Fail(Message::kPortBusy);
   if (timeout < 0 || buffer == nullptr || capacity < 1 || length == nullptr) {
-    return frame.Fail(Message::kParameterError);
+    return bracket.Fail(Message::kParameterError);
   }
   *length = 0;
   int n = capacity;
   if (Result r = ReadCommForUnformattedBinary(buffer, &n, timeout, static_cast<int16_t>(dsrCheck));
       r != kSuccess) {
-    return frame.PassOn(r);
+    return bracket.PassOn(r);
   }
   *length = static_cast<int16_t>(n);
-  if (n < capacity) return frame.Succeed(kSuccess);
-  return frame.Fail(Message::kBufferOver);
+  if (n < capacity) return bracket.Succeed(kSuccess);
+  return bracket.Fail(Message::kBufferOver);
 }
 
 }  // namespace linvo::engine

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "engine/operation_frame.h"
+#include "engine/operation_bracket.h"
 #include "engine/settings.h"
 
 namespace linvo::engine {
@@ -92,9 +92,9 @@ void CCommPort::LoadSettings() {
 Result CCommPort::OpenPort(Caller caller, int32_t baudRate, const char* dataBits,
                            const char* parity, int32_t transmitBufferSize,
                            int32_t receiveBufferSize, int32_t autoHandshake) {
-  OperationFrame frame(*this, caller);
-  if (m_nState.load() == kStateOpen) return frame.Fail(Message::kAlreadyOpened);
-  if (dataBits == nullptr || parity == nullptr) return frame.Fail(Message::kParameterError);
+  OperationBracket bracket(*this, caller);
+  if (m_nState.load() == kStateOpen) return bracket.Fail(Message::kAlreadyOpened);
+  if (dataBits == nullptr || parity == nullptr) return bracket.Fail(Message::kParameterError);
 
   char deviceName[32];
   if (m_nPortNo <= 9) {
@@ -103,12 +103,12 @@ Result CCommPort::OpenPort(Caller caller, int32_t baudRate, const char* dataBits
     std::snprintf(deviceName, sizeof deviceName, "\\\\.\\COM%d", m_nPortNo);
   }
   m_hComm = platform::OpenSerialLine(deviceName, EngineSettingsFile());
-  if (!m_hComm) return frame.Fail(Message::kCannotBeOpened);
-  frame.Info(std::string("PortName is ") + deviceName);
+  if (!m_hComm) return bracket.Fail(Message::kCannotBeOpened);
+  bracket.Info(std::string("PortName is ") + deviceName);
 
   auto reject = [&] {
     m_hComm.reset();
-    return frame.Fail(Message::kParameterError);
+    return bracket.Fail(Message::kParameterError);
   };
   if (!m_hComm->SetQueueSizes(static_cast<uint32_t>(receiveBufferSize),
                               static_cast<uint32_t>(transmitBufferSize))) {
@@ -174,18 +174,18 @@ Result CCommPort::OpenPort(Caller caller, int32_t baudRate, const char* dataBits
   m_pfnBinaryCallback = nullptr;
   m_pfnCommCallback = nullptr;
   m_nState.store(kStateOpen);
-  return frame.Succeed(kSuccess);
+  return bracket.Succeed(kSuccess);
 }
 
 Result CCommPort::ClosePort(Caller caller) {
-  OperationFrame frame(*this, caller);
-  if (m_nState.load() == kStateClosed || !m_hComm) return frame.Fail(Message::kAlreadyClosed);
+  OperationBracket bracket(*this, caller);
+  if (m_nState.load() == kStateClosed || !m_hComm) return bracket.Fail(Message::kAlreadyClosed);
   // The worker (silently, except a response poll, which reports its cancel) and the watcher end
   // before the line is closed.
   StopThreads();
   m_hComm.reset();
   m_nState.store(kStateClosed);
-  return frame.Succeed(kSuccess);
+  return bracket.Succeed(kSuccess);
 }
 
 Result CCommPort::ReloadSettings(Caller caller) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/caller.h"
+#include "engine/codec.h"
 #include "engine/notify.h"
 #include "engine/result_codes.h"
 #include "engine/trace_log.h"
@@ -20,13 +21,13 @@
 
 namespace linvo::engine {
 
-// Control bytes of the text protocol.
-inline constexpr uint8_t STX = 0x02;
-inline constexpr uint8_t ETX = 0x03;
-inline constexpr uint8_t EOT = 0x04;
-inline constexpr uint8_t ENQ = 0x05;
-inline constexpr uint8_t ACK = 0x06;
-inline constexpr uint8_t NAK = 0x15;
+// Control bytes of the text protocol (defined by the codec).
+using codec::ACK;
+using codec::ENQ;
+using codec::EOT;
+using codec::ETX;
+using codec::NAK;
+using codec::STX;
 
 // The receive buffer the text operations give the primitives.
 inline constexpr int kReceiveCapacity = 5120;
@@ -45,7 +46,7 @@ using ResponseCallback = long (*)(long, long, long, long);
 using BinaryCallback = long (*)(long, long, long, long, long);
 using CommCallback = long (*)(long, long, long, long);
 
-class OperationFrame;
+class OperationBracket;
 
 // A background thread of the port: the worker in the worker slot, or the comm-event watcher.
 struct WorkerThread {
@@ -78,8 +79,7 @@ class CCommPort {
   // The current trace log; a caller keeps the returned object alive while it writes.
   std::shared_ptr<CTraceLog> Log() const;
 
-  // The block check: XOR of the bytes after the first STX up to and including the first ETX
-  // after it (STX bytes are skipped). Always returns 1.
+  // The block check (codec::CalcBcc) into *bcc. Always returns 1.
   static int CalcBCC(const uint8_t* bytes, int count, uint8_t* bcc);
 
   // Link primitives of the text protocol. Each writes its own trace lines; none takes the
@@ -175,7 +175,7 @@ class CCommPort {
   Result SetLineControl(Caller caller, int32_t selector, int32_t state);
 
  private:
-  friend class OperationFrame;
+  friend class OperationBracket;
 
 // A background thread of the port: the worker in the worker slot, or the comm-event watcher.
 struct WorkerThread {
@@ -189,9 +189,27 @@ struct WorkerThread {
   void Trace(int level, std::string_view label, std::string_view text) const;
   void TraceMessage(Message message, int extra = 0) const;
   void TraceDump(const uint8_t* data, std::size_t length) const;
-  // "[Error]Dump Receive Data" with the bytes, then the failure of a receive whose wait failed:
+  // A receive's failure: `text` ("[Error]Dump Receive Data" or its binary form), the dump of
+  // the bytes gathered, then the message; returns its code.
+  Result FailDump(std::string_view text, const uint8_t* bytes, std::size_t count, Message message);
+  // The failure of a receive whose wait failed: "[Error]Dump Receive Data" with the bytes, then
   // 112 when the DSR check is on and DSR is off, else 201.
-  Result FailedReceive(const std::vector<uint8_t>& received, int16_t dsrCheck);
+  Result FailedReceive(const uint8_t* bytes, std::size_t count, int16_t dsrCheck);
+  // The longest a receive with a time-out may run while bytes keep coming (see link_io.cpp).
+  uint32_t ReceiveBoundMs(int32_t timeout, std::size_t capacity);
+  // The line waits before a write pass: DSR when the DSR check is on, then CTS when ctsWait;
+  // traces and returns 112 or 111 when a line stays off past the time-out, else 0.
+  Result WaitLinesBeforeWrite(int32_t timeout, int16_t dsrCheck, bool ctsWait);
+  // The hold of the line's DSR output flow before a write call (see link_io.cpp).
+  platform::WaitResult WaitDsrFlow();
+  // Sends the bytes in as many write calls as it takes, each after the line waits (when the
+  // previous call moved nothing) and the settings' delay. With a time-out other than 0, no
+  // progress for longer than it fails with 200 (Send1). A failed write call traces, when
+  // dumpOnError, the binary error dump of the bytes sent before its message.
+  Result WriteAll(const uint8_t* bytes, std::size_t total, int32_t timeout, int16_t dsrCheck,
+                  bool ctsWait, bool dumpOnError);
+  // The settings' delay before a write call; a stop request ends it early.
+  void PauseBeforeWrite();
   // Whether a background worker exists and was asked to stop.
   bool WorkerStopRequested() const;
   // The descriptor a receive wait includes: the wake-up event while a worker exists (a stop
@@ -214,7 +232,7 @@ struct WorkerThread {
 
   // Background machinery.
   // The shared start sequence: checks, slot rules, thread creation.
-  Result StartWorker(OperationFrame& frame, uint16_t kind, bool stopRequest, bool namedBusy,
+  Result StartWorker(OperationBracket& bracket, uint16_t kind, bool stopRequest, bool namedBusy,
                      void (CCommPort::*procedure)());
   // Handles the port event message on the thread that created the port object.
   std::intptr_t OnPortEvent(platform::WParam wParam, platform::LParam lParam);
@@ -229,7 +247,7 @@ struct WorkerThread {
   // Ends a stopped worker: silently while closing, else with bit 0x0008.
   void EndStopped();
   // A start operation on a closed port: "ErrInfo ", "CSUnlock" and no exit line.
-  Result NotOpenAtStart(OperationFrame& frame);
+  Result NotOpenAtStart(OperationBracket& bracket);
   // A worker's failed read: true when the worker ended (posted the failure's bit, or stopped);
   // false to read again (a time-out with time-out 0, after data arrived; or a bit outside the
   // mask).

@@ -3,13 +3,13 @@
 #include <cstring>
 
 #include "engine/comm_port.h"
-#include "engine/operation_frame.h"
+#include "engine/operation_bracket.h"
 
 namespace linvo::engine {
 
 Result CCommPort::SetCommSettings(Caller caller, int16_t dsrFlow, int16_t ctsFlow) {
-  OperationFrame frame(*this, caller);
-  if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
+  OperationBracket bracket(*this, caller);
+  if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
   platform::DeviceControlBlock dcb;
   bool ok = m_hComm->GetState(&dcb);
   if (ok) {
@@ -23,54 +23,42 @@ Result CCommPort::SetCommSettings(Caller caller, int16_t dsrFlow, int16_t ctsFlo
     StopThreads();
     m_hComm.reset();
     m_nState.store(kStateClosed);
-    return frame.Fail(Message::kParameterError);
+    return bracket.Fail(Message::kParameterError);
   }
-  return frame.Succeed(kSuccess);
+  return bracket.Succeed(kSuccess);
 }
 
 Result CCommPort::GetModemStatus(Caller caller, uint32_t* status) {
-  OperationFrame frame(*this, caller);
-  if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
+  OperationBracket bracket(*this, caller);
+  if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
   uint32_t value = 0;
-  if (!m_hComm->GetModemStatus(&value)) {
-    frame.Unlock(false);
-    return kStateError;
-  }
+  if (!m_hComm->GetModemStatus(&value)) return bracket.FailSilently(kStateError);
   if (status != nullptr) *status = value;
-  return frame.Succeed(kSuccess);
+  return bracket.Succeed(kSuccess);
 }
 
 int32_t CCommPort::IsClaimed(Caller caller) {
-  OperationFrame frame(*this, caller);
-  bool open = IsOpen();
-  frame.Info(open ? "Return Value is TRUE" : "Return Value is FALSE");
-  frame.Unlock();
-  frame.ErrExitLine();
-  return open ? 1 : 0;
+  OperationBracket bracket(*this, caller);
+  return bracket.ReturnTruth(IsOpen());
 }
 
 Result CCommPort::PurgeBuffers(Caller caller) {
-  OperationFrame frame(*this, caller);
-  if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
-  if (!m_hComm->Purge(platform::PURGE_TXCLEAR)) {
-    frame.Unlock(false);
-    return kStateError;
-  }
+  OperationBracket bracket(*this, caller);
+  if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
+  if (!m_hComm->Purge(platform::PURGE_TXCLEAR)) return bracket.FailSilently(kStateError);
   // The full clear goes on with the receive-side clear, which closes the pair's bracket.
-  return frame.Finish(kSuccess);
+  return bracket.Finish(kSuccess);
 }
 
 Result CCommPort::SetEventMask(Caller caller, uint32_t mask) {
-  OperationFrame frame(*this, caller);
+  OperationBracket bracket(*this, caller);
   m_lCommEventMask.store(mask);
-  frame.Unlock();
-  frame.ExitLine();
-  return kSuccess;
+  return bracket.ExitWith(kSuccess);
 }
 
 Result CCommPort::SetCancelFlag(Caller caller, int32_t flag) {
-  OperationFrame frame(*this, caller);
-  if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
+  OperationBracket bracket(*this, caller);
+  if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
   Result result = kSuccess;
   if (m_pWorkerThread.load() == nullptr) {
     result = kStateError;
@@ -78,14 +66,12 @@ Result CCommPort::SetCancelFlag(Caller caller, int32_t flag) {
     m_bWorkerStop.store(1);
     m_wake.Signal();
   }
-  frame.Unlock();
-  frame.ExitLine();
-  return result;
+  return bracket.ExitWith(result);
 }
 
 Result CCommPort::SetLineControl(Caller caller, int32_t selector, int32_t state) {
-  OperationFrame frame(*this, caller);
-  if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
+  OperationBracket bracket(*this, caller);
+  if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
   static constexpr uint32_t kOn[] = {platform::SETDTR, platform::SETRTS, platform::SETBREAK};
   static constexpr uint32_t kOff[] = {platform::CLRDTR, platform::CLRRTS, platform::CLRBREAK};
   Result result = kStateError;
@@ -93,9 +79,7 @@ Result CCommPort::SetLineControl(Caller caller, int32_t selector, int32_t state)
     uint32_t function = state == 1 ? kOn[selector - 1] : kOff[selector - 1];
     if (m_hComm->EscapeFunction(function)) result = kSuccess;
   }
-  frame.Unlock();
-  frame.ExitLine();
-  return result;
+  return bracket.ExitWith(result);
 }
 
 }  // namespace linvo::engine

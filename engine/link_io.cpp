@@ -8,21 +8,22 @@
 #include <poll.h>
 
 #include <algorithm>
-#include <chrono>
+#include <limits>
 #include <mutex>
-#include <thread>
 
+#include "engine/codec.h"
 #include "engine/comm_port.h"
 #include "platform/clock.h"
 
 namespace linvo::engine {
 namespace {
 
+using codec::kQuietGapMs;
+using codec::Remaining;
 using platform::IoStatus;
 using platform::TickCount;
 using platform::WaitResult;
 
-constexpr int kQuietGapMs = 1;
 // While a receive checks DSR, its waits are cut into slices of this length so that DSR dropping
 // ends the receive promptly (the line reports no change of its own to a waiting reader).
 constexpr int kDsrSliceMs = 10;
@@ -31,52 +32,23 @@ constexpr int kDsrSliceMs = 10;
 // delivered if it fits the caller's buffer; a longer one is never complete for the caller and
 // the receive ends with 110 at its time-out.
 constexpr std::size_t kMaxGather = 64 * 1024;
+// The overall bound of a receive (ReceiveBoundMs): time-outs are idle time-outs, so a device
+// that never falls quiet would hold a receive, and the port, for as long as it streams. A
+// receive with a time-out therefore also ends with 110 once it has run for the time-out plus
+// the time kStreamBuffers full receive buffers take at the line's speed (kBitsPerByte bits a
+// byte, the longest character format), and never sooner than kMinStreamMs past the time-out.
+// A device that answers with frames that fit the buffer stays far below it.
+constexpr uint64_t kStreamBuffers = 4;
+constexpr uint64_t kBitsPerByte = 12;
+constexpr uint64_t kMinStreamMs = 500;
+constexpr uint32_t kAssumedBaud = 9600;  // when the line cannot tell its speed
 
 uint32_t Elapsed(uint32_t since) { return TickCount() - since; }
-
-// Milliseconds left until more than `timeout` ms have passed since `mark` (at least 1).
-int Remaining(uint32_t mark, int32_t timeout) {
-  uint32_t elapsed = Elapsed(mark);
-  uint32_t limit = static_cast<uint32_t>(timeout) + 1;
-  return elapsed >= limit ? 1 : static_cast<int>(limit - elapsed);
-}
-
-// The last complete frame of a burst: an STX marks a candidate start (a later STX replaces it),
-// an ETX after a candidate completes the frame with the byte after it; scanning stops at the
-// second-to-last byte. Returns {start, size}; size 0 when there is none.
-std::pair<std::size_t, std::size_t> LastFrame(const std::vector<uint8_t>& b) {
-  std::size_t best = 0, bestSize = 0;
-  bool candidate = false;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i + 1 < b.size(); ++i) {
-    if (b[i] == STX) {
-      candidate = true;
-      start = i;
-    } else if (b[i] == ETX && candidate) {
-      best = start;
-      bestSize = i + 2 - start;
-      candidate = false;
-      ++i;  // past the BCC
-    }
-  }
-  return {best, bestSize};
-}
 
 }  // namespace
 
 int CCommPort::CalcBCC(const uint8_t* bytes, int count, uint8_t* bcc) {
-  uint8_t value = 0;
-  bool started = false;
-  for (int i = 0; i < count; ++i) {
-    if (bytes[i] == STX) {
-      started = true;
-      continue;
-    }
-    if (!started) continue;
-    value ^= bytes[i];
-    if (bytes[i] == ETX) break;
-  }
-  *bcc = value;
+  *bcc = codec::CalcBcc({bytes, static_cast<std::size_t>(count > 0 ? count : 0)});
   return 1;
 }
 
@@ -123,54 +95,105 @@ WaitResult CCommPort::WaitForStop(int timeoutMs, int16_t dsrCheck) {
   return ::poll(&p, p.fd >= 0 ? 1 : 0, timeoutMs) > 0 ? WaitResult::kWoken : WaitResult::kTimeout;
 }
 
-Result CCommPort::FailedReceive(const std::vector<uint8_t>& received, int16_t dsrCheck) {
-  Trace(kLevelInfo, kInfo, "[Error]Dump Receive Data");
-  TraceDump(received.data(), received.size());
-  Message m = dsrCheck && !IsDSROn() ? Message::kDsrError : Message::kReceive;
-  TraceMessage(m);
-  return CodeOf(m);
+Result CCommPort::FailDump(std::string_view text, const uint8_t* bytes, std::size_t count,
+                           Message message) {
+  Trace(kLevelInfo, kInfo, text);
+  TraceDump(bytes, count);
+  TraceMessage(message);
+  return CodeOf(message);
+}
+
+Result CCommPort::FailedReceive(const uint8_t* bytes, std::size_t count, int16_t dsrCheck) {
+  return FailDump(codec::kErrorDumpText, bytes, count,
+                  dsrCheck && !IsDSROn() ? Message::kDsrError : Message::kReceive);
+}
+
+uint32_t CCommPort::ReceiveBoundMs(int32_t timeout, std::size_t capacity) {
+  platform::DeviceControlBlock dcb;
+  const uint64_t baud = m_hComm->GetState(&dcb) && dcb.BaudRate > 0 ? dcb.BaudRate : kAssumedBaud;
+  const uint64_t bytes = kStreamBuffers * std::max<uint64_t>(capacity, kReceiveCapacity);
+  const uint64_t streamMs = std::max(kMinStreamMs, bytes * kBitsPerByte * 1000 / baud);
+  const uint64_t bound = static_cast<uint64_t>(std::max(timeout, 0)) + streamMs;
+  return static_cast<uint32_t>(std::min<uint64_t>(bound, std::numeric_limits<int32_t>::max()));
+}
+
+Result CCommPort::WaitLinesBeforeWrite(int32_t timeout, int16_t dsrCheck, bool ctsWait) {
+  if (dsrCheck && !WaitLineOn(platform::MS_DSR_ON, timeout)) {
+    TraceMessage(Message::kDsrTimeout);
+    return kDsrError;
+  }
+  if (ctsWait && !WaitLineOn(platform::MS_CTS_ON, timeout)) {
+    TraceMessage(Message::kCtsTimeout);
+    return kCtsTimeout;
+  }
+  return kSuccess;
+}
+
+// With the line's DSR output flow on, output is held while DSR is off, as a driver with DSR flow
+// in hardware holds it (a tty cannot express it): the write call waits for DSR for at most the
+// driver's write time-out and, if DSR stays off, moves no bytes. The write loop then goes back
+// through the line checks and ends in 112 with the DSR check on, else in 200 (Send1) once the
+// operation's time-out has passed, as any held output does. A stop request ends the hold as a
+// passed time-out.
+WaitResult CCommPort::WaitDsrFlow() {
+  platform::DeviceControlBlock dcb;
+  if (!m_hComm->GetState(&dcb) || !dcb.fOutxDsrFlow) return WaitResult::kReady;
+  platform::CommTimeouts timeouts;
+  const uint32_t limit = m_hComm->GetTimeouts(&timeouts) ? timeouts.WriteTotalTimeoutConstant : 0;
+  const int wait = limit > 0 ? static_cast<int>(std::min<uint32_t>(limit, INT32_MAX)) : -1;
+  return m_hComm->WaitModemLines(platform::MS_DSR_ON, wait, ReceiveWakeFd());
+}
+
+void CCommPort::PauseBeforeWrite() {
+  if (int32_t delay = m_nDelay.load(); delay > 0) WaitForStop(delay, 0);
+}
+
+Result CCommPort::WriteAll(const uint8_t* bytes, std::size_t total, int32_t timeout,
+                           int16_t dsrCheck, bool ctsWait, bool dumpOnError) {
+  std::size_t sent = 0;
+  std::size_t last = 0;
+  const uint32_t start = TickCount();
+  auto writeFailed = [&](Message m) {
+    if (!dumpOnError) {
+      TraceMessage(m);
+      return CodeOf(m);
+    }
+    return FailDump(codec::kErrorDumpBinaryText, bytes, sent, m);
+  };
+  do {
+    if (last == 0) {
+      if (Result r = WaitLinesBeforeWrite(timeout, dsrCheck, ctsWait); r != kSuccess) return r;
+      // Time-out 0 waits for progress without limit, as the driver's own write time-out ends
+      // every write call.
+      if (timeout != 0 && Elapsed(start) > static_cast<uint32_t>(timeout)) {
+        TraceMessage(Message::kSend1);
+        return kSendError;
+      }
+    }
+    PauseBeforeWrite();
+    const WaitResult held = WaitDsrFlow();
+    if (held == WaitResult::kWoken) {
+      TraceMessage(Message::kSend1);
+      return kSendError;
+    }
+    platform::IoResult r = held == WaitResult::kTimeout
+                               ? platform::IoResult{IoStatus::kOk, 0}
+                               : m_hComm->Write(bytes + sent, total - sent);
+    if (r.status == IoStatus::kWaitFailed) return writeFailed(Message::kSend2);
+    if (r.status == IoStatus::kFailedAtOnce) return writeFailed(Message::kSend3);
+    last = r.bytes;
+    sent += last;
+  } while (sent < total);
+  return kSuccess;
 }
 
 Result CCommPort::WriteComm(const uint8_t* bytes, int count, int32_t timeout, int16_t dsrCheck) {
   std::lock_guard<std::recursive_mutex> hold(m_csWrite);
   Trace(kLevelInfo, kInfo, "Start WriteComm Method");
   m_hComm->Purge(platform::PURGE_TXCLEAR);
-  std::size_t total = count > 0 ? static_cast<std::size_t>(count) : 0;
-  std::size_t sent = 0;
-  std::size_t last = 0;
-  const uint32_t start = TickCount();
-  for (;;) {
-    if (last == 0) {
-      if (dsrCheck && !WaitLineOn(platform::MS_DSR_ON, timeout)) {
-        TraceMessage(Message::kDsrTimeout);
-        return kDsrError;
-      }
-      if (!WaitLineOn(platform::MS_CTS_ON, timeout)) {
-        TraceMessage(Message::kCtsTimeout);
-        return kCtsTimeout;
-      }
-      if (timeout != 0 && Elapsed(start) > static_cast<uint32_t>(timeout)) {
-        TraceMessage(Message::kSend1);
-        return kSendError;
-      }
-    }
-    if (int32_t delay = m_nDelay.load(); delay > 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(delay));
-    }
-    platform::IoResult r = m_hComm->Write(bytes + sent, total - sent);
-    if (r.status == IoStatus::kWaitFailed) {
-      TraceMessage(Message::kSend2);
-      return kSendError;
-    }
-    if (r.status == IoStatus::kFailedAtOnce) {
-      TraceMessage(Message::kSend3);
-      return kSendError;
-    }
-    last = r.bytes;
-    sent += last;
-    if (sent >= total) break;
-  }
-  TraceDump(bytes, sent);
+  const std::size_t total = count > 0 ? static_cast<std::size_t>(count) : 0;
+  if (Result r = WriteAll(bytes, total, timeout, dsrCheck, true, false); r != kSuccess) return r;
+  TraceDump(bytes, total);
   Trace(kLevelInfo, kInfo, "End WriteComm Method");
   return kSuccess;
 }
@@ -181,13 +204,20 @@ Result CCommPort::ReadComm(uint8_t* buffer, int* length, int32_t timeout, int16_
   std::lock_guard<std::recursive_mutex> hold(m_csRead);
   Trace(kLevelInfo, kInfo, "Start ReadComm Method");
   std::vector<uint8_t> received;
-  uint32_t mark = TickCount();
+  const uint32_t began = TickCount();
+  // A negative time-out delivers at the first idle moment and never takes more than the buffer
+  // holds, so it needs no overall bound.
+  const uint32_t bound = timeout >= 0 ? ReceiveBoundMs(timeout, capacity) : 0;
+  uint32_t mark = began;
   auto deliver = [&](std::size_t from, std::size_t size) {
     std::copy_n(received.begin() + static_cast<std::ptrdiff_t>(from), size, buffer);
     *length = static_cast<int>(size);
     TraceDump(received.data(), received.size());
     Trace(kLevelInfo, kInfo, "End ReadComm Method");
     return kSuccess;
+  };
+  auto fail = [&](Message m) {
+    return FailDump(codec::kErrorDumpText, received.data(), received.size(), m);
   };
   uint8_t chunk[4096];
   for (;;) {
@@ -199,7 +229,9 @@ Result CCommPort::ReadComm(uint8_t* buffer, int* length, int32_t timeout, int16_
     std::size_t got = 0;
     if (want > 0) {
       platform::IoResult r = m_hComm->ReadAvailable(chunk, want);
-      if (r.status != IoStatus::kOk) return FailedReceive(received, dsrCheck);
+      if (r.status != IoStatus::kOk) {
+        return FailedReceive(received.data(), received.size(), dsrCheck);
+      }
       got = r.bytes;
     }
     if (got > 0) {
@@ -212,37 +244,30 @@ Result CCommPort::ReadComm(uint8_t* buffer, int* length, int32_t timeout, int16_
         received.erase(received.begin(),
                        received.end() - static_cast<std::ptrdiff_t>(kMaxGather / 2));
       }
+      if (timeout >= 0 && mark - began > bound) return fail(Message::kReadTimeout);
       continue;
     }
     // Nothing more right now: the line is idle once a quiet gap has passed without a byte.
     if (want > 0) {
       WaitResult w = m_hComm->WaitReadable(kQuietGapMs, -1);
       if (w == WaitResult::kReady) continue;
-      if (w == WaitResult::kFailed) return FailedReceive(received, dsrCheck);
+      if (w == WaitResult::kFailed) {
+        return FailedReceive(received.data(), received.size(), dsrCheck);
+      }
     }
-    if (dsrCheck && !IsDSROn()) {
-      Trace(kLevelInfo, kInfo, "[Error]Dump Receive Data");
-      TraceDump(received.data(), received.size());
-      TraceMessage(Message::kDsrError);
-      return kDsrError;
-    }
+    if (dsrCheck && !IsDSROn()) return fail(Message::kDsrError);
     if (timeout < 0) return deliver(0, received.size());
     if (!ackMode) {
-      auto [start, size] = LastFrame(received);
-      if (size > 0 && size <= capacity) return deliver(start, size);
+      codec::FrameSpan frame = codec::LastReadFrame(received);
+      if (frame.size > 0 && frame.size <= capacity) return deliver(frame.start, frame.size);
     }
-    if (Elapsed(mark) > static_cast<uint32_t>(timeout)) {
-      Trace(kLevelInfo, kInfo, "[Error]Dump Receive Data");
-      TraceDump(received.data(), received.size());
-      TraceMessage(Message::kReadTimeout);
-      return kTimeout;
-    }
+    if (Elapsed(mark) > static_cast<uint32_t>(timeout)) return fail(Message::kReadTimeout);
     if (WorkerStopRequested()) {
       TraceMessage(Message::kCancel);
       return kCancelled;
     }
     if (WaitForInput(Remaining(mark, timeout), dsrCheck) == WaitResult::kFailed) {
-      return FailedReceive(received, dsrCheck);
+      return FailedReceive(received.data(), received.size(), dsrCheck);
     }
   }
 }
@@ -252,14 +277,20 @@ Result CCommPort::ReadCommHF(uint8_t* buffer, int* length, int32_t timeout, int1
   Trace(kLevelInfo, kInfo, "Start ReadCommHF Method");
   enum class State { kHunting, kInFrame, kAfterEtx } state = State::kHunting;
   std::vector<uint8_t> frame;
-  uint32_t mark = TickCount();
+  const uint32_t began = TickCount();
+  // A negative time-out means no time limit, and no overall bound either.
+  const uint32_t bound = timeout >= 0 ? ReceiveBoundMs(timeout, limit) : 0;
+  uint32_t mark = began;
+  auto fail = [&](Message m) {
+    return FailDump(codec::kErrorDumpText, frame.data(), frame.size(), m);
+  };
   for (;;) {
     bool evaluate = false;
     bool idle = false;
     if (frame.size() < limit) {
       uint8_t byte = 0;
       platform::IoResult r = m_hComm->ReadAvailable(&byte, 1);
-      if (r.status != IoStatus::kOk) return FailedReceive(frame, dsrCheck);
+      if (r.status != IoStatus::kOk) return FailedReceive(frame.data(), frame.size(), dsrCheck);
       if (r.bytes == 1) {
         frame.push_back(byte);
         mark = TickCount();
@@ -276,23 +307,21 @@ Result CCommPort::ReadCommHF(uint8_t* buffer, int* length, int32_t timeout, int1
             evaluate = true;
             break;
         }
+        if (!evaluate && timeout >= 0 && mark - began > bound) {
+          return fail(Message::kReadTimeout);
+        }
         if (!evaluate && frame.size() < limit) continue;
         evaluate = true;
       } else {
         WaitResult w = m_hComm->WaitReadable(kQuietGapMs, -1);
         if (w == WaitResult::kReady) continue;
-        if (w == WaitResult::kFailed) return FailedReceive(frame, dsrCheck);
+        if (w == WaitResult::kFailed) return FailedReceive(frame.data(), frame.size(), dsrCheck);
         idle = true;
       }
     } else {
       idle = true;
     }
-    if (idle && dsrCheck && !IsDSROn()) {
-      Trace(kLevelInfo, kInfo, "[Error]Dump Receive Data");
-      TraceDump(frame.data(), frame.size());
-      TraceMessage(Message::kDsrError);
-      return kDsrError;
-    }
+    if (idle && dsrCheck && !IsDSROn()) return fail(Message::kDsrError);
     if (frame.size() >= 2 && frame.front() == STX && frame[frame.size() - 2] == ETX) {
       std::copy(frame.begin(), frame.end(), buffer);
       *length = static_cast<int>(frame.size());
@@ -301,10 +330,7 @@ Result CCommPort::ReadCommHF(uint8_t* buffer, int* length, int32_t timeout, int1
       return kSuccess;
     }
     if (timeout >= 0 && Elapsed(mark) > static_cast<uint32_t>(timeout)) {
-      Trace(kLevelInfo, kInfo, "[Error]Dump Receive Data");
-      TraceDump(frame.data(), frame.size());
-      TraceMessage(Message::kReadTimeout);
-      return kTimeout;
+      return fail(Message::kReadTimeout);
     }
     if (WorkerStopRequested()) {
       TraceMessage(Message::kCancel);
@@ -314,20 +340,18 @@ Result CCommPort::ReadCommHF(uint8_t* buffer, int* length, int32_t timeout, int1
     // Idle: wait for the next byte; with the buffer full no byte is read any more, so only the
     // time-out or a stop request can end the wait.
     int wait = timeout >= 0 ? Remaining(mark, timeout) : -1;
-    WaitResult w = frame.size() < limit ? WaitForInput(wait, dsrCheck) : WaitForStop(wait, dsrCheck);
-    if (w == WaitResult::kFailed) return FailedReceive(frame, dsrCheck);
+    WaitResult w =
+        frame.size() < limit ? WaitForInput(wait, dsrCheck) : WaitForStop(wait, dsrCheck);
+    if (w == WaitResult::kFailed) return FailedReceive(frame.data(), frame.size(), dsrCheck);
   }
 }
 
 Result CCommPort::RetryBCC(uint8_t* buffer, int* length, int32_t timeout, int16_t dsrCheck) {
-  static const uint8_t kNak[] = {NAK};
   for (int attempt = 1; attempt <= 3; ++attempt) {
-    if (Result r = WriteComm(kNak, 1, timeout, dsrCheck); r != kSuccess) return r;
+    if (Result r = WriteComm(codec::kNakMessage, 1, timeout, dsrCheck); r != kSuccess) return r;
     *length = kReceiveCapacity;
     if (Result r = ReadComm(buffer, length, timeout, dsrCheck); r != kSuccess) return r;
-    uint8_t bcc = 0;
-    CalcBCC(buffer, *length, &bcc);
-    if (*length > 0 && bcc == buffer[*length - 1]) return kSuccess;
+    if (codec::BccOk({buffer, static_cast<std::size_t>(*length)})) return kSuccess;
   }
   TraceMessage(Message::kBccRetryError);
   return kBccError;

@@ -1,5 +1,6 @@
 #include "engine/settings.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -23,9 +24,10 @@ EngineSettings LoadEngineSettings(int16_t portNo) {
   if (s.logMode < 1 || s.logMode > 4) s.logMode = 0;
   s.logPattern = platform::GetProfileString("Log", "LogFileName", kDefaultLogPattern, s.file, 256);
   s.delay = platform::GetProfileInt("Delay", "Delay", 0, s.file);
-  if (s.delay < 0) s.delay = 0;
+  s.delay = std::clamp(s.delay, 0, kMaxDelayMs);
   s.writeFileTimeOut = platform::GetProfileInt("TimeOut", "WriteFileTimeOut", 5000, s.file);
   if (s.writeFileTimeOut < 0) s.writeFileTimeOut = 5000;
+  s.writeFileTimeOut = std::min(s.writeFileTimeOut, kMaxWriteFileTimeOutMs);
   s.logPath = ExpandLogPattern(s.logPattern, portNo);
   return s;
 }

@@ -9,13 +9,19 @@ namespace linvo::engine {
 
 inline constexpr const char* kDefaultLogPattern = ".\\Linvo%03d.log";
 
+// Upper bounds of the timing settings; larger values are taken as these. A write pauses for the
+// delay before every write call and waits at most the write time-out in each call, both while
+// the port's operation lock is held, so neither may be unbounded.
+inline constexpr int32_t kMaxDelayMs = 10'000;
+inline constexpr int32_t kMaxWriteFileTimeOutMs = 60'000;
+
 struct EngineSettings {
-  std::string file;            // the settings file that was read
-  int logMode = 0;             // 0..4
-  std::string logPattern;      // as read, at most 255 characters
-  std::string logPath;         // the pattern expanded for the port number
-  int32_t delay = 0;           // ms before every write call, never negative
-  int32_t writeFileTimeOut = 5000;  // ms, never negative
+  std::string file;                 // the settings file that was read
+  int logMode = 0;                  // 0..4
+  std::string logPattern;           // as read, at most 255 characters
+  std::string logPath;              // the pattern expanded for the port number
+  int32_t delay = 0;                // ms before every write call, 0..kMaxDelayMs
+  int32_t writeFileTimeOut = 5000;  // ms, 0..kMaxWriteFileTimeOutMs
 };
 
 // The file the engine reads: ".\Linvo.ini" when it exists in the current directory, else

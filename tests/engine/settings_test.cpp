@@ -42,12 +42,17 @@ TEST_P(SettingsClamps, ValuesOutOfRange) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, SettingsClamps,
-    ::testing::Values(ClampCase{"[Log]\nLogging=7\n", 0, 0, 5000},
-                      ClampCase{"[Log]\nLogging=-1\n", 0, 0, 5000},
-                      ClampCase{"[log]\nlogging=4\n", 4, 0, 5000},
-                      ClampCase{"[Delay]\nDelay=-5\n", 0, 0, 5000},
-                      ClampCase{"[Delay]\nDelay=25\n[TimeOut]\nWriteFileTimeOut=-1\n", 0, 25, 5000},
-                      ClampCase{"[TimeOut]\nWriteFileTimeOut=0\n", 0, 0, 0}));
+    ::testing::Values(
+        ClampCase{"[Log]\nLogging=7\n", 0, 0, 5000}, ClampCase{"[Log]\nLogging=-1\n", 0, 0, 5000},
+        ClampCase{"[log]\nlogging=4\n", 4, 0, 5000}, ClampCase{"[Delay]\nDelay=-5\n", 0, 0, 5000},
+        ClampCase{"[Delay]\nDelay=25\n[TimeOut]\nWriteFileTimeOut=-1\n", 0, 25, 5000},
+        ClampCase{"[TimeOut]\nWriteFileTimeOut=0\n", 0, 0, 0},
+        // Above the maxima: a pause or a write wait held under the port lock
+        // stays bounded.
+        ClampCase{"[Delay]\nDelay=2147483647\n[TimeOut]\nWriteFileTimeOut=2147483647\n", 0,
+                  kMaxDelayMs, kMaxWriteFileTimeOutMs},
+        ClampCase{"[Delay]\nDelay=10001\n[TimeOut]\nWriteFileTimeOut=60001\n", 0, 10000, 60000},
+        ClampCase{"[Delay]\nDelay=10000\n[TimeOut]\nWriteFileTimeOut=60000\n", 0, 10000, 60000}));
 
 TEST(Settings, CurrentDirectoryFileWinsOverTempDirectory) {
   ScopedWorkDir dir;

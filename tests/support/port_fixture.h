@@ -12,7 +12,7 @@
 
 namespace linvo::test {
 
-// The trace lines of an operation frame: "Enter   ", "CSLock  ", the middle lines, "CSUnlock"
+// The trace lines of an operation bracket: "Enter   ", "CSLock  ", the middle lines, "CSUnlock"
 // and the exit label, each "label|text".
 std::vector<std::string> Bracket(const std::string& caller, std::vector<std::string> middle,
                                  const std::string& exitLabel = "Exit    ");

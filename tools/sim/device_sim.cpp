@@ -94,50 +94,26 @@ std::string FormatEvent(const LogEvent& event) {
   return std::string(stamp) + " -- " + event.bytes;
 }
 
-uint8_t BlockCheck(std::string_view bytes) {
-  uint8_t bcc = 0;
-  bool started = false;
-  for (char c : bytes) {
-    if (c == kStx) {
-      started = true;
-      continue;
-    }
-    if (!started) continue;
-    bcc ^= static_cast<uint8_t>(c);
-    if (c == kEtx) break;
-  }
-  return bcc;
+namespace {
+
+engine::codec::ByteView View(std::string_view bytes) {
+  return {reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()};
 }
+
+std::string Text(const engine::codec::Bytes& bytes) { return {bytes.begin(), bytes.end()}; }
+
+}  // namespace
+
+uint8_t BlockCheck(std::string_view bytes) { return engine::codec::CalcBcc(View(bytes)); }
 
 std::string MakeFrame(std::string_view payload) {
-  std::string frame;
-  frame.reserve(payload.size() + 3);
-  frame += kStx;
-  frame += payload;
-  frame += kEtx;
-  frame += static_cast<char>(BlockCheck(frame));
-  return frame;
+  return Text(engine::codec::DataFrame(View(payload)));
 }
 
-uint8_t BinaryCheck(std::string_view data) {
-  uint8_t bcc = static_cast<uint8_t>(kEtx);
-  for (char c : data) bcc ^= static_cast<uint8_t>(c);
-  return bcc;
-}
+uint8_t BinaryCheck(std::string_view data) { return engine::codec::BinaryCheck(View(data)); }
 
 std::string MakeBinaryFrame(std::string_view data) {
-  std::string frame;
-  frame.reserve(data.size() + 8);
-  frame += kSyn;
-  frame += kStx;
-  for (char c : data) {
-    if (c == kSyn) frame += kSyn;
-    frame += c;
-  }
-  frame += kSyn;
-  frame += kEtx;
-  frame += static_cast<char>(BinaryCheck(data));
-  return frame;
+  return Text(engine::codec::BinaryFrame(View(data)));
 }
 
 DeviceSimulator::DeviceSimulator(std::unique_ptr<Endpoint> endpoint, Config config)

@@ -39,18 +39,20 @@
 #include <thread>
 #include <vector>
 
+#include "engine/codec.h"
 #include "platform/wake_event.h"
 #include "sim/endpoint.h"
 
 namespace linvo::sim {
 
-inline constexpr char kStx = 0x02;
-inline constexpr char kEtx = 0x03;
-inline constexpr char kEot = 0x04;
-inline constexpr char kEnq = 0x05;
-inline constexpr char kAck = 0x06;
-inline constexpr char kNak = 0x15;
-inline constexpr char kSyn = 0x16;
+// The device's side of the wire codec, as characters of the byte strings the simulator handles.
+inline constexpr char kStx = static_cast<char>(engine::codec::STX);
+inline constexpr char kEtx = static_cast<char>(engine::codec::ETX);
+inline constexpr char kEot = static_cast<char>(engine::codec::EOT);
+inline constexpr char kEnq = static_cast<char>(engine::codec::ENQ);
+inline constexpr char kAck = static_cast<char>(engine::codec::ACK);
+inline constexpr char kNak = static_cast<char>(engine::codec::NAK);
+inline constexpr char kSyn = static_cast<char>(engine::codec::SYN);
 
 // How command and data frames (and raw blocks with ackRaw), or binary command frames, are
 // acknowledged.
@@ -148,14 +150,12 @@ std::string FormatEvent(const LogEvent& event);
 // "04 02 53 31" for the bytes.
 std::string HexBytes(std::string_view bytes);
 
-// XOR of the bytes after the first STX up to and including the first ETX after it (STX bytes
-// are skipped; without ETX all bytes after the STX count), as the host computes it.
+// The codec's block check, frames and binary check over the simulator's byte strings.
 uint8_t BlockCheck(std::string_view bytes);
 // STX payload ETX BCC.
 std::string MakeFrame(std::string_view payload);
-// XOR of the data bytes, XORed with ETX: the check byte of a binary frame.
 uint8_t BinaryCheck(std::string_view data);
-// SYN STX data SYN ETX BCC, every 0x16 of the data doubled (the BCC is never doubled).
+// SYN STX data SYN ETX BCC, every 0x16 of the data doubled.
 std::string MakeBinaryFrame(std::string_view data);
 
 class DeviceSimulator {
