@@ -1,6 +1,5 @@
 // Background receives: the start operations, the five workers, the comm-event watcher and the
 // handling of their notifications on the thread that created the port object.
-#include <poll.h>
 
 #include <cstdio>
 #include <cstring>
@@ -289,8 +288,7 @@ void CCommPort::EndStopped() {
 }
 
 void CCommPort::PauseUnlessStopped(int ms) {
-  pollfd p{m_wake.Fd(), POLLIN, 0};
-  ::poll(&p, 1, ms);
+  m_wake.Wait(ms);
 }
 
 void CCommPort::StopThreads() {
@@ -625,7 +623,7 @@ void CCommPort::CommEventWatcher(bool dsrWasOn, uint64_t lastReceived) {
   };
   while (!stopped()) {
     uint32_t events = 0;
-    platform::WaitResult w = m_hComm->WaitEvent(&events, -1, m_watchWake.Fd());
+    platform::WaitResult w = m_hComm->WaitEvent(&events, -1, &m_watchWake);
     if (w == platform::WaitResult::kFailed) return;  // no more line events until reopened
     if (w != platform::WaitResult::kReady || events == 0) continue;
     uint32_t errors = 0;

@@ -80,7 +80,7 @@ Result CCommPort::ReadCommForBinary(uint8_t* buffer, int* length, int32_t timeou
       if (!done && t - began > bound) return failDump(Message::kReadTimeout);
       continue;
     }
-    WaitResult w = m_hComm->WaitReadable(kQuietGapMs, -1);
+    WaitResult w = m_hComm->WaitReadable(kQuietGapMs, nullptr);
     if (w == WaitResult::kReady) continue;
     if (w == WaitResult::kFailed) return FailedReceive(g.data(), g.size(), dsrCheck);
     // The line is idle.
@@ -140,7 +140,7 @@ Result CCommPort::ReadCommForUnformattedBinary(uint8_t* buffer, int* length, int
       t = TickCount();
       continue;
     }
-    WaitResult w = m_hComm->WaitReadable(kQuietGapMs, -1);
+    WaitResult w = m_hComm->WaitReadable(kQuietGapMs, nullptr);
     if (w == WaitResult::kReady) continue;
     if (w == WaitResult::kFailed) return FailedReceive(buffer, got, dsrCheck);
     if (dsrCheck && !IsDSROn()) return failDump(Message::kDsrError);

@@ -102,9 +102,19 @@ Result CCommPort::OpenPort(Caller caller, int32_t baudRate, const char* dataBits
   } else {
     std::snprintf(deviceName, sizeof deviceName, "\\\\.\\COM%d", m_nPortNo);
   }
-  m_hComm = platform::OpenSerialLine(deviceName, EngineSettingsFile());
-  if (!m_hComm) return bracket.Fail(Message::kCannotBeOpened);
+  platform::OpenResult opened = platform::OpenSerialLine(deviceName, EngineSettingsFile());
+  SetLastErrorText(opened.error.message);
+  if (!opened) {
+    // The system's reason, at the error level so that an errors-only trace keeps it too.
+    Trace(kLevelError, kErrInfo, FormatSystemError(opened.error.code, opened.error.message));
+    return bracket.Fail(Message::kCannotBeOpened);
+  }
+  m_hComm = std::move(opened.line);
   bracket.Info(std::string("PortName is ") + deviceName);
+  const platform::LowLatencyOutcome lowLatency = m_hComm->LowLatency();
+  if (lowLatency.state == platform::LowLatencyState::kUnavailable) {
+    bracket.Info("Low latency mode is not available: " + lowLatency.detail);
+  }
 
   auto reject = [&] {
     m_hComm.reset();
@@ -137,10 +147,10 @@ Result CCommPort::OpenPort(Caller caller, int32_t baudRate, const char* dataBits
   dcb.fInX = false;
   dcb.fNull = false;
   dcb.fAbortOnError = false;
-  dcb.fDtrControl = autoHandshake == 1 ? platform::DTR_CONTROL_HANDSHAKE
-                                       : platform::DTR_CONTROL_ENABLE;
-  dcb.fRtsControl = autoHandshake == 1 ? platform::RTS_CONTROL_HANDSHAKE
-                                       : platform::RTS_CONTROL_ENABLE;
+  dcb.fDtrControl =
+      autoHandshake == 1 ? platform::DTR_CONTROL_HANDSHAKE : platform::DTR_CONTROL_ENABLE;
+  dcb.fRtsControl =
+      autoHandshake == 1 ? platform::RTS_CONTROL_HANDSHAKE : platform::RTS_CONTROL_ENABLE;
   if (!m_hComm->SetState(dcb)) return reject();
 
   platform::CommTimeouts timeouts;
@@ -175,6 +185,16 @@ Result CCommPort::OpenPort(Caller caller, int32_t baudRate, const char* dataBits
   m_pfnCommCallback = nullptr;
   m_nState.store(kStateOpen);
   return bracket.Succeed(kSuccess);
+}
+
+std::string CCommPort::LastErrorText() const {
+  std::lock_guard<std::mutex> hold(m_lastErrorLock);
+  return m_sLastError;
+}
+
+void CCommPort::SetLastErrorText(std::string text) {
+  std::lock_guard<std::mutex> hold(m_lastErrorLock);
+  m_sLastError = std::move(text);
 }
 
 Result CCommPort::ClosePort(Caller caller) {

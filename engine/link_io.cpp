@@ -5,7 +5,6 @@
 // as idle once no byte has come for kQuietGapMs (the gap that ends a frame); after that, a wait
 // blocks until a byte arrives, the time-out runs out or a stop request signals the port's
 // wake-up descriptor.
-#include <poll.h>
 
 #include <algorithm>
 #include <limits>
@@ -70,8 +69,8 @@ bool CCommPort::WorkerStopRequested() const {
   return m_pWorkerThread.load() != nullptr && m_bWorkerStop.load() == 1;
 }
 
-int CCommPort::ReceiveWakeFd() const {
-  return m_pWorkerThread.load() != nullptr ? m_wake.Fd() : -1;
+const platform::WakeEvent* CCommPort::ReceiveWakeFd() const {
+  return m_pWorkerThread.load() != nullptr ? &m_wake : nullptr;
 }
 
 WaitResult CCommPort::WaitForInput(int timeoutMs, int16_t dsrCheck) {
@@ -82,7 +81,7 @@ WaitResult CCommPort::WaitForInput(int timeoutMs, int16_t dsrCheck) {
 bool CCommPort::WaitLineOn(uint32_t bit, int32_t timeout) {
   const uint32_t began = TickCount();
   for (;;) {
-    WaitResult w = m_hComm->WaitModemLines(bit, Remaining(began, timeout), -1);
+    WaitResult w = m_hComm->WaitModemLines(bit, Remaining(began, timeout), nullptr);
     if (w == WaitResult::kReady) return true;
     if (w == WaitResult::kFailed) return false;
     if (Elapsed(began) > static_cast<uint32_t>(timeout)) return false;
@@ -91,8 +90,8 @@ bool CCommPort::WaitLineOn(uint32_t bit, int32_t timeout) {
 
 WaitResult CCommPort::WaitForStop(int timeoutMs, int16_t dsrCheck) {
   if (dsrCheck && (timeoutMs < 0 || timeoutMs > kDsrSliceMs)) timeoutMs = kDsrSliceMs;
-  pollfd p{ReceiveWakeFd(), POLLIN, 0};
-  return ::poll(&p, p.fd >= 0 ? 1 : 0, timeoutMs) > 0 ? WaitResult::kWoken : WaitResult::kTimeout;
+  return platform::WaitForWake(ReceiveWakeFd(), timeoutMs) ? WaitResult::kWoken
+                                                         : WaitResult::kTimeout;
 }
 
 Result CCommPort::FailDump(std::string_view text, const uint8_t* bytes, std::size_t count,
@@ -249,7 +248,7 @@ Result CCommPort::ReadComm(uint8_t* buffer, int* length, int32_t timeout, int16_
     }
     // Nothing more right now: the line is idle once a quiet gap has passed without a byte.
     if (want > 0) {
-      WaitResult w = m_hComm->WaitReadable(kQuietGapMs, -1);
+      WaitResult w = m_hComm->WaitReadable(kQuietGapMs, nullptr);
       if (w == WaitResult::kReady) continue;
       if (w == WaitResult::kFailed) {
         return FailedReceive(received.data(), received.size(), dsrCheck);
@@ -313,7 +312,7 @@ Result CCommPort::ReadCommHF(uint8_t* buffer, int* length, int32_t timeout, int1
         if (!evaluate && frame.size() < limit) continue;
         evaluate = true;
       } else {
-        WaitResult w = m_hComm->WaitReadable(kQuietGapMs, -1);
+        WaitResult w = m_hComm->WaitReadable(kQuietGapMs, nullptr);
         if (w == WaitResult::kReady) continue;
         if (w == WaitResult::kFailed) return FailedReceive(frame.data(), frame.size(), dsrCheck);
         idle = true;

@@ -74,4 +74,8 @@ std::string FormatMessage(Message message, int extra) {
   return text;
 }
 
+std::string FormatSystemError(int code, const std::string& text) {
+  return text + " (system error " + std::to_string(code) + ")";
+}
+
 }  // namespace linvo::engine

@@ -74,4 +74,8 @@ Result CodeOf(Message message);
 // kThreadTypeBusy also takes the running worker's kind.
 std::string FormatMessage(Message message, int extra = 0);
 
+// The trace text of a system error: its text and number ("Permission denied: /dev/ttyUSB0
+// (system error 13)").
+std::string FormatSystemError(int code, const std::string& text);
+
 }  // namespace linvo::engine

@@ -13,6 +13,8 @@
 #include <functional>
 #include <string_view>
 
+#include "platform/wake_event.h"
+
 namespace linvo::platform {
 
 using WindowHandle = std::uintptr_t;  // 0 is no window
@@ -59,6 +61,6 @@ int PumpMessages(int timeoutMs);
 // can fold the queue into its own poll/epoll loop and call PumpMessages(0) when it fires. It
 // belongs to the thread and stays valid until the thread ends (-1 in destructors that run after
 // the thread's queue is gone).
-int MessageQueueFd();
+NativeWaitHandle MessageQueueFd();
 
 }  // namespace linvo::platform

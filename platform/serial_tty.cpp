@@ -13,7 +13,6 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -25,6 +24,12 @@
 #include <mutex>
 #include <optional>
 #include <string>
+
+#include "platform/deadline.h"
+#include "platform/error_text.h"
+#include "platform/serial_backend.h"
+#include "platform/serial_low_latency.h"
+#include "platform/wake_event.h"
 
 namespace linvo::platform {
 namespace {
@@ -67,25 +72,26 @@ bool Failed(short revents) { return (revents & (POLLERR | POLLHUP | POLLNVAL)) !
 
 class TtyLine final : public SerialLine {
  public:
-  TtyLine(int fd, std::string path) : m_fd(fd), m_path(std::move(path)) {
+  // Takes over the descriptor (opened, locked and made exclusive by OpenTtyLine).
+  TtyLine(int fd, std::string path, const TtyOptions& options)
+      : m_fd(fd), m_path(std::move(path)), m_lowLatency(std::in_place, fd, options.lowLatency) {
     int bits = 0;
     m_hasModemLines = ioctl(m_fd, TIOCMGET, &bits) == 0;
     serial_icounter_struct counters{};
     m_hasCounters = ioctl(m_fd, TIOCGICOUNT, &counters) == 0;
     m_errorBase = counters;
-    m_kick = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   }
 
   ~TtyLine() override {
+    m_lowLatency.reset();  // the driver's mode goes back while the line is still ours
     ioctl(m_fd, TIOCNXCL);
     flock(m_fd, LOCK_UN);
     close(m_fd);
-    if (m_kick >= 0) close(m_kick);
   }
 
-  // Takes over the line's present framing and sets it raw; false when the driver refuses.
+  // Takes over the line's present framing and sets it raw; false (errno set) when the driver
+  // refuses.
   bool Initialise() {
-    if (m_kick < 0) return false;
     termios settings{};
     if (tcgetattr(m_fd, &settings) != 0) return false;
     DeviceControlBlock dcb;
@@ -108,6 +114,8 @@ class TtyLine final : public SerialLine {
   }
 
   const std::string& DevicePath() const override { return m_path; }
+
+  LowLatencyOutcome LowLatency() const override { return m_lowLatency->Outcome(); }
 
   bool SetQueueSizes(uint32_t inQueue, uint32_t outQueue) override {
     // The driver's queues have fixed sizes; the request is advisory, as Windows allows.
@@ -234,11 +242,11 @@ class TtyLine final : public SerialLine {
     return result;
   }
 
-  WaitResult WaitReadable(int timeoutMs, int wakeFd) override {
-    const int64_t deadline = DeadlineAfter(timeoutMs);
+  WaitResult WaitReadable(int timeoutMs, const WakeEvent* wake) override {
+    const Deadline deadline = Deadline::After(timeoutMs);
     for (;;) {
-      pollfd fds[2] = {{m_fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
-      const int rc = poll(fds, wakeFd >= 0 ? 2 : 1, MillisecondsUntil(deadline));
+      pollfd fds[2] = {{m_fd, POLLIN, 0}, {wake != nullptr ? wake->Native() : -1, POLLIN, 0}};
+      const int rc = poll(fds, wake != nullptr ? 2 : 1, deadline.RemainingMs());
       if (rc < 0) {
         if (errno == EINTR) continue;
         return WaitResult::kFailed;
@@ -255,7 +263,7 @@ class TtyLine final : public SerialLine {
     GetTimeouts(&timeouts);
     const int totalMs = TotalTimeoutMs(timeouts.WriteTotalTimeoutMultiplier,
                                        timeouts.WriteTotalTimeoutConstant, size);
-    const int64_t deadline = totalMs == 0 ? -1 : DeadlineAfter(totalMs);
+    const Deadline deadline = totalMs == 0 ? Deadline::Never() : Deadline::After(totalMs);
     IoResult result;
     bool firstAttempt = true;
     while (result.bytes < size) {
@@ -272,7 +280,7 @@ class TtyLine final : public SerialLine {
       }
       firstAttempt = false;
       // The driver's buffer is full (flow control or a slow line): wait for room.
-      const int waitMs = MillisecondsUntil(deadline);
+      const int waitMs = deadline.RemainingMs();
       if (waitMs == 0) break;
       const WaitResult room = PollDescriptor(POLLOUT, waitMs);
       if (room == WaitResult::kFailed) {
@@ -396,9 +404,9 @@ class TtyLine final : public SerialLine {
     return true;
   }
 
-  WaitResult WaitEvent(uint32_t* events, int timeoutMs, int wakeFd) override {
+  WaitResult WaitEvent(uint32_t* events, int timeoutMs, const WakeEvent* wake) override {
     if (events != nullptr) *events = 0;
-    const int64_t deadline = DeadlineAfter(timeoutMs);
+    const Deadline deadline = Deadline::After(timeoutMs);
     uint64_t generation;
     {
       std::lock_guard lock(m_mutex);
@@ -426,24 +434,21 @@ class TtyLine final : public SerialLine {
                   ((mask & kModemEvents) && m_hasModemLines) ||
                   ((mask & kErrorEvents) && m_hasCounters);
       }
-      int waitMs = MillisecondsUntil(deadline);
+      int waitMs = deadline.RemainingMs();
       if (waitMs == 0) return WaitResult::kTimeout;
       if (recheck && (waitMs < 0 || waitMs > kRecheckMs)) waitMs = kRecheckMs;
 
       pollfd fds[3] = {{m_fd, static_cast<short>(watchInput ? POLLIN : 0), 0},
-                       {m_kick, POLLIN, 0},
-                       {wakeFd, POLLIN, 0}};
-      const int rc = poll(fds, wakeFd >= 0 ? 3 : 2, waitMs);
+                       {m_kick.Native(), POLLIN, 0},
+                       {wake != nullptr ? wake->Native() : -1, POLLIN, 0}};
+      const int rc = poll(fds, wake != nullptr ? 3 : 2, waitMs);
       if (rc < 0) {
         if (errno == EINTR) continue;
         return WaitResult::kFailed;
       }
       if (fds[2].revents & POLLIN) return WaitResult::kWoken;
       if (Failed(fds[0].revents) || Failed(fds[2].revents)) return WaitResult::kFailed;
-      if (fds[1].revents & POLLIN) {
-        uint64_t drained;
-        [[maybe_unused]] const ssize_t n = read(m_kick, &drained, sizeof drained);
-      }
+      if (fds[1].revents & POLLIN) m_kick.Clear();
     }
   }
 
@@ -466,10 +471,7 @@ class TtyLine final : public SerialLine {
     return ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &bit) == 0;
   }
 
-  void Kick() {
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = write(m_kick, &one, sizeof one);
-  }
+  void Kick() { m_kick.Signal(); }
 
   // The events since the previous look (under m_mutex), moving the baselines on. Bytes received
   // so far = bytes taken by reads and purges + bytes queued; it grows exactly when bytes arrive,
@@ -529,7 +531,8 @@ class TtyLine final : public SerialLine {
   const std::string m_path;
   bool m_hasModemLines = false;
   bool m_hasCounters = false;
-  int m_kick = -1;  // eventfd: wakes a WaitEvent when the mask changes or a write starts draining
+  std::optional<LowLatencyMode> m_lowLatency;
+  WakeEvent m_kick;  // wakes a WaitEvent when the mask changes or a write starts draining
 
   std::mutex m_mutex;
   DeviceControlBlock m_dcb;
@@ -549,19 +552,34 @@ class TtyLine final : public SerialLine {
 
 }  // namespace
 
-std::unique_ptr<SerialLine> OpenTtyLine(const std::string& path) {
+OpenResult OpenTtyLine(const std::string& path, const TtyOptions& options) {
+  auto fail = [&path](int code) {
+    return OpenResult{nullptr, SerialError{code, ErrorText(code) + ": " + path}};
+  };
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  // flock makes the open exclusive against every descriptor, root's included; TIOCEXCL adds the
-  // kernel's own refusal for programs that do not take the lock (it does not stop root).
-  if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  if (fd < 0) return fail(errno);
+  auto failClosing = [&](int code) {
     close(fd);
-    return nullptr;
-  }
+    return fail(code);
+  };
+  if (!isatty(fd)) return failClosing(errno);
+  // flock makes the open exclusive against every descriptor, root's included; TIOCEXCL adds the
+  // kernel's own refusal for programs that do not take the lock (it does not stop root). A lock
+  // held elsewhere reads EWOULDBLOCK, which says nothing to a user: it is a busy device.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return failClosing(errno == EWOULDBLOCK ? EBUSY : errno);
   ioctl(fd, TIOCEXCL);
-  auto line = std::make_unique<TtyLine>(fd, path);
-  if (!line->Initialise()) return nullptr;
-  return line;
+  std::unique_ptr<TtyLine> line;
+  try {
+    line = std::make_unique<TtyLine>(fd, path, options);
+  } catch (const std::system_error& e) {  // no descriptor left for the line's wake-up event
+    flock(fd, LOCK_UN);
+    return failClosing(e.code().value());
+  }
+  if (!line->Initialise()) {
+    const int code = errno != 0 ? errno : EINVAL;
+    return fail(code);
+  }
+  return OpenResult{std::move(line), {}};
 }
 
 }  // namespace linvo::platform

@@ -21,7 +21,7 @@ namespace {
 class SerialTtyTest : public ::testing::Test {
  protected:
   void SetUp() override { test::WriteFile(m_ini, "[Ports]\nCOM3=" + m_pty.SlavePath() + "\n"); }
-  std::unique_ptr<SerialLine> Open() { return OpenSerialLine("COM3", m_ini); }
+  std::unique_ptr<SerialLine> Open() { return OpenSerialLine("COM3", m_ini).line; }
   // Whether OpenSerialLine succeeds in a child process (exit code 1: opened, 0: refused).
   bool OpensInOtherProcess() {
     const pid_t child = fork();
@@ -129,14 +129,14 @@ TEST(SerialTtyGoneTest, ClosedMasterFailsReadsWaitsAndWrites) {
   ASSERT_EQ(unlockpt(master), 0);
   char path[128];
   ASSERT_EQ(ptsname_r(master, path, sizeof path), 0);
-  const auto line = OpenTtyLine(path);
+  const auto line = OpenTtyLine(path, {}).line;
   ASSERT_NE(line, nullptr);
   ASSERT_TRUE(line->SetEventMask(EV_RXCHAR));
   close(master);
 
-  EXPECT_EQ(line->WaitReadable(-1, -1), WaitResult::kFailed);
+  EXPECT_EQ(line->WaitReadable(-1, nullptr), WaitResult::kFailed);
   uint32_t events = 0;
-  EXPECT_EQ(line->WaitEvent(&events, -1, -1), WaitResult::kFailed);
+  EXPECT_EQ(line->WaitEvent(&events, -1, nullptr), WaitResult::kFailed);
   uint8_t buffer[4];
   EXPECT_EQ(line->ReadAvailable(buffer, sizeof buffer).status, IoStatus::kWaitFailed);
   EXPECT_EQ(line->Read(buffer, sizeof buffer).status, IoStatus::kWaitFailed);

@@ -20,7 +20,7 @@ class SerialVirtualTest : public ::testing::Test {
  protected:
   void SetUp() override {
     m_peer = RegisterVirtualLine("COM5");
-    m_line = OpenSerialLine("COM5", "");
+    m_line = OpenSerialLine("COM5", "").line;
     ASSERT_NE(m_line, nullptr);
   }
   void TearDown() override { UnregisterVirtualLine("COM5"); }
@@ -40,10 +40,10 @@ class SerialVirtualTest : public ::testing::Test {
 TEST_F(SerialVirtualTest, OneHostEndAtATime) {
   EXPECT_TRUE(m_peer->HostOpen());
   EXPECT_EQ(m_line->DevicePath(), "virtual:COM5");
-  EXPECT_EQ(OpenSerialLine("\\\\.\\COM5", ""), nullptr);
+  EXPECT_EQ(OpenSerialLine("\\\\.\\COM5", "").line, nullptr);
   m_line.reset();
   EXPECT_FALSE(m_peer->HostOpen());
-  m_line = OpenSerialLine("COM5", "");
+  m_line = OpenSerialLine("COM5", "").line;
   EXPECT_NE(m_line, nullptr);
 }
 
@@ -126,10 +126,10 @@ TEST_F(SerialVirtualTest, FarEndRaisesEvents) {
     ASSERT_TRUE(m_line->SetEventMask(c.mask));
     c.act(*m_peer, *m_line);
     uint32_t events = 99;
-    EXPECT_EQ(m_line->WaitEvent(&events, c.events != 0 ? 2000 : 10, -1),
+    EXPECT_EQ(m_line->WaitEvent(&events, c.events != 0 ? 2000 : 10, nullptr),
               c.events != 0 ? WaitResult::kReady : WaitResult::kTimeout);
     EXPECT_EQ(events, c.events);
-    EXPECT_EQ(m_line->WaitEvent(&events, 0, -1), WaitResult::kTimeout) << "reported once";
+    EXPECT_EQ(m_line->WaitEvent(&events, 0, nullptr), WaitResult::kTimeout) << "reported once";
   }
 }
 
@@ -157,7 +157,7 @@ TEST_F(SerialVirtualTest, BlockedWaitEndsOnEvent) {
   ASSERT_TRUE(m_line->SetEventMask(EV_DSR));
   auto waiting = std::async(std::launch::async, [&] {
     uint32_t events = 0;
-    const WaitResult result = m_line->WaitEvent(&events, 5000, -1);
+    const WaitResult result = m_line->WaitEvent(&events, 5000, nullptr);
     return std::make_pair(result, events);
   });
   std::this_thread::sleep_for(10ms);
@@ -167,21 +167,22 @@ TEST_F(SerialVirtualTest, BlockedWaitEndsOnEvent) {
 
 TEST_F(SerialVirtualTest, WaitModemLinesFollowsTheFarEnd) {
   m_peer->SetModemLines(0);
-  EXPECT_EQ(m_line->WaitModemLines(MS_DSR_ON, 10, -1), WaitResult::kTimeout);
+  EXPECT_EQ(m_line->WaitModemLines(MS_DSR_ON, 10, nullptr), WaitResult::kTimeout);
   WakeEvent wake;
   wake.Signal();
-  EXPECT_EQ(m_line->WaitModemLines(MS_DSR_ON, -1, wake.Fd()), WaitResult::kWoken);
+  EXPECT_EQ(m_line->WaitModemLines(MS_DSR_ON, -1, &wake), WaitResult::kWoken);
 
-  auto waiting = std::async(
-      std::launch::async, [&] { return m_line->WaitModemLines(MS_CTS_ON | MS_DSR_ON, 5000, -1); });
+  auto waiting = std::async(std::launch::async, [&] {
+    return m_line->WaitModemLines(MS_CTS_ON | MS_DSR_ON, 5000, nullptr);
+  });
   std::this_thread::sleep_for(10ms);
   m_peer->SetModemLines(MS_CTS_ON);  // not yet both
   std::this_thread::sleep_for(10ms);
   m_peer->SetModemLines(MS_CTS_ON | MS_DSR_ON | MS_RING_ON);
   EXPECT_EQ(waiting.get(), WaitResult::kReady);
 
-  auto failing =
-      std::async(std::launch::async, [&] { return m_line->WaitModemLines(MS_RLSD_ON, -1, -1); });
+  auto failing = std::async(std::launch::async,
+                            [&] { return m_line->WaitModemLines(MS_RLSD_ON, -1, nullptr); });
   std::this_thread::sleep_for(10ms);
   m_peer->Disconnect();
   EXPECT_EQ(failing.get(), WaitResult::kFailed);
@@ -209,10 +210,10 @@ TEST_F(SerialVirtualTest, StalledTransmitterHoldsWritesUntilTheirTimeOut) {
 TEST_F(SerialVirtualTest, DisconnectFailsBlockedAndLaterCalls) {
   ASSERT_TRUE(m_line->SetEventMask(EV_RXCHAR));
   m_peer->StallTransmitter(true);
-  auto readable = std::async(std::launch::async, [&] { return m_line->WaitReadable(-1, -1); });
+  auto readable = std::async(std::launch::async, [&] { return m_line->WaitReadable(-1, nullptr); });
   auto event = std::async(std::launch::async, [&] {
     uint32_t events = 0;
-    return m_line->WaitEvent(&events, -1, -1);
+    return m_line->WaitEvent(&events, -1, nullptr);
   });
   auto write = std::async(std::launch::async, [&] { return Write("held").status; });
   std::this_thread::sleep_for(10ms);
@@ -226,7 +227,7 @@ TEST_F(SerialVirtualTest, DisconnectFailsBlockedAndLaterCalls) {
   EXPECT_EQ(m_line->ReadAvailable(buffer, sizeof buffer).status, IoStatus::kWaitFailed);
   EXPECT_EQ(Write("x").status, IoStatus::kWaitFailed);
   m_line.reset();
-  EXPECT_EQ(OpenSerialLine("COM5", ""), nullptr) << "the device is gone";
+  EXPECT_EQ(OpenSerialLine("COM5", "").line, nullptr) << "the device is gone";
 }
 
 TEST_F(SerialVirtualTest, EitherEndMayGoFirst) {
@@ -236,7 +237,7 @@ TEST_F(SerialVirtualTest, EitherEndMayGoFirst) {
   EXPECT_EQ(m_line->ReadAvailable(buffer, sizeof buffer).bytes, 0u);
 
   m_peer = RegisterVirtualLine("COM6");
-  auto line = OpenSerialLine("COM6", "");
+  auto line = OpenSerialLine("COM6", "").line;
   ASSERT_NE(line, nullptr);
   UnregisterVirtualLine("COM6");
   m_peer->Write("y");

@@ -132,7 +132,7 @@ TEST_F(SimOnVirtualLine, ScriptedDsrDropReachesTheHostAsALineEvent) {
   config.dropDsrAfterMs = 20;
   m_sim->SetConfig(config);
   uint32_t events = 0;
-  ASSERT_EQ(m_host->WaitEvent(&events, kArrive, -1), platform::WaitResult::kReady);
+  ASSERT_EQ(m_host->WaitEvent(&events, kArrive, nullptr), platform::WaitResult::kReady);
   EXPECT_EQ(events, platform::EV_DSR);
   uint32_t status = 0;
   ASSERT_TRUE(m_host->GetModemStatus(&status));
@@ -193,7 +193,7 @@ TEST(SimBinaryOnPseudoTerminal, CommandReportAckAndReportOnDemand) {
   ASSERT_TRUE(sim.Start());
   const std::string ini = dir.Path() + "/Linvo.ini";
   test::WriteFile(ini, "[Ports]\nCOM9=" + pty.SlavePath() + "\n");
-  auto host = platform::OpenSerialLine("COM9", ini);
+  auto host = platform::OpenSerialLine("COM9", ini).line;
   ASSERT_NE(host, nullptr);
 
   // Split between the two bytes of the doubled 0x16: the parser keeps its place across reads.

@@ -300,7 +300,7 @@ void DeviceSimulator::Loop() {
       std::lock_guard lock(m_mutex);
       timeoutMs = NextTimeoutMs(Clock::now());
     }
-    const Endpoint::WaitStatus status = m_endpoint->Wait(timeoutMs, m_rearm.Fd());
+    const Endpoint::WaitStatus status = m_endpoint->Wait(timeoutMs, m_rearm.Native());
     if (m_stop) break;
     if (status == Endpoint::WaitStatus::kWoken) {
       // A timer change (SetConfig) or someone else's wake-up; only Stop() ends the loop. The
