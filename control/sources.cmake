@@ -9,3 +9,7 @@ if(LINVO_WITH_CUPS)
   list(APPEND LINVO_LINK_LIBRARIES Cups::Cups)
   add_compile_definitions(LINVO_HAVE_CUPS=1)
 endif()
+
+# The JSON property bag (Debian: nlohmann-json3-dev, header-only).
+find_package(nlohmann_json 3 REQUIRED)
+list(APPEND LINVO_LINK_LIBRARIES nlohmann_json::nlohmann_json)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the demo: linvo-demo opens a port mapped to the device simulator on a
-# pseudo-terminal, makes a command exchange and a data exchange through the entry functions and
-# prints the results and the trace. Arguments go to linvo-demo ("--device /dev/ttyUSB0" runs it
+# pseudo-terminal, makes command and data exchanges through a CLinvoCtrl (one with its response
+# as an event) and prints the results and the trace. Arguments go to linvo-demo ("--device /dev/ttyUSB0" runs it
 # against another device; "--help" lists the options).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"

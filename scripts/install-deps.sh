@@ -5,6 +5,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libcups2-dev cups-daemon cups-client
+  nlohmann-json3-dev
   clang libclang-rt-14-dev
 )
 missing=()

@@ -107,15 +107,23 @@ TEST(DemoProgram, RunsBothExchangesAgainstItsSimulatorAndPrintsTheTrace) {
   EXPECT_EQ(run.exitCode, 0) << run.output;
   const std::string& out = run.output;
   EXPECT_THAT(out, HasSubstr("Port                   COM7\n"));
-  EXPECT_THAT(out, HasSubstr("OpenPort               result 0 (success)\n"));
-  EXPECT_THAT(out, HasSubstr("SendCommandRR S1       result 10 (response A)\n"
-                             "  status               \"00\"\n"
-                             "  code                 \"00\"\n"
-                             "  data                 \"READY\"\n"));
-  EXPECT_THAT(out, HasSubstr("SendDataBCC            result 0 (success)\n"
-                             "  sent                 \"HELLO\"\n"
-                             "  reply                \"OK\" (2 bytes)\n"));
-  EXPECT_THAT(out, HasSubstr("ClosePort              result 0 (success)\n"));
+  EXPECT_THAT(out, HasSubstr("Control                PortNo=7 BaudRate=9600 DataBit=8 Parity=N "
+                             "Version=1, 0, 0, 0\n"));
+  EXPECT_THAT(out, HasSubstr("lvoOpenPort            result 0 (success)\n"));
+  const std::string response =
+      "  PollCmdComSts        \"00\"\n"
+      "  PollCmdErr           \"00\"\n"
+      "  PollCmdSen           \"\"\n"
+      "  PollCmdResData       \"READY\"\n";
+  EXPECT_THAT(out, HasSubstr("lvoSendCommandRR S1    result 10 (response A)\n" + response));
+  EXPECT_THAT(out, HasSubstr("lvoSendDataBCCRR       result 0 (success)\n"
+                             "  SendData             \"HELLO\"\n"
+                             "  ReceiveData          \"OK\" (2 bytes)\n"));
+  // The background command: started, then its response as an event.
+  EXPECT_THAT(out, HasSubstr("lvoSendCommandRR(2)    result 1 (background operation started)\n"
+                             "lvoReceiveResponseEvent result 10 (response A)\n" +
+                             response));
+  EXPECT_THAT(out, HasSubstr("lvoClosePort           result 0 (success)\n"));
   // The trace the engine wrote: the command's bracket and its bytes on the wire.
   EXPECT_THAT(out, HasSubstr("/Linvo007.log:\n"));
   EXPECT_THAT(out, HasSubstr(":Inf:Enter   : lvoSendCommandRR\n"));
@@ -139,13 +147,14 @@ TEST(DemoProgram, RunsAgainstAGivenDeviceAndKeepsItsWorkDirectory) {
                                  "--data=AB", "--timeout", "200", "--keep"});
   EXPECT_EQ(run.exitCode, 1) << run.output;
   EXPECT_THAT(run.output, HasSubstr("(given with --device)"));
-  EXPECT_THAT(run.output, HasSubstr("SendCommandRR T2       result 3 (NAK)\n"));
-  EXPECT_THAT(run.output, Not(HasSubstr("  status ")));
-  EXPECT_THAT(run.output, HasSubstr("SendDataBCC            result 3 (NAK)\n"));
+  EXPECT_THAT(run.output, HasSubstr("lvoSendCommandRR T2    result 3 (NAK)\n"));
+  EXPECT_THAT(run.output, Not(HasSubstr("  PollCmd")));
+  EXPECT_THAT(run.output, HasSubstr("lvoSendDataBCCRR       result 3 (NAK)\n"));
+  EXPECT_THAT(run.output, HasSubstr("lvoSendCommandRR(2)    result 3 (NAK)\n"));
   EXPECT_THAT(run.output, HasSubstr("Demo failed"));
   device.Stop();
-  // The command went out once; the data frame was sent three times (retry count 2).
-  EXPECT_EQ(device.GetCounters().commands, 1);
+  // The command went out once per method; the data frame three times (retry count 2).
+  EXPECT_EQ(device.GetCounters().commands, 2);
   EXPECT_EQ(device.GetCounters().dataFrames, 3);
 
   const std::vector<std::string> kept = DemoDirectories(dir.Path());
@@ -169,7 +178,7 @@ TEST(DemoProgram, AnswersHelpMissingDevicesAndBadOptions) {
       {"missing device",
        {"--device", "/nonexistent/tty"},
        1,
-       "OpenPort               result 101 (port not open or cannot be opened)\n"},
+       "lvoOpenPort            result 101 (port not open or cannot be opened)\n"},
       {"port 0", {"--port", "0"}, 2, "linvo-demo: bad value for --port: \"0\""},
       {"port 257", {"--port=257"}, 2, "bad value for --port"},
       {"three-letter command", {"--command", "ABC"}, 2, "bad value for --command"},

@@ -1,15 +1,17 @@
-// linvo-demo: one round of the text protocol through the entry functions, for a person to watch.
+// linvo-demo: one round of the text protocol through a CLinvoCtrl, for a person to watch.
 //
 // It makes a private work directory, writes Linvo.ini there (trace to a file, the chosen COM
-// number mapped to the device) and, from that directory, opens the port, runs a SendCommandRR
-// exchange and a SendDataBCC exchange, closes the port and prints what it got and the trace file
-// the engine wrote. By default the device is the simulator, running in this process on a new
+// number mapped to the device) and, from that directory, sets the control's properties, opens
+// the port, runs a command exchange, a data exchange and a command whose response comes back as
+// an event, closes the port and prints the result properties and the trace file the engine
+// wrote. By default the device is the simulator, running in this process on a new
 // pseudo-terminal; --device runs against another device instead.
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -23,8 +25,10 @@
 #include <utility>
 #include <vector>
 
+#include "control/linvo_ctrl.h"
 #include "engine/comm_port.h"
 #include "engine/result_codes.h"
+#include "platform/message.h"
 #include "platform/paths.h"
 #include "platform/serial.h"
 #include "portapi/port_table.h"
@@ -39,9 +43,11 @@ using linvo::engine::Result;
 constexpr const char* kUsage =
     "Usage: linvo-demo [options]\n"
     "\n"
-    "Opens a serial port through the linvo entry functions, sends a command and reads its\n"
-    "response (SendCommandRR), sends a data frame and reads the reply (SendDataBCC), closes\n"
-    "the port and prints the results and the trace file the library wrote. Without --device\n"
+    "Drives a serial port through a linvo control: sets its properties, opens the port, sends\n"
+    "a command and reads its response (lvoSendCommandRR), sends a data frame and reads the\n"
+    "reply (lvoSendDataBCCRR), sends the command again with the response received in the\n"
+    "background and delivered as an event (lvoReceiveResponseEvent), closes the port and\n"
+    "prints the result properties and the trace file the library wrote. Without --device\n"
     "the device is the linvo simulator, started in this process on a new pseudo-terminal.\n"
     "Exit status: 0 when every exchange succeeded, 1 when one failed, 2 for a bad option.\n"
     "\n"
@@ -128,7 +134,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
       ok = !value->empty() && value->size() < 5000;
       options->data = *value;
     } else if (name == "--timeout") {
-      ok = ParseInt(*value, 0, 600000, &options->timeoutMs);
+      ok = ParseInt(*value, 1, 600000, &options->timeoutMs);
     }
     if (!ok) {
       *error = "bad value for " + name + ": \"" + *value + "\"";
@@ -142,6 +148,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
 const char* Meaning(Result code) {
   static constexpr std::pair<Result, const char*> kMeanings[] = {
       {0, "success"},
+      {1, "background operation started"},
       {2, "ACK"},
       {3, "NAK"},
       {10, "response A"},
@@ -204,45 +211,100 @@ void RemoveWorkDirectory(const std::string& path) {
   fs::remove_all(path, ignored);
 }
 
-// Runs the exchanges; returns the exit status.
+// Keeps the events the control fires.
+class DemoEvents : public linvo::control::LinvoEvents {
+ public:
+  void lvoReceiveResponseEvent(int32_t lResponse) override { response = lResponse; }
+  std::optional<int32_t> response;
+};
+
+// Pumps this thread's messages until the response event came or timeoutMs passed.
+bool WaitForResponseEvent(const DemoEvents& events, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!events.response) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline - std::chrono::steady_clock::now())
+                          .count();
+    if (left <= 0) return false;
+    linvo::platform::PumpMessages(static_cast<int>(left));
+  }
+  return true;
+}
+
+void PrintResponse(const linvo::control::CLinvoCtrl& control) {
+  const linvo::control::ControlProperties& p = control.Properties();
+  PrintField("PollCmdComSts", Quoted(p.PollCmdComSts));
+  PrintField("PollCmdErr", Quoted(p.PollCmdErr));
+  PrintField("PollCmdSen", Quoted(p.PollCmdSen));
+  PrintField("PollCmdResData", Quoted(p.PollCmdResData));
+}
+
+// Runs the exchanges through a control; returns the exit status.
 int RunExchanges(const Options& options) {
-  namespace api = linvo::portapi;
-  const int port = options.port;
+  using linvo::control::FALSE;
+  linvo::control::CLinvoCtrl control;
+  DemoEvents events;
+  control.Advise(&events);
+  control.SetPortNo(options.port);
+  control.SetBaudRate(options.baud);
+  control.SetDataBit("8");
+  control.SetParity("N");
+  control.SetDSRCheck(FALSE);
+  control.SetCTSCheck(FALSE);
+  control.SetAutoHandshake(FALSE);
+  control.SetTXBufferSize(4096);
+  control.SetRXBufferSize(4096);
+  control.SetACKTimer(options.timeoutMs);
+  control.SetResponseTimer(options.timeoutMs);
+  const linvo::control::ControlProperties& p = control.Properties();
+  std::printf("Control                PortNo=%d BaudRate=%d DataBit=%s Parity=%s Version=%s\n\n",
+              p.PortNo, p.BaudRate, p.DataBit.c_str(), p.Parity.c_str(),
+              control.GetVersion().c_str());
   bool ok = true;
 
-  const Result opened = api::OpenPort("lvoOpenPort", port, options.baud, "8", "N", 4096, 4096, 0);
-  PrintResult("OpenPort", opened);
+  const Result opened = static_cast<Result>(control.lvoOpenPort());
+  PrintResult("lvoOpenPort", opened);
   if (opened != linvo::engine::kSuccess) return 1;
 
-  std::string status, code, data;
-  const Result response =
-      api::SendCommandRR("lvoSendCommandRR", port, 1, options.timeoutMs, 5 * options.timeoutMs, 0,
-                         options.command.c_str(), "", 0, &status, &code, &data);
-  PrintResult("SendCommandRR " + options.command, response);
+  control.SetSendData(options.command);
+  const int32_t response = control.lvoSendCommandRR(1, 5 * options.timeoutMs);
+  PrintResult("lvoSendCommandRR " + options.command, static_cast<Result>(response));
   // A response frame arrived: its letter decides the code (A and R are final answers).
-  const bool responded =
-      response == linvo::engine::kResponseA || response == linvo::engine::kResponseR;
-  if (responded) {
-    PrintField("status", Quoted(status));
-    PrintField("code", Quoted(code));
-    PrintField("data", Quoted(data));
-  }
-  ok = ok && responded;
+  const auto responded = [](int32_t code) {
+    return code == linvo::engine::kResponseA || code == linvo::engine::kResponseR;
+  };
+  if (responded(response)) PrintResponse(control);
+  ok = ok && responded(response);
 
-  std::string reply;
-  int16_t replyLength = 0;
-  const Result sent =
-      api::SendDataBCC("lvoSendDataBCCRR", port, 2, options.timeoutMs, 0, options.data.c_str(),
-                       static_cast<int32_t>(options.data.size()), &reply, &replyLength);
-  PrintResult("SendDataBCC", sent);
-  PrintField("sent", Quoted(options.data));
+  control.SetSendData(options.data);
+  const Result sent = static_cast<Result>(control.lvoSendDataBCCRR(0, 2));
+  PrintResult("lvoSendDataBCCRR", sent);
+  PrintField("SendData", Quoted(options.data));
   if (sent == linvo::engine::kSuccess) {
-    PrintField("reply", Quoted(reply) + " (" + std::to_string(replyLength) + " bytes)");
+    PrintField("ReceiveData",
+               Quoted(p.ReceiveData) + " (" + std::to_string(p.ReceiveDataLen) + " bytes)");
   }
   ok = ok && sent == linvo::engine::kSuccess;
 
-  const Result closed = api::ClosePort("lvoClosePort", port);
-  PrintResult("ClosePort", closed);
+  // The same command in the background: the response comes as an event while this thread pumps.
+  control.SetSendData(options.command);
+  const Result started = static_cast<Result>(control.lvoSendCommandRR(2, 5 * options.timeoutMs));
+  PrintResult("lvoSendCommandRR(2)", started);
+  if (started == linvo::engine::kStarted) {
+    if (WaitForResponseEvent(events, 7 * options.timeoutMs)) {
+      PrintResult("lvoReceiveResponseEvent", static_cast<Result>(*events.response));
+      PrintResponse(control);
+      ok = ok && responded(*events.response);
+    } else {
+      std::printf("lvoReceiveResponseEvent did not come\n");
+      ok = false;
+    }
+  } else {
+    ok = false;
+  }
+
+  const Result closed = static_cast<Result>(control.lvoClosePort());
+  PrintResult("lvoClosePort", closed);
   ok = ok && closed == linvo::engine::kSuccess;
   return ok ? 0 : 1;
 }

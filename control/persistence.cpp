@@ -1,0 +1,82 @@
+// CLinvoCtrl: the property exchange and the settings file's four properties.
+#include "control/linvo_ctrl.h"
+#include "control/settings_file.h"
+
+namespace linvo::control {
+namespace {
+
+// Version 1.0 of the persisted data: major in the high word, minor in the low word.
+constexpr int32_t kExchangeVersion = (1 << 16) | 0;
+constexpr std::size_t kProfileBuffer = 256;
+
+}  // namespace
+
+void CLinvoCtrl::InitNew() { Exchange(nullptr, Direction::kDefaults); }
+
+void CLinvoCtrl::Load(PropertyBag& bag) { Exchange(&bag, Direction::kLoad); }
+
+void CLinvoCtrl::Save(PropertyBag& bag) {
+  Exchange(&bag, Direction::kSave);
+  m_modified = false;
+}
+
+// Exchanges every property under its name, in the exchange order, with its default; then no
+// port counts as open for this control, and the settings file decides the four settings-file
+// properties.
+void CLinvoCtrl::Exchange(PropertyBag* bag, Direction direction) {
+  if (direction == Direction::kSave) bag->WriteLong("_Version", kExchangeVersion);
+  for (const MemberInfo* m : ExchangeOrder()) {
+    if (m->type == VarType::kText) {
+      std::string& field = m_props.*m->textField;
+      if (direction == Direction::kSave) {
+        bag->WriteText(m->name, field);
+      } else {
+        field = direction == Direction::kLoad ? bag->ReadText(m->name, m->defaultText)
+                                              : std::string(m->defaultText);
+      }
+      continue;
+    }
+    int32_t& field = m_props.*m->longField;
+    const bool boolean = m->type == VarType::kBool;
+    if (direction == Direction::kSave) {
+      if (boolean) {
+        bag->WriteBool(m->name, field);
+      } else {
+        bag->WriteLong(m->name, field);
+      }
+    } else if (direction == Direction::kLoad) {
+      field =
+          boolean ? bag->ReadBool(m->name, m->defaultLong) : bag->ReadLong(m->name, m->defaultLong);
+    } else {
+      field = m->defaultLong;
+    }
+  }
+  m_portOpen.fill(false);
+  m_defaultLogPath = DefaultLogPath();
+  ReadSettingsFile();
+}
+
+// A file this control did not write (or none) is replaced by the default file and the four
+// properties take the defaults; otherwise they take the file's values (a missing key or a text
+// that is not a number reads as 0).
+void CLinvoCtrl::ReadSettingsFile() {
+  const std::optional<std::string> file = ControlSettingsFile();
+  if (!file) return;
+  const bool ours = platform::GetProfileString("Application", "Name", "", *file, kProfileBuffer) ==
+                    kSettingsFileName;
+  for (const MemberInfo& m : DispatchMembers()) {
+    if (m.settings == nullptr) continue;
+    if (m.textField != nullptr) {
+      m_props.*m.textField = ours ? platform::GetProfileString(m.settings->section, m.settings->key,
+                                                               "", *file, kProfileBuffer)
+                                  : m_defaultLogPath;
+    } else {
+      m_props.*m.longField =
+          ours ? platform::GetProfileInt(m.settings->section, m.settings->key, 0, *file)
+               : m.defaultLong;
+    }
+  }
+  if (!ours) WriteDefaultSettingsFile(*file, m_defaultLogPath);
+}
+
+}  // namespace linvo::control

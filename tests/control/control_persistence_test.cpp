@@ -1,0 +1,185 @@
+// Persistence: the property exchange through the JSON store, the settings file's four
+// properties, and files that are not what they should be.
+#include <gmock/gmock.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "control/json_property_bag.h"
+#include "control/member_table.h"
+#include "control_fixture.h"
+#include "platform/paths.h"
+#include "platform/profile.h"
+#include "portapi/port_table.h"
+
+namespace linvo::control {
+namespace {
+
+using ::testing::HasSubstr;
+
+// A value of the property's type unlike its default (and valid for its field).
+Value Distinct(const MemberInfo& m) {
+  switch (m.type) {
+    case VarType::kText:
+      return std::string("t") + std::to_string(m.dispid) + "\x82\xa0";  // not UTF-8 on purpose
+    case VarType::kBool:
+      return m.defaultLong == FALSE;
+    default:
+      return m.defaultLong + 1000 + m.dispid;
+  }
+}
+
+Value FieldOf(const CLinvoCtrl& c, const MemberInfo& m) {
+  const ControlProperties& p = c.Properties();
+  if (m.type == VarType::kText) return p.*m.textField;
+  if (m.type == VarType::kBool) return p.*m.longField != FALSE;
+  return p.*m.longField;
+}
+
+void Write(PropertyBag& bag, const MemberInfo& m, const Value& v) {
+  if (m.type == VarType::kText) bag.WriteText(m.name, std::get<std::string>(v));
+  if (m.type == VarType::kBool) bag.WriteBool(m.name, std::get<bool>(v));
+  if (m.type == VarType::kLong) bag.WriteLong(m.name, std::get<int32_t>(v));
+}
+
+TEST(ControlPersistence, JsonRoundTripKeepsTheThirtyThreeAndTheSettingsFileWins) {
+  test::ScopedWorkDir dir;
+  JsonPropertyBag source;
+  for (const MemberInfo* m : ExchangeOrder()) Write(source, *m, Distinct(*m));
+  CLinvoCtrl first;  // writes the default settings file
+  first.Load(source);
+
+  JsonPropertyBag saved;
+  first.Save(saved);
+  const std::string path = dir.Path() + "/control.json";
+  std::string error;
+  ASSERT_TRUE(saved.SaveFile(path, &error)) << error;
+  JsonPropertyBag reread;
+  ASSERT_TRUE(reread.LoadFile(path, &error)) << error;
+  CLinvoCtrl second;
+  second.Load(reread);
+
+  int persisted = 0;
+  for (const MemberInfo* m : ExchangeOrder()) {
+    SCOPED_TRACE(m->name);
+    if (m->settings == nullptr) {
+      EXPECT_EQ(FieldOf(second, *m), Distinct(*m));
+      ++persisted;
+    }
+  }
+  EXPECT_EQ(persisted, 33);
+  // The settings file's values, not the persisted 1034..1037.
+  EXPECT_EQ(second.Properties().SendDelayTime, 0);
+  EXPECT_EQ(second.Properties().WriteFileTimeOut, 5000);
+  EXPECT_EQ(second.Properties().LogFlag, 0);
+  EXPECT_THAT(second.Properties().LogFileFolder, HasSubstr("Linvo_%03d.log"));
+  // Exchange order and names as stored.
+  const std::string text = saved.Text();
+  EXPECT_LT(text.find("\"AutoHandshake\""), text.find("\"ACKTimer\""));
+  EXPECT_LT(text.find("\"ACKTimer\""), text.find("\"DTRLineControl\""));
+  EXPECT_THAT(text, HasSubstr("\"_Version\": 65536"));
+}
+
+TEST(ControlPersistence, SettingsFileValuesOverrideAndAForeignFileIsReplaced) {
+  test::ScopedWorkDir dir;
+  const std::string file = dir.TempDir() + "Linvo.ini";
+  { CLinvoCtrl make; }  // creates the temporary directory and the default file
+  ASSERT_TRUE(platform::WriteProfileString("Delay", "Delay", "7", file));
+  ASSERT_TRUE(platform::WriteProfileString("Log", "Logging", "x12", file));
+  JsonPropertyBag bag;
+  bag.WriteLong("SendDelayTime", 50);
+  CLinvoCtrl c;
+  c.Load(bag);
+  EXPECT_EQ(c.Properties().SendDelayTime, 7);
+  EXPECT_EQ(c.Properties().LogFlag, 0) << "not a number";
+
+  ASSERT_TRUE(platform::WriteProfileString("Application", "Name", "Other", file));
+  c.Load(bag);
+  EXPECT_EQ(c.Properties().SendDelayTime, 0);
+  EXPECT_EQ(platform::GetProfileString("Application", "Name", "", file, 256), "Linvo INI File");
+  EXPECT_EQ(platform::GetProfileInt("Delay", "Delay", -1, file), 0);
+}
+
+TEST(ControlPersistence, HostileFilesLoadAsErrorsOrDefaults) {
+  test::ScopedWorkDir dir;
+  struct Case {
+    const char* name;
+    std::string text;
+    bool loads;
+    const char* error;  // part of the error text
+  };
+  const std::vector<Case> cases = {
+      {"not JSON", "PortNo=3", false, "not JSON"},
+      {"empty", "", false, "not JSON"},
+      {"an array", "[1,2]", false, "not a JSON object"},
+      {"truncated", "{\"PortNo\": 3", false, "not JSON"},
+      {"deep nesting", std::string(100000, '[') + std::string(100000, ']'), false, "object"},
+      {"too large", "{\"SendData\": \"" + std::string(JsonPropertyBag::kMaxFileBytes, 'a') + "\"}",
+       false, "larger than"},
+      {"invalid UTF-8", "{\"SendData\": \"\xff\"}", false, "not JSON"},
+      {"wrong types", R"({"PortNo": "3", "BaudRate": 1e20, "DSRCheck": 1, "DataBit": 7,
+          "TXBufferSize": 4294967296, "RXBufferSize": -4294967296, "SendData": {"bytes": "zz"},
+          "Parity": null, "ACKTimer": 2.5, "EventMask": true})",
+       true, ""},
+      {"huge text", "{\"SendData\": \"" + std::string(JsonPropertyBag::kMaxText + 1, 'a') + "\"}",
+       true, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.Path() + "/hostile.json";
+    test::WriteFile(path, c.text);
+    JsonPropertyBag bag;
+    std::string error;
+    EXPECT_EQ(bag.LoadFile(path, &error), c.loads) << error;
+    EXPECT_THAT(error, HasSubstr(c.error));
+    CLinvoCtrl control;
+    control.Load(bag);
+    // Whatever was in the file, every property has its default.
+    for (const MemberInfo* m : ExchangeOrder()) {
+      if (m->settings != nullptr || m->dispid == 12 || m->dispid == 14) continue;
+      Value expected = m->type == VarType::kText   ? Value(std::string(m->defaultText))
+                       : m->type == VarType::kBool ? Value(m->defaultLong != FALSE)
+                                                   : Value(m->defaultLong);
+      EXPECT_EQ(FieldOf(control, *m), expected) << m->name;
+    }
+  }
+  JsonPropertyBag bag;
+  std::string error;
+  EXPECT_FALSE(bag.LoadFile(dir.Path() + "/missing.json", &error));
+  EXPECT_THAT(error, HasSubstr("No such file or directory"));
+}
+
+TEST(ControlPersistence, SaveReplacesTheFileAtomically) {
+  test::ScopedWorkDir dir;
+  const std::string path = dir.Path() + "/control.json";
+  test::WriteFile(path, "old");
+  JsonPropertyBag bag;
+  bag.WriteLong("PortNo", 4);
+  std::string error;
+  ASSERT_TRUE(bag.SaveFile(path, &error)) << error;
+  EXPECT_THAT(test::ReadFile(path), HasSubstr("\"PortNo\": 4"));
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+    files += entry.path().filename().string().rfind("control.json", 0) == 0;
+  }
+  EXPECT_EQ(files, 1) << "no temporary file left";
+  EXPECT_FALSE(bag.SaveFile(dir.Path() + "/no/such/dir/x.json", &error));
+  EXPECT_THAT(error, HasSubstr("No such file or directory"));
+}
+
+// A control saved while open no longer counts its port as open: line puts are taken again and
+// its destructor leaves the port open.
+TEST_F(ControlOnSim, SavingClearsThePortOpenFlags) {
+  Open();
+  JsonPropertyBag bag;
+  m_ctrl->Save(bag);
+  EXPECT_FALSE(m_ctrl->IsPortOpen(kPort));
+  m_ctrl->SetBaudRate(19200);
+  EXPECT_EQ(m_ctrl->Properties().BaudRate, 19200);
+  m_ctrl.reset();
+  EXPECT_EQ(portapi::IsClaimed("probe", kPort), 1);
+  EXPECT_EQ(portapi::ClosePort("lvoClosePort", kPort), 0);
+}
+
+}  // namespace
+}  // namespace linvo::control
