@@ -1,5 +1,8 @@
+#include <atomic>
 #include <future>
+#include <thread>
 
+#include "engine/settings.h"
 #include "platform/clock.h"
 #include "support/port_fixture.h"
 
@@ -44,6 +47,30 @@ class LinkIo : public VirtualPortTest {
     Result r = m_port->ReadComm(buffer.data(), &length, timeout, dsrCheck);
     buffer.resize(r == 0 ? static_cast<std::size_t>(length) : 0);
     return {r, buffer};
+  }
+  // Waits until the trace file holds `text` `count` times (other threads' lines included).
+  bool WaitForTrace(const std::string& text, int count = 1) {
+    const uint32_t start = platform::TickCount();
+    for (;;) {
+      const std::string trace = TraceText();
+      int seen = 0;
+      for (std::size_t at = trace.find(text); at != std::string::npos;
+           at = trace.find(text, at + 1)) {
+        ++seen;
+      }
+      if (seen >= count) return true;
+      if (platform::TickCount() - start > 5000) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  // Reopens the port after the settings file got `ini` appended (for WriteFileTimeOut, which
+  // takes effect at the open) at the given speed.
+  void Reopen(const std::string& ini, int32_t baud = 9600) {
+    test::WriteFile("Linvo.ini", test::LoggingIni(m_dir.Path()) + ini);
+    m_port->ClosePort("lvoClosePort");
+    m_port->ReloadSettings("ReloadSettings");
+    ASSERT_EQ(m_port->OpenPort("lvoOpenPort", baud, "8", "N", 64, 64, 0), 0);
+    NewTrace();
   }
   std::pair<Result, Bytes> ReadHF(int capacity, int32_t timeout) {
     Bytes buffer(static_cast<std::size_t>(capacity));
@@ -179,13 +206,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(LinkIo, WaitingLineComesOnInTime) {
   m_peer->SetModemLines(platform::MS_DSR_ON);
-  auto later = std::async(std::launch::async, [&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    m_peer->SetModemLines(platform::MS_DSR_ON | platform::MS_CTS_ON);
-  });
   const Bytes data = B("ok");
-  EXPECT_EQ(m_port->WriteComm(data.data(), 2, 1000, 1), 0);
-  later.get();
+  auto write =
+      std::async(std::launch::async, [&] { return m_port->WriteComm(data.data(), 2, 1000, 1); });
+  // The write has begun (its line waits come next) when its first line is in the trace.
+  ASSERT_TRUE(WaitForTrace("Start WriteComm Method"));
+  m_peer->SetModemLines(platform::MS_DSR_ON | platform::MS_CTS_ON);
+  EXPECT_EQ(write.get(), 0);
   EXPECT_EQ(m_peer->ReadAll(), data);
 }
 
@@ -224,6 +251,233 @@ TEST_F(LinkIo, RetryBccNaksThreeTimesAtMost) {
   EXPECT_EQ(Hex(buffer), Hex(Frame("R2")));
   EXPECT_EQ(device.Messages().size(), 3u);
 }
+
+// A device that never falls quiet: `pattern` again and again, a burst every millisecond, until
+// stopped (or for five seconds at most).
+class Streamer {
+ public:
+  Streamer(std::shared_ptr<platform::VirtualPeer> peer, Bytes pattern)
+      : m_thread([this, peer, pattern] {
+          Bytes burst;
+          while (burst.size() < 64) burst = burst + pattern;
+          const uint32_t start = platform::TickCount();
+          while (!m_stop.load() && platform::TickCount() - start < 5000) {
+            peer->Write(burst);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          }
+        }) {}
+  ~Streamer() { Stop(); }
+  void Stop() {
+    m_stop.store(true);
+    if (m_thread.joinable()) m_thread.join();
+  }
+
+ private:
+  std::atomic<bool> m_stop{false};
+  std::thread m_thread;
+};
+
+struct StreamCase {
+  const char* name;
+  Bytes pattern;
+  // Runs one receive with an idle time-out of 50 ms; returns its code.
+  Result (*receive)(CCommPort& port);
+};
+
+Result ReceiveFrame(CCommPort& port) {
+  Bytes buffer(kReceiveCapacity);
+  int length = kReceiveCapacity;
+  return port.ReadComm(buffer.data(), &length, 50, 0);
+}
+Result ReceiveAck(CCommPort& port) {
+  uint8_t byte = 0;
+  int length = 1;
+  return port.ReadComm(&byte, &length, 50, 0);
+}
+Result ReceiveHF(CCommPort& port) {
+  Bytes buffer(kReceiveCapacity);
+  int length = kReceiveCapacity;
+  return port.ReadCommHF(buffer.data(), &length, 50, 0);
+}
+Result ReceiveBinary(CCommPort& port) {
+  Bytes buffer(0x1405);
+  int length = 0x1405;
+  return port.ReadCommForBinary(buffer.data(), &length, 50, 0);
+}
+Result ReceiveBinaryAck(CCommPort& port) {
+  Bytes buffer(2);
+  int length = 2;
+  return port.ReadCommForBinary(buffer.data(), &length, 50, 0);
+}
+
+class EndlessStream : public LinkIo, public ::testing::WithParamInterface<StreamCase> {};
+
+TEST_P(EndlessStream, EndsWithTimeOutAndThePortStaysUsable) {
+  // At 921600 bit/s four receive buffers take about 270 ms: the bound is 50 + 500 ms.
+  Reopen("", 921600);
+  Streamer stream(m_peer, GetParam().pattern);
+  const uint32_t start = platform::TickCount();
+  EXPECT_EQ(GetParam().receive(*m_port), 110);
+  const uint32_t took = platform::TickCount() - start;
+  EXPECT_GE(took, 550u);
+  EXPECT_LT(took, 3000u) << "the stream lasts five seconds; the receive must end long before";
+  stream.Stop();
+  EXPECT_EQ(NewTrace().back(), "ErrInfo |ErrorCode 110: Timeout Error.");
+  ASSERT_EQ(m_port->ComBufferClear("lvoComBufferClear(2)"), 0);
+  m_peer->Write(Frame("ok"));
+  auto [r, bytes] = Read(kReceiveCapacity, 200);
+  EXPECT_EQ(r, 0);
+  EXPECT_EQ(Hex(bytes), Hex(Frame("ok")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, EndlessStream,
+                         ::testing::Values(StreamCase{"Frame", B("x"), ReceiveFrame},
+                                           StreamCase{"Ack", B("x"), ReceiveAck},
+                                           StreamCase{"HfRestartingFrames", B({0x02, 'x', 'y'}),
+                                                      ReceiveHF},
+                                           StreamCase{"Binary", B("x"), ReceiveBinary},
+                                           StreamCase{"BinaryAck", B("x"), ReceiveBinaryAck}),
+                         [](const auto& info) { return info.param.name; });
+
+TEST_F(LinkIo, CloseEndsAWorkersDelay) {
+  // The longest delay there is, before the worker's poll.
+  test::WriteFile("Linvo.ini", test::LoggingIni(m_dir.Path()) + "[Delay]\nDelay=60000\n");
+  m_port->ReloadSettings("SetSendDelayTime");
+  EXPECT_EQ(m_port->Delay(), kMaxDelayMs);
+  ASSERT_EQ(m_port->ReceiveResponseAsync("lvoReceiveResponse", 3, 200, 0, 0), 0);
+  ASSERT_TRUE(WaitForTrace("Start WriteComm Method"));
+  const uint32_t start = platform::TickCount();
+  EXPECT_EQ(m_port->ClosePort("lvoClosePort"), 0);
+  EXPECT_LT(platform::TickCount() - start, static_cast<uint32_t>(kMaxDelayMs / 2));
+}
+
+// Time-out 0 waits for progress without limit, in both writes: a transmitter held longer than
+// the driver's write time-out (15 ms) is waited for.
+class WriteTimeOutZero : public LinkIo, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(WriteTimeOutZero, OutlastsAHeldTransmitter) {
+  const bool binary = GetParam();
+  Reopen("[TimeOut]\nWriteFileTimeOut=15\n");
+  m_peer->StallTransmitter(true);
+  const Bytes data = B("held");
+  auto write = std::async(std::launch::async, [&] {
+    return binary ? m_port->WriteCommForBinary(data.data(), 4, 0, 0, 1)
+                  : m_port->WriteComm(data.data(), 4, 0, 0);
+  });
+  ASSERT_TRUE(WaitForTrace(binary ? "Start WriteCommForBinary Method" : "Start WriteComm Method"));
+  // The device holds its receiver for several write time-outs.
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  m_peer->StallTransmitter(false);
+  EXPECT_EQ(write.get(), 0);
+  EXPECT_EQ(m_peer->ReadAll(), data);
+}
+
+INSTANTIATE_TEST_SUITE_P(TextAndBinary, WriteTimeOutZero, ::testing::Bool());
+
+struct DsrFlowCase {
+  const char* name;
+  bool dsrFlow;
+  int16_t dsrCheck;
+  bool binary;
+  Result code;
+  const char* last;  // the last trace line
+};
+
+class DsrOutputFlow : public LinkIo, public ::testing::WithParamInterface<DsrFlowCase> {};
+
+TEST_P(DsrOutputFlow, HoldsTheOutputWhileDsrIsOff) {
+  const DsrFlowCase& c = GetParam();
+  Reopen("[TimeOut]\nWriteFileTimeOut=15\n");
+  ASSERT_EQ(m_port->SetCommSettings("SetCommSettings", c.dsrFlow ? 1 : 0, 1), 0);
+  m_peer->SetModemLines(platform::MS_CTS_ON | platform::MS_RLSD_ON);
+  NewTrace();
+  const Bytes data = B("out");
+  const uint32_t start = platform::TickCount();
+  Result r = c.binary ? m_port->WriteCommForBinary(data.data(), 3, 40, c.dsrCheck, 1)
+                      : m_port->WriteComm(data.data(), 3, 40, c.dsrCheck);
+  EXPECT_EQ(r, c.code);
+  EXPECT_EQ(NewTrace().back(), c.last);
+  if (c.code == 0) {
+    EXPECT_EQ(m_peer->ReadAll(), data);
+  } else {
+    EXPECT_GE(platform::TickCount() - start, 40u);
+    EXPECT_TRUE(m_peer->ReadAll().empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, DsrOutputFlow,
+    ::testing::Values(
+        DsrFlowCase{"TextHeld", true, 0, false, 200,
+                    "ErrInfo |ErrorCode 200: WIN32 API Error (Send1)"},
+        DsrFlowCase{"BinaryHeld", true, 0, true, 200,
+                    "ErrInfo |ErrorCode 200: WIN32 API Error (Send1)"},
+        DsrFlowCase{"CheckedFirst", true, 1, false, 112,
+                    "ErrInfo |ErrorCode 112: DSR Timeout Error"},
+        DsrFlowCase{"TextFlowOff", false, 0, false, 0, "Info    |End WriteComm Method"},
+        DsrFlowCase{"BinaryFlowOff", false, 0, true, 0, "Info    |End WriteCommForBinary Method"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(LinkIo, HeldOutputGoesWhenDsrComesOn) {
+  Reopen("[TimeOut]\nWriteFileTimeOut=15\n");
+  m_peer->SetModemLines(platform::MS_CTS_ON);
+  const Bytes data = B("late");
+  auto write =
+      std::async(std::launch::async, [&] { return m_port->WriteComm(data.data(), 4, 2000, 0); });
+  ASSERT_TRUE(WaitForTrace("Start WriteComm Method"));
+  m_peer->SetModemLines(platform::MS_CTS_ON | platform::MS_DSR_ON);
+  EXPECT_EQ(write.get(), 0);
+  EXPECT_EQ(m_peer->ReadAll(), data);
+}
+
+// A binary receive whose wait fails ends as a text receive does: "[Error]Dump Receive Data",
+// then 112 "DSR Error." when the DSR check is on and DSR is off, else 201.
+struct WaitFailureCase {
+  const char* name;
+  bool framed;
+  int16_t dsrCheck;
+  Result code;
+  const char* message;
+};
+
+class BinaryWaitFailure : public LinkIo, public ::testing::WithParamInterface<WaitFailureCase> {};
+
+TEST_P(BinaryWaitFailure, MatchesTheTextReceive) {
+  const WaitFailureCase& c = GetParam();
+  auto receive = std::async(std::launch::async, [&] {
+    Bytes buffer(64);
+    int length = 64;
+    Result r = c.framed
+                   ? m_port->ReadCommForBinary(buffer.data(), &length, 2000, c.dsrCheck)
+                   : m_port->ReadCommForUnformattedBinary(buffer.data(), &length, 2000, c.dsrCheck);
+    return std::pair{r,
+                     test::TraceSequence(m_dir.Path() + "/trace003.log", test::CurrentThreadId())};
+  });
+  ASSERT_TRUE(WaitForTrace(c.framed ? "Start ReadCommForBinary Method"
+                                    : "Start ReadCommForUnformattedBinary Method"));
+  // The line goes away while the receive waits for its first byte. (The virtual line cannot
+  // tell when a reader blocks; a failure a moment earlier, in the receive's first look at the
+  // line, takes the same path and ends the same way.)
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  if (c.dsrCheck) m_peer->SetModemLines(platform::MS_CTS_ON);
+  m_peer->Disconnect();
+  auto [r, trace] = receive.get();
+  EXPECT_EQ(r, c.code);
+  ASSERT_GE(trace.size(), 2u);
+  EXPECT_EQ(trace.back(), std::string("ErrInfo |") + c.message);
+  if (!c.dsrCheck) {
+    EXPECT_EQ(trace[trace.size() - 2], "Info    |[Error]Dump Receive Data");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, BinaryWaitFailure,
+    ::testing::Values(
+        WaitFailureCase{"Framed", true, 0, 201, "ErrorCode 201: WIN32 API Error (Receive)"},
+        WaitFailureCase{"FramedDsrOff", true, 1, 112, "ErrorCode 112: DSR Error."},
+        WaitFailureCase{"Raw", false, 0, 201, "ErrorCode 201: WIN32 API Error (Receive)"},
+        WaitFailureCase{"RawDsrOff", false, 1, 112, "ErrorCode 112: DSR Error."}),
+    [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace linvo::engine
