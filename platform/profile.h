@@ -9,6 +9,8 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace linvo::platform {
 
@@ -22,6 +24,10 @@ int GetProfileInt(const std::string& section, const std::string& key, int defaul
 std::string GetProfileString(const std::string& section, const std::string& key,
                              const std::string& defaultValue, const std::string& file,
                              std::size_t bufferSize);
+
+// The keys of the section with their values, in file order (the first of a repeated key).
+std::vector<std::pair<std::string, std::string>> GetProfileSection(const std::string& section,
+                                                                   const std::string& file);
 
 // Sets key=value in the section, creating the file and the section when missing. Returns false
 // when the file cannot be written.

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -145,10 +146,42 @@ TEST_F(ProfileTest, WriteChangesExactlyOneKey) {
   }
 }
 
+// Only "\n" ends a line: after a last line without one (also one that ends in a bare "\r") the
+// new key gets a line of its own and both keys read back.
 TEST_F(ProfileTest, WriteAppendsToAnUnterminatedLastLine) {
-  Put("[A]\nX=1");
-  ASSERT_TRUE(WriteProfileString("A", "Y", "2", m_file));
-  EXPECT_EQ(Contents(), "[A]\nX=1\nY=2\n");
+  struct Case {
+    const char* before;
+    const char* section;
+    const char* after;
+  } const cases[] = {
+      {"[A]\nX=1", "A", "[A]\nX=1\nY=2\n"},
+      {"[A]\r\nX=1\r", "A", "[A]\r\nX=1\r\nY=2\r\n"},
+      {"[A]\r\nX=1\r", "B", "[A]\r\nX=1\r\n\r\n[B]\r\nY=2\r\n"},
+  };
+  for (const Case& c : cases) {
+    Put(c.before);
+    ASSERT_TRUE(WriteProfileString(c.section, "Y", "2", m_file));
+    EXPECT_EQ(Contents(), c.after) << c.before;
+    EXPECT_EQ(GetProfileString("A", "X", "", m_file, 64), "1") << c.before;
+    EXPECT_EQ(GetProfileInt(c.section, "Y", 0, m_file), 2) << c.before;
+  }
+}
+
+// A temporary file can only be left by a writer that died; the next write removes it, and
+// keeps what merely looks alike.
+TEST_F(ProfileTest, WriteRemovesTemporariesOfDeadWriters) {
+  Put("[A]\nX=1\n");
+  for (const char* name : {"Linvo.ini.tmp-a1B2c3", "Linvo.ini.tmp-Zz9y8x"}) {
+    test::WriteFile((m_dir / name).string(), "[A]\nX=");
+  }
+  for (const char* name : {"Linvo.ini.backup", "Linvo.ini.tmp-long-name", "Other.ini.tmp-a1B2c3"}) {
+    test::WriteFile((m_dir / name).string(), "keep");
+  }
+  ASSERT_TRUE(WriteProfileString("A", "X", "2", m_file));
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(m_dir)) names.insert(entry.path().filename());
+  EXPECT_EQ(names, (std::set<std::string>{"Linvo.ini", "Linvo.ini.lock", "Linvo.ini.backup",
+                                          "Linvo.ini.tmp-long-name", "Other.ini.tmp-a1B2c3"}));
 }
 
 TEST_F(ProfileTest, WriteCreatesFileAndSection) {
