@@ -7,6 +7,7 @@ packages=(
   libcups2-dev cups-daemon cups-client
   nlohmann-json3-dev
   python3-serial strace
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

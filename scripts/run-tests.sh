@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
 # Builds the project and runs every test: the optimised build, then the address/undefined-
-# behaviour sanitizer build and the thread-sanitizer build. Usage: scripts/run-tests.sh [preset...]
+# behaviour sanitizer build and the thread-sanitizer build, then a short run of every fuzz target
+# (scripts/run-fuzz.sh). Usage: scripts/run-tests.sh [preset...] (release, asan, tsan, fuzz)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 presets=("$@")
-((${#presets[@]})) || presets=(release asan tsan)
+((${#presets[@]})) || presets=(release asan tsan fuzz)
 jobs=$(nproc)
 for preset in "${presets[@]}"; do
   echo "=== ${preset} ==="
+  if [[ "$preset" == fuzz ]]; then
+    scripts/run-fuzz.sh
+    continue
+  fi
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
