@@ -279,6 +279,10 @@ class VirtualPeer {
   virtual void Disconnect() = 0;
   // True while a host end is open on the line.
   virtual bool HostOpen() const = 0;
+  // Blocks until at least `count` host calls wait on the line (WaitReadable, WaitEvent,
+  // WaitModemLines, a Write held by a stall), or timeoutMs passes; false then. A test acts on
+  // the far end once the host waits, instead of sleeping and hoping it does.
+  virtual bool WaitHostWaiting(int count, int timeoutMs) = 0;
   // How often the host discarded its input queue (kPurgeRxClear).
   virtual uint32_t HostReceivePurges() const = 0;
 };

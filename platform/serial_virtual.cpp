@@ -75,6 +75,16 @@ struct LineState {
   void SignalModemWaiters() {
     for (WakeEvent* waiter : modemWaiters) waiter->Signal();
   }
+  // Host calls that wait on the far end (WaitReadable, WaitEvent, WaitModemLines, a held Write)
+  // are counted while they wait, so that the far end can act once they do. Under the mutex.
+  void EnterWait() {
+    ++hostWaits;
+    waitsChanged.notify_all();
+  }
+  void LeaveWait() {
+    --hostWaits;
+    waitsChanged.notify_all();
+  }
   // Records events for the host's WaitEvent (only those of its mask, as Windows does).
   void Raise(uint32_t events) {
     if (hostOpen) pendingEvents |= events & eventMask;
@@ -82,7 +92,9 @@ struct LineState {
 
   const std::string name;  // "COMn"
   std::mutex mutex;
-  std::condition_variable transmitter;  // a stalled host write waits here
+  std::condition_variable transmitter;   // a stalled host write waits here
+  std::condition_variable waitsChanged;  // hostWaits changed
+  int hostWaits = 0;
 
   std::deque<uint8_t> toHost;
   uint64_t receivedTotal = 0;  // bytes delivered to host ends, a running total
@@ -193,14 +205,21 @@ class VirtualHostLine final : public SerialLine {
   }
 
   WaitResult WaitReadable(int timeoutMs, const WakeEvent* wake) override {
+    LineState& s = *m_state;
     const Deadline deadline = Deadline::After(timeoutMs);
     for (;;) {
-      const WaitResult polled =
-          WaitLevel(m_state->hostReadable.Event(), wake, deadline.RemainingMs());
+      {
+        std::lock_guard lock(s.mutex);
+        if (s.disconnected) return WaitResult::kFailed;
+        if (!s.toHost.empty()) return WaitResult::kReady;
+        s.EnterWait();
+      }
+      const WaitResult polled = WaitLevel(s.hostReadable.Event(), wake, deadline.RemainingMs());
+      std::lock_guard lock(s.mutex);
+      s.LeaveWait();
       if (polled == WaitResult::kWoken) return polled;
-      std::lock_guard lock(m_state->mutex);
-      if (m_state->disconnected) return WaitResult::kFailed;
-      if (!m_state->toHost.empty()) return WaitResult::kReady;
+      if (s.disconnected) return WaitResult::kFailed;
+      if (!s.toHost.empty()) return WaitResult::kReady;
       if (polled == WaitResult::kTimeout) return WaitResult::kTimeout;
     }
   }
@@ -215,11 +234,13 @@ class VirtualHostLine final : public SerialLine {
                                          s.timeouts.WriteTotalTimeoutConstant, size);
       auto released = [&s] { return !s.stalled || s.disconnected; };
       s.stalledBytes += size;
+      s.EnterWait();
       if (totalMs == 0) {
         s.transmitter.wait(lock, released);
       } else {
         s.transmitter.wait_for(lock, std::chrono::milliseconds(totalMs), released);
       }
+      s.LeaveWait();
       s.stalledBytes -= size;
       if (s.disconnected) return {IoStatus::kWaitFailed, 0};
       if (s.stalled) return {IoStatus::kOk, 0};  // the write time-out passed
@@ -254,6 +275,7 @@ class VirtualHostLine final : public SerialLine {
     {
       std::lock_guard lock(s.mutex);
       s.modemWaiters.push_back(event);
+      s.EnterWait();
     }
     for (;;) {
       {
@@ -275,6 +297,7 @@ class VirtualHostLine final : public SerialLine {
     {
       std::lock_guard lock(s.mutex);
       std::erase(s.modemWaiters, event);
+      s.LeaveWait();
     }
     return result;
   }
@@ -359,8 +382,10 @@ class VirtualHostLine final : public SerialLine {
       if (s.eventMask == 0) return WaitResult::kFailed;  // nothing could ever end the wait
       generation = s.maskGeneration;
       ++s.eventWaiters;
+      s.EnterWait();
     }
     auto finish = [&s](WaitResult result) {  // under the mutex
+      s.LeaveWait();
       if (--s.eventWaiters == 0) s.maskInterrupt = false;
       s.UpdateLevels();
       return result;
@@ -486,6 +511,13 @@ class VirtualPeerEnd final : public VirtualPeer {
   bool HostOpen() const override {
     std::lock_guard lock(m_state->mutex);
     return m_state->hostOpen;
+  }
+
+  bool WaitHostWaiting(int count, int timeoutMs) override {
+    LineState& s = *m_state;
+    std::unique_lock lock(s.mutex);
+    return s.waitsChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                   [&] { return s.hostWaits >= count; });
   }
 
   uint32_t HostReceivePurges() const override {

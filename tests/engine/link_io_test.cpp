@@ -455,10 +455,8 @@ TEST_P(BinaryWaitFailure, MatchesTheTextReceive) {
   });
   ASSERT_TRUE(WaitForTrace(c.framed ? "Start ReadCommForBinary Method"
                                     : "Start ReadCommForUnformattedBinary Method"));
-  // The line goes away while the receive waits for its first byte. (The virtual line cannot
-  // tell when a reader blocks; a failure a moment earlier, in the receive's first look at the
-  // line, takes the same path and ends the same way.)
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // The line goes away while the receive waits for its first byte.
+  ASSERT_TRUE(m_peer->WaitHostWaiting(1, 5000));
   if (c.dsrCheck) m_peer->SetModemLines(platform::kMsCtsOn);
   m_peer->Disconnect();
   auto [r, trace] = receive.get();

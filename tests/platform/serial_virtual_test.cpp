@@ -160,7 +160,7 @@ TEST_F(SerialVirtualTest, BlockedWaitEndsOnEvent) {
     const WaitResult result = m_line->WaitEvent(&events, 5000, nullptr);
     return std::make_pair(result, events);
   });
-  std::this_thread::sleep_for(10ms);
+  ASSERT_TRUE(m_peer->WaitHostWaiting(1, 5000));
   m_peer->SetModemLines(kMsCtsOn);
   EXPECT_EQ(waiting.get(), std::make_pair(WaitResult::kReady, uint32_t{kEvDsr}));
 }
@@ -175,15 +175,15 @@ TEST_F(SerialVirtualTest, WaitModemLinesFollowsTheFarEnd) {
   auto waiting = std::async(std::launch::async, [&] {
     return m_line->WaitModemLines(kMsCtsOn | kMsDsrOn, 5000, nullptr);
   });
-  std::this_thread::sleep_for(10ms);
+  ASSERT_TRUE(m_peer->WaitHostWaiting(1, 5000));
   m_peer->SetModemLines(kMsCtsOn);  // not yet both
-  std::this_thread::sleep_for(10ms);
+  ASSERT_TRUE(m_peer->WaitHostWaiting(1, 5000));
   m_peer->SetModemLines(kMsCtsOn | kMsDsrOn | kMsRingOn);
   EXPECT_EQ(waiting.get(), WaitResult::kReady);
 
   auto failing = std::async(std::launch::async,
                             [&] { return m_line->WaitModemLines(kMsRlsdOn, -1, nullptr); });
-  std::this_thread::sleep_for(10ms);
+  ASSERT_TRUE(m_peer->WaitHostWaiting(1, 5000));
   m_peer->Disconnect();
   EXPECT_EQ(failing.get(), WaitResult::kFailed);
 }
@@ -199,7 +199,7 @@ TEST_F(SerialVirtualTest, StalledTransmitterHoldsWritesUntilTheirTimeOut) {
   // Without a time-out the write waits for the unstall and then delivers everything.
   ASSERT_TRUE(m_line->SetTimeouts({}));
   auto pending = std::async(std::launch::async, [&] { return Write("hello"); });
-  std::this_thread::sleep_for(10ms);
+  ASSERT_TRUE(m_peer->WaitHostWaiting(1, 5000));
   m_peer->StallTransmitter(false);
   written = pending.get();
   EXPECT_EQ(written.status, IoStatus::kOk);
@@ -216,7 +216,7 @@ TEST_F(SerialVirtualTest, DisconnectFailsBlockedAndLaterCalls) {
     return m_line->WaitEvent(&events, -1, nullptr);
   });
   auto write = std::async(std::launch::async, [&] { return Write("held").status; });
-  std::this_thread::sleep_for(10ms);
+  ASSERT_TRUE(m_peer->WaitHostWaiting(3, 5000));
   m_peer->Disconnect();
   EXPECT_EQ(readable.get(), WaitResult::kFailed);
   EXPECT_EQ(event.get(), WaitResult::kFailed);
