@@ -1,6 +1,5 @@
 // Background receives: the start operations, the five workers, the comm-event watcher and the
 // handling of their notifications on the thread that created the port object.
-#include <poll.h>
 
 #include <cstdio>
 #include <cstring>
@@ -275,8 +274,9 @@ void CCommPort::Post(NotifyRecord* record, uint32_t bit) {
   record->nKind = static_cast<uint16_t>(m_nWorkerType.load());
   WorkerThread* self = m_pWorkerThread.load();
   if (self != nullptr) self->posted.store(true);
-  if (!platform::PostMessage(m_hWnd, PortEventMessage(), reinterpret_cast<platform::WParam>(record),
-                             static_cast<platform::LParam>(bit))) {
+  if (!platform::PostWindowMessage(m_hWnd, PortEventMessage(),
+                                   reinterpret_cast<platform::WParam>(record),
+                                   static_cast<platform::LParam>(bit))) {
     FreeNotifyRecord(record);
     if (self != nullptr) self->orphaned.store(true);
   }
@@ -289,8 +289,7 @@ void CCommPort::EndStopped() {
 }
 
 void CCommPort::PauseUnlessStopped(int ms) {
-  pollfd p{m_wake.Fd(), POLLIN, 0};
-  ::poll(&p, 1, ms);
+  m_wake.Wait(ms);
 }
 
 void CCommPort::StopThreads() {
@@ -350,7 +349,7 @@ std::intptr_t CCommPort::OnPortEvent(platform::WParam wParam, platform::LParam l
     char text[96];
     std::snprintf(text, sizeof text, route.format, bit);
     Trace(kLevelInfo, kInfo, text);
-    if (target != 0 && platform::PostMessage(target, route.message, wParam, lParam)) return 0;
+    if (target != 0 && platform::PostWindowMessage(target, route.message, wParam, lParam)) return 0;
     break;
   }
   FreeNotifyRecord(record);
@@ -619,15 +618,15 @@ void CCommPort::CommEventWatcher(bool dsrWasOn, uint64_t lastReceived) {
     auto* record = new NotifyRecord;
     record->nKind = THREADTYPE_COMM;
     record->dwInQueue = inQueue;
-    if (!platform::PostMessage(m_hWnd, PortEventMessage(),
-                               reinterpret_cast<platform::WParam>(record),
-                               static_cast<platform::LParam>(bit))) {
+    if (!platform::PostWindowMessage(m_hWnd, PortEventMessage(),
+                                     reinterpret_cast<platform::WParam>(record),
+                                     static_cast<platform::LParam>(bit))) {
       FreeNotifyRecord(record);
     }
   };
   while (!stopped()) {
     uint32_t events = 0;
-    platform::WaitResult w = m_hComm->WaitEvent(&events, -1, m_watchWake.Fd());
+    platform::WaitResult w = m_hComm->WaitEvent(&events, -1, &m_watchWake);
     if (w == platform::WaitResult::kFailed) return;  // no more line events until reopened
     if (w != platform::WaitResult::kReady || events == 0) continue;
     uint32_t errors = 0;
@@ -645,27 +644,27 @@ void CCommPort::CommEventWatcher(bool dsrWasOn, uint64_t lastReceived) {
     Trace(kLevelInfo, kInfo, text);
     if (m_pfnCommCallback.load() == nullptr) continue;
     if (m_bSyncBusy.load() == 0) {
-      if (events & platform::EV_RXCHAR) {
+      if (events & platform::kEvRxChar) {
         if (dataArrived) post(0x001, currentCount);
         dataArrived = false;
       }
-      if (events & platform::EV_TXEMPTY) post(0x002, 0);
+      if (events & platform::kEvTxEmpty) post(0x002, 0);
     }
-    if (events & platform::EV_CTS) post(0x008, 0);
-    if (events & platform::EV_DSR) {
+    if (events & platform::kEvCts) post(0x008, 0);
+    if (events & platform::kEvDsr) {
       bool on = IsDSROn() != 0;
       if (dsrWasOn && !on) post(0x010, 0);
       dsrWasOn = on;
     }
-    if (events & platform::EV_RLSD) post(0x020, 0);
-    if (events & platform::EV_BREAK) post(0x040, 0);
-    if (events & platform::EV_ERR) {
-      if (errors & platform::CE_FRAME) post(0x200, 0);
-      if (errors & platform::CE_OVERRUN) post(0x400, 0);
-      if (errors & platform::CE_RXPARITY) post(0x800, 0);
-      if (errors & platform::CE_RXOVER) post(0x004, 0);
+    if (events & platform::kEvRlsd) post(0x020, 0);
+    if (events & platform::kEvBreak) post(0x040, 0);
+    if (events & platform::kEvErr) {
+      if (errors & platform::kCeFrame) post(0x200, 0);
+      if (errors & platform::kCeOverrun) post(0x400, 0);
+      if (errors & platform::kCeRxParity) post(0x800, 0);
+      if (errors & platform::kCeRxOver) post(0x004, 0);
     }
-    if (events & platform::EV_RING) post(0x100, 0);
+    if (events & platform::kEvRing) post(0x100, 0);
   }
 }
 

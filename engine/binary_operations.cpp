@@ -94,7 +94,7 @@ constexpr uint8_t kSynNak[] = {SYN, NAK};
 Result CCommPort::WriteCommForBinary(const uint8_t* bytes, int32_t length, int32_t timeout,
                                      int16_t dsrCheck, int16_t ctsCheck) {
   Trace(kLevelInfo, kInfo, "Start WriteCommForBinary Method");
-  m_hComm->Purge(platform::PURGE_TXCLEAR);
+  m_hComm->Purge(platform::kPurgeTxClear);
   const std::size_t total = length > 0 ? static_cast<std::size_t>(length) : 0;
   std::size_t sent = 0;
   std::size_t last = 0;
@@ -108,11 +108,11 @@ Result CCommPort::WriteCommForBinary(const uint8_t* bytes, int32_t length, int32
   };
   do {
     if (last == 0) {
-      if (dsrCheck && !WaitLineOn(platform::MS_DSR_ON, timeout)) {
+      if (dsrCheck && !WaitLineOn(platform::kMsDsrOn, timeout)) {
         TraceMessage(Message::kDsrTimeout);
         return kDsrError;
       }
-      if (ctsCheck && !WaitLineOn(platform::MS_CTS_ON, timeout)) {
+      if (ctsCheck && !WaitLineOn(platform::kMsCtsOn, timeout)) {
         TraceMessage(Message::kCtsTimeout);
         return kCtsTimeout;
       }
@@ -184,7 +184,7 @@ Result CCommPort::ReadCommForBinary(uint8_t* buffer, int* length, int32_t timeou
       }
       continue;
     }
-    WaitResult w = m_hComm->WaitReadable(kQuietGapMs, -1);
+    WaitResult w = m_hComm->WaitReadable(kQuietGapMs, nullptr);
     if (w == WaitResult::kReady) continue;
     if (w == WaitResult::kFailed) {
       Trace(kLevelInfo, kInfo, "[Error]Dump Receive Data");
@@ -257,7 +257,7 @@ Result CCommPort::ReadCommForUnformattedBinary(uint8_t* buffer, int* length, int
       t = TickCount();
       continue;
     }
-    WaitResult w = m_hComm->WaitReadable(kQuietGapMs, -1);
+    WaitResult w = m_hComm->WaitReadable(kQuietGapMs, nullptr);
     if (w == WaitResult::kReady) continue;
     if (w == WaitResult::kFailed) {
       std::vector<uint8_t> so(buffer, buffer + got);

@@ -14,8 +14,8 @@ namespace {
 constexpr const char* kEventMessageName = "Orvane32.DLL:EVENT:K7Q2M9X4T1B8V6N3R5W0";
 constexpr const char* kWindowName = "Orvane32.DLL:MESSAGE:H3J8P1L6Z9C4F7D2G5S0";
 
-// The open sets these events for the comm-event watcher: EV_RXCHAR, EV_TXEMPTY, EV_CTS, EV_DSR,
-// EV_RLSD, EV_BREAK, EV_ERR and EV_RING.
+// The open sets these events for the comm-event watcher: kEvRxChar, kEvTxEmpty, kEvCts, kEvDsr,
+// kEvRlsd, kEvBreak, kEvErr and kEvRing.
 constexpr uint32_t kOpenEventMask = 0x1FD;
 
 // Registered when the library is loaded.
@@ -30,7 +30,7 @@ long LeadingNumber(const char* text) {
 }  // namespace
 
 uint32_t PortEventMessage() {
-  static const uint32_t message = platform::RegisterWindowMessage(kEventMessageName);
+  static const uint32_t message = platform::RegisterNamedMessage(kEventMessageName);
   return message;
 }
 
@@ -70,7 +70,7 @@ void CCommPort::Trace(int level, std::string_view label, std::string_view text) 
 }
 
 void CCommPort::TraceMessage(Message message, int extra) const {
-  Trace(kLevelError, kErrInfo, FormatMessage(message, extra));
+  Trace(kLevelError, kErrInfo, FormatResultMessage(message, extra));
 }
 
 void CCommPort::LoadSettings() {
@@ -102,9 +102,19 @@ Result CCommPort::OpenPort(Caller caller, int32_t baudRate, const char* dataBits
   } else {
     std::snprintf(deviceName, sizeof deviceName, "\\\\.\\COM%d", m_nPortNo);
   }
-  m_hComm = platform::OpenSerialLine(deviceName, EngineSettingsFile());
-  if (!m_hComm) return frame.Fail(Message::kCannotBeOpened);
+  platform::OpenResult opened = platform::OpenSerialLine(deviceName, EngineSettingsFile());
+  SetLastErrorText(opened.error.message);
+  if (!opened) {
+    // The system's reason, at the error level so that an errors-only trace keeps it too.
+    Trace(kLevelError, kErrInfo, FormatSystemError(opened.error.code, opened.error.message));
+    return frame.Fail(Message::kCannotBeOpened);
+  }
+  m_hComm = std::move(opened.line);
   frame.Info(std::string("PortName is ") + deviceName);
+  const platform::LowLatencyOutcome lowLatency = m_hComm->LowLatency();
+  if (lowLatency.state == platform::LowLatencyState::kUnavailable) {
+    frame.Info("Low latency mode is not available: " + lowLatency.detail);
+  }
 
   auto reject = [&] {
     m_hComm.reset();
@@ -127,9 +137,9 @@ Result CCommPort::OpenPort(Caller caller, int32_t baudRate, const char* dataBits
   // Only 7 and 8 pass the SetState check below; larger values such as "78" are refused there
   // rather than wrapped into a byte.
   dcb.ByteSize = byteSize > 0 && byteSize < 256 ? static_cast<uint8_t>(byteSize) : 0;
-  dcb.Parity = (parityLetter == 'N' || parityLetter == 'n')   ? platform::NOPARITY
-               : (parityLetter == 'E' || parityLetter == 'e') ? platform::EVENPARITY
-                                                              : platform::ODDPARITY;
+  dcb.Parity = (parityLetter == 'N' || parityLetter == 'n')   ? platform::kNoParity
+               : (parityLetter == 'E' || parityLetter == 'e') ? platform::kEvenParity
+                                                              : platform::kOddParity;
   dcb.fBinary = true;
   dcb.fOutxCtsFlow = true;
   dcb.fOutxDsrFlow = true;
@@ -137,10 +147,10 @@ Result CCommPort::OpenPort(Caller caller, int32_t baudRate, const char* dataBits
   dcb.fInX = false;
   dcb.fNull = false;
   dcb.fAbortOnError = false;
-  dcb.fDtrControl = autoHandshake == 1 ? platform::DTR_CONTROL_HANDSHAKE
-                                       : platform::DTR_CONTROL_ENABLE;
-  dcb.fRtsControl = autoHandshake == 1 ? platform::RTS_CONTROL_HANDSHAKE
-                                       : platform::RTS_CONTROL_ENABLE;
+  dcb.fDtrControl =
+      autoHandshake == 1 ? platform::kDtrControlHandshake : platform::kDtrControlEnable;
+  dcb.fRtsControl =
+      autoHandshake == 1 ? platform::kRtsControlHandshake : platform::kRtsControlEnable;
   if (!m_hComm->SetState(dcb)) return reject();
 
   platform::CommTimeouts timeouts;
@@ -175,6 +185,16 @@ Result CCommPort::OpenPort(Caller caller, int32_t baudRate, const char* dataBits
   m_pfnCommCallback = nullptr;
   m_nState.store(kStateOpen);
   return frame.Succeed(kSuccess);
+}
+
+std::string CCommPort::LastErrorText() const {
+  std::lock_guard<std::mutex> hold(m_lastErrorLock);
+  return m_sLastError;
+}
+
+void CCommPort::SetLastErrorText(std::string text) {
+  std::lock_guard<std::mutex> hold(m_lastErrorLock);
+  m_sLastError = std::move(text);
 }
 
 Result CCommPort::ClosePort(Caller caller) {

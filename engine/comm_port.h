@@ -75,6 +75,9 @@ class CCommPort {
   platform::WindowHandle Window() const { return m_hWnd; }
   int32_t Delay() const { return m_nDelay.load(); }
   int32_t WriteFileTimeOut() const { return m_nWriteFileTimeOut.load(); }
+  // Why the last OpenPort could not open the line, as the system tells it ("Permission denied:
+  // /dev/ttyUSB0"); "" once an open succeeded or before any.
+  std::string LastErrorText() const;
   // The current trace log; a caller keeps the returned object alive while it writes.
   std::shared_ptr<CTraceLog> Log() const;
 
@@ -184,6 +187,7 @@ struct WorkerThread {
   std::atomic<bool> orphaned{false};  // ... and the post failed (the port's window is gone)
 };
 
+  void SetLastErrorText(std::string text);
   // Reads the settings file: delay, write time-out, a new trace log with the version line.
   void LoadSettings();
   void Trace(int level, std::string_view label, std::string_view text) const;
@@ -196,7 +200,7 @@ struct WorkerThread {
   bool WorkerStopRequested() const;
   // The descriptor a receive wait includes: the wake-up event while a worker exists (a stop
   // request then ends the wait), else none.
-  int ReceiveWakeFd() const;
+  const platform::WakeEvent* ReceiveWakeFd() const;
   // Waits for a received byte up to timeoutMs; with the DSR check on, the wait is cut into
   // short slices so that DSR dropping is noticed.
   platform::WaitResult WaitForInput(int timeoutMs, int16_t dsrCheck);
@@ -300,6 +304,8 @@ struct WorkerThread {
   std::atomic<uint32_t> m_lCommEventMask{0};
 
   platform::WindowHandle m_hWnd = 0;
+  std::string m_sLastError;  // see LastErrorText
+  mutable std::mutex m_lastErrorLock;
 };
 
 }  // namespace linvo::engine

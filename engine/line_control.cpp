@@ -52,7 +52,7 @@ int32_t CCommPort::IsClaimed(Caller caller) {
 Result CCommPort::PurgeBuffers(Caller caller) {
   OperationFrame frame(*this, caller);
   if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
-  if (!m_hComm->Purge(platform::PURGE_TXCLEAR)) {
+  if (!m_hComm->Purge(platform::kPurgeTxClear)) {
     frame.Unlock(false);
     return kStateError;
   }
@@ -86,8 +86,8 @@ Result CCommPort::SetCancelFlag(Caller caller, int32_t flag) {
 Result CCommPort::SetLineControl(Caller caller, int32_t selector, int32_t state) {
   OperationFrame frame(*this, caller);
   if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
-  static constexpr uint32_t kOn[] = {platform::SETDTR, platform::SETRTS, platform::SETBREAK};
-  static constexpr uint32_t kOff[] = {platform::CLRDTR, platform::CLRRTS, platform::CLRBREAK};
+  static constexpr uint32_t kOn[] = {platform::kSetDtr, platform::kSetRts, platform::kSetBreak};
+  static constexpr uint32_t kOff[] = {platform::kClrDtr, platform::kClrRts, platform::kClrBreak};
   Result result = kStateError;
   if (selector >= 1 && selector <= 3) {
     uint32_t function = state == 1 ? kOn[selector - 1] : kOff[selector - 1];

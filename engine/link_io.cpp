@@ -5,7 +5,6 @@
 // as idle once no byte has come for kQuietGapMs (the gap that ends a frame); after that, a wait
 // blocks until a byte arrives, the time-out runs out or a stop request signals the port's
 // wake-up descriptor.
-#include <poll.h>
 
 #include <algorithm>
 #include <chrono>
@@ -82,12 +81,12 @@ int CCommPort::CalcBCC(const uint8_t* bytes, int count, uint8_t* bcc) {
 
 int CCommPort::IsDSROn() {
   uint32_t status = 0;
-  return m_hComm && m_hComm->GetModemStatus(&status) && (status & platform::MS_DSR_ON) ? 1 : 0;
+  return m_hComm && m_hComm->GetModemStatus(&status) && (status & platform::kMsDsrOn) ? 1 : 0;
 }
 
 int CCommPort::IsCTSOn() {
   uint32_t status = 0;
-  return m_hComm && m_hComm->GetModemStatus(&status) && (status & platform::MS_CTS_ON) ? 1 : 0;
+  return m_hComm && m_hComm->GetModemStatus(&status) && (status & platform::kMsCtsOn) ? 1 : 0;
 }
 
 void CCommPort::TraceDump(const uint8_t* data, std::size_t length) const {
@@ -98,8 +97,8 @@ bool CCommPort::WorkerStopRequested() const {
   return m_pWorkerThread.load() != nullptr && m_bWorkerStop.load() == 1;
 }
 
-int CCommPort::ReceiveWakeFd() const {
-  return m_pWorkerThread.load() != nullptr ? m_wake.Fd() : -1;
+const platform::WakeEvent* CCommPort::ReceiveWakeFd() const {
+  return m_pWorkerThread.load() != nullptr ? &m_wake : nullptr;
 }
 
 WaitResult CCommPort::WaitForInput(int timeoutMs, int16_t dsrCheck) {
@@ -110,7 +109,7 @@ WaitResult CCommPort::WaitForInput(int timeoutMs, int16_t dsrCheck) {
 bool CCommPort::WaitLineOn(uint32_t bit, int32_t timeout) {
   const uint32_t began = TickCount();
   for (;;) {
-    WaitResult w = m_hComm->WaitModemLines(bit, Remaining(began, timeout), -1);
+    WaitResult w = m_hComm->WaitModemLines(bit, Remaining(began, timeout), nullptr);
     if (w == WaitResult::kReady) return true;
     if (w == WaitResult::kFailed) return false;
     if (Elapsed(began) > static_cast<uint32_t>(timeout)) return false;
@@ -119,8 +118,8 @@ bool CCommPort::WaitLineOn(uint32_t bit, int32_t timeout) {
 
 WaitResult CCommPort::WaitForStop(int timeoutMs, int16_t dsrCheck) {
   if (dsrCheck && (timeoutMs < 0 || timeoutMs > kDsrSliceMs)) timeoutMs = kDsrSliceMs;
-  pollfd p{ReceiveWakeFd(), POLLIN, 0};
-  return ::poll(&p, p.fd >= 0 ? 1 : 0, timeoutMs) > 0 ? WaitResult::kWoken : WaitResult::kTimeout;
+  return platform::WaitForWake(ReceiveWakeFd(), timeoutMs) ? WaitResult::kWoken
+                                                         : WaitResult::kTimeout;
 }
 
 Result CCommPort::FailedReceive(const std::vector<uint8_t>& received, int16_t dsrCheck) {
@@ -134,18 +133,18 @@ Result CCommPort::FailedReceive(const std::vector<uint8_t>& received, int16_t ds
 Result CCommPort::WriteComm(const uint8_t* bytes, int count, int32_t timeout, int16_t dsrCheck) {
   std::lock_guard<std::recursive_mutex> hold(m_csWrite);
   Trace(kLevelInfo, kInfo, "Start WriteComm Method");
-  m_hComm->Purge(platform::PURGE_TXCLEAR);
+  m_hComm->Purge(platform::kPurgeTxClear);
   std::size_t total = count > 0 ? static_cast<std::size_t>(count) : 0;
   std::size_t sent = 0;
   std::size_t last = 0;
   const uint32_t start = TickCount();
   for (;;) {
     if (last == 0) {
-      if (dsrCheck && !WaitLineOn(platform::MS_DSR_ON, timeout)) {
+      if (dsrCheck && !WaitLineOn(platform::kMsDsrOn, timeout)) {
         TraceMessage(Message::kDsrTimeout);
         return kDsrError;
       }
-      if (!WaitLineOn(platform::MS_CTS_ON, timeout)) {
+      if (!WaitLineOn(platform::kMsCtsOn, timeout)) {
         TraceMessage(Message::kCtsTimeout);
         return kCtsTimeout;
       }
@@ -216,7 +215,7 @@ Result CCommPort::ReadComm(uint8_t* buffer, int* length, int32_t timeout, int16_
     }
     // Nothing more right now: the line is idle once a quiet gap has passed without a byte.
     if (want > 0) {
-      WaitResult w = m_hComm->WaitReadable(kQuietGapMs, -1);
+      WaitResult w = m_hComm->WaitReadable(kQuietGapMs, nullptr);
       if (w == WaitResult::kReady) continue;
       if (w == WaitResult::kFailed) return FailedReceive(received, dsrCheck);
     }
@@ -279,7 +278,7 @@ Result CCommPort::ReadCommHF(uint8_t* buffer, int* length, int32_t timeout, int1
         if (!evaluate && frame.size() < limit) continue;
         evaluate = true;
       } else {
-        WaitResult w = m_hComm->WaitReadable(kQuietGapMs, -1);
+        WaitResult w = m_hComm->WaitReadable(kQuietGapMs, nullptr);
         if (w == WaitResult::kReady) continue;
         if (w == WaitResult::kFailed) return FailedReceive(frame, dsrCheck);
         idle = true;

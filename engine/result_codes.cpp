@@ -62,7 +62,7 @@ const Entry& Find(Message message) {
 
 Result CodeOf(Message message) { return Find(message).code; }
 
-std::string FormatMessage(Message message, int extra) {
+std::string FormatResultMessage(Message message, int extra) {
   const Entry& e = Find(message);
   char text[128];
   if (message == Message::kThreadTypeBusy) {
@@ -72,6 +72,10 @@ std::string FormatMessage(Message message, int extra) {
     std::snprintf(text, sizeof text, e.format, static_cast<int>(e.code));
   }
   return text;
+}
+
+std::string FormatSystemError(int code, const std::string& text) {
+  return text + " (system error " + std::to_string(code) + ")";
 }
 
 }  // namespace linvo::engine

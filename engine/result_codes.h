@@ -72,6 +72,10 @@ Result CodeOf(Message message);
 
 // The message text formatted with its code ("ErrorCode 101: Serial Port is not opened yet").
 // kThreadTypeBusy also takes the running worker's kind.
-std::string FormatMessage(Message message, int extra = 0);
+std::string FormatResultMessage(Message message, int extra = 0);
+
+// The trace text of a system error: its text and number ("Permission denied: /dev/ttyUSB0
+// (system error 13)").
+std::string FormatSystemError(int code, const std::string& text);
 
 }  // namespace linvo::engine

@@ -20,12 +20,12 @@ std::string EngineSettingsFile() {
 EngineSettings LoadEngineSettings(int16_t portNo) {
   EngineSettings s;
   s.file = EngineSettingsFile();
-  s.logMode = platform::GetProfileInt("Log", "Logging", 0, s.file);
+  s.logMode = platform::ReadProfileInt("Log", "Logging", 0, s.file);
   if (s.logMode < 1 || s.logMode > 4) s.logMode = 0;
-  s.logPattern = platform::GetProfileString("Log", "LogFileName", kDefaultLogPattern, s.file, 256);
-  s.delay = platform::GetProfileInt("Delay", "Delay", 0, s.file);
+  s.logPattern = platform::ReadProfileString("Log", "LogFileName", kDefaultLogPattern, s.file, 256);
+  s.delay = platform::ReadProfileInt("Delay", "Delay", 0, s.file);
   if (s.delay < 0) s.delay = 0;
-  s.writeFileTimeOut = platform::GetProfileInt("TimeOut", "WriteFileTimeOut", 5000, s.file);
+  s.writeFileTimeOut = platform::ReadProfileInt("TimeOut", "WriteFileTimeOut", 5000, s.file);
   if (s.writeFileTimeOut < 0) s.writeFileTimeOut = 5000;
   s.logPath = ExpandLogPattern(s.logPattern, portNo);
   return s;

@@ -213,7 +213,7 @@ Result CCommPort::SendCommandRR(Caller caller, int16_t recMode, int32_t ackTimer
   // A failed receive leaves whatever the device sent late in the input queue; it is discarded
   // so that the next exchange starts clean.
   auto purgeAndPass = [&](Result r) {
-    m_hComm->Purge(platform::PURGE_RXCLEAR);
+    m_hComm->Purge(platform::kPurgeRxClear);
     return frame.PassOn(r);
   };
   uint8_t reply = 0;
@@ -418,7 +418,7 @@ Result CCommPort::ReceiveDataHF(Caller caller, int16_t ackJudge, int32_t respons
 Result CCommPort::ComBufferClear(Caller caller) {
   OperationFrame frame(*this, caller);
   if (!IsOpen()) return frame.Fail(Message::kNotOpenedYet);
-  if (!m_hComm->Purge(platform::PURGE_RXCLEAR)) {
+  if (!m_hComm->Purge(platform::kPurgeRxClear)) {
     frame.Unlock(false);
     return kStateError;
   }

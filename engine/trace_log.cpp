@@ -1,15 +1,11 @@
 #include "engine/trace_log.h"
 
-#include <fcntl.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "platform/clock.h"
+#include "platform/log_output.h"
 #include "platform/paths.h"
+#include "platform/process.h"
 
 namespace linvo::engine {
 namespace {
@@ -33,18 +29,6 @@ const char* TagOf(int level) {
   }
 }
 
-// Writes the whole buffer, retrying short writes and interruptions.
-void WriteAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    ssize_t n = ::write(fd, text.data(), text.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    text.remove_prefix(static_cast<std::size_t>(n));
-  }
-}
-
 }  // namespace
 
 CTraceLog::CTraceLog(std::string path, int mode, int16_t portNo)
@@ -62,24 +46,30 @@ bool CTraceLog::Accepts(int level) const {
 }
 
 // Writes text to the channel of the mode, inside the mutex. The file is opened for appending
-// (created when missing), written with one call and closed again; a file that cannot be opened
-// drops this text silently.
+// (created private to the user when missing), written with one call and closed again; a file
+// that cannot be opened, a symbolic link or anything but a regular file drops this text. When the
+// mutex works within this process only, the first text is preceded by one line that says so, as
+// lines of other processes may then interleave with ours.
 int CTraceLog::Emit(std::string_view text) {
   std::lock_guard<platform::NamedMutex> hold(m_mutex);
+  std::string record;
+  if (!m_mutex.IsSystemWide() && !m_toldLockProblem.exchange(true)) {
+    record = Line(kLevelError,
+                  std::string(kErrInfo) +
+                      ": Trace lock holds within this process only, other processes' lines may "
+                      "interleave: " +
+                      m_mutex.Problem(),
+                  0);
+  }
+  record.append(text);
   if (m_mode == 3 || m_mode == 4) {
-    WriteAll(STDERR_FILENO, text);
+    platform::WriteDebugOutput(record);
     return 1;
   }
-  std::string path = platform::NativePath(m_path);
-  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
-  if (fd < 0) return 0;
-  WriteAll(fd, text);
-  ::close(fd);
-  return 1;
+  return platform::AppendRecord(platform::NativePath(m_path), record) ? 1 : 0;
 }
 
-int CTraceLog::WriteTrace(int level, std::string_view message, std::string_view label,
-                          int indent) {
+int CTraceLog::WriteTrace(int level, std::string_view message, std::string_view label, int indent) {
   if (!Accepts(level)) return 0;
   std::string text;
   text.reserve(label.size() + 2 + message.size());
@@ -89,18 +79,21 @@ int CTraceLog::WriteTrace(int level, std::string_view message, std::string_view 
 
 int CTraceLog::WriteLine(int level, std::string_view text, int indent) {
   if (!Accepts(level)) return 0;
+  return Emit(Line(level, text, indent));
+}
+
+std::string CTraceLog::Line(int level, std::string_view text, int indent) const {
   platform::LocalTime t = platform::NowLocal();
   char head[96];
-  int n = std::snprintf(head, sizeof head, "%04d%c%02d%c%02d%c%02d%c%02d%c%02d%c%3u%c%5d%c%5d%c%s%c",
-                        t.year, m_separator, t.month, m_separator, t.day, m_separator, t.hour,
-                        m_separator, t.minute, m_separator, t.second, m_separator,
-                        static_cast<unsigned>(t.millisecond), m_separator,
-                        static_cast<int>(::getpid()), m_separator,
-                        static_cast<int>(::syscall(SYS_gettid)), m_separator, TagOf(level),
-                        m_separator);
+  int n = std::snprintf(
+      head, sizeof head, "%04d%c%02d%c%02d%c%02d%c%02d%c%02d%c%3u%c%5d%c%5d%c%s%c", t.year,
+      m_separator, t.month, m_separator, t.day, m_separator, t.hour, m_separator, t.minute,
+      m_separator, t.second, m_separator, static_cast<unsigned>(t.millisecond), m_separator,
+      platform::CurrentProcessId(), m_separator, platform::CurrentThreadId(), m_separator,
+      TagOf(level), m_separator);
   std::string line(indent > 0 ? static_cast<std::size_t>(indent) : 0, ' ');
   line.append(head, static_cast<std::size_t>(n)).append(text).push_back('\n');
-  return Emit(line);
+  return line;
 }
 
 std::string CTraceLog::FormatDump(const uint8_t* data, int length) {

@@ -1,6 +1,7 @@
 // The per-port trace log: one line per event, hex dumps of the bytes on the line.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -52,12 +53,15 @@ class CTraceLog {
 
  private:
   bool Accepts(int level) const;
+  // One trace line with the time, process, thread and level fields.
+  std::string Line(int level, std::string_view text, int indent) const;
   int Emit(std::string_view text);
 
   std::string m_path;
   int m_mode;
   char m_separator = ':';
   platform::NamedMutex m_mutex;
+  std::atomic<bool> m_toldLockProblem{false};
 };
 
 }  // namespace linvo::engine

@@ -1,30 +1,26 @@
-// Message windows on per-thread queues, each with an eventfd that is readable while the queue
-// holds messages.
+// Message windows on per-thread queues, each with a wake-up event that is signalled while the
+// queue holds messages.
 //
 // Locks: the registry mutex (handle → window) is taken before a queue mutex, never after, and
 // neither is held while a handler or dropper runs, so handlers may post, create and destroy
-// windows and pump re-entrantly. PostMessage appends under both locks, so once
+// windows and pump re-entrantly. PostWindowMessage appends under both locks, so once
 // DestroyMessageWindow has removed a window from the registry no message for it can arrive.
 //
 // Every posted message ends in exactly one place: the window's handler, or its dropper (window
 // destroyed while the message was queued or being pumped, or the owner thread ended).
 #include "platform/message.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
-#include <chrono>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <system_error>
 #include <unordered_map>
 #include <utility>
 #include <vector>
+
+#include "platform/deadline.h"
+#include "platform/wake_event.h"
 
 namespace linvo::platform {
 
@@ -64,14 +60,11 @@ void DropAll(const std::deque<Message>& messages) {
 
 class MessageQueue {
  public:
-  MessageQueue() : m_fd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
-    if (m_fd < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
-  }
-  ~MessageQueue() { close(m_fd); }
+  MessageQueue() = default;
   MessageQueue(const MessageQueue&) = delete;
   MessageQueue& operator=(const MessageQueue&) = delete;
 
-  int Fd() const { return m_fd; }
+  const WakeEvent& NotEmpty() const { return m_notEmpty; }
 
   // False when the queue is closed (its thread ended) or full.
   bool Post(Message message) {
@@ -123,23 +116,15 @@ class MessageQueue {
   }
 
  private:
-  // The eventfd counter is non-zero exactly while m_messages is non-empty; both change together
-  // under m_mutex.
-  void SetReadable() {
-    const uint64_t one = 1;
-    while (write(m_fd, &one, sizeof one) < 0 && errno == EINTR) {
-    }
-  }
-  void ClearReadable() {
-    uint64_t value;
-    while (read(m_fd, &value, sizeof value) < 0 && errno == EINTR) {
-    }
-  }
+  // The event is signalled exactly while m_messages is non-empty; both change together under
+  // m_mutex.
+  void SetReadable() { m_notEmpty.Signal(); }
+  void ClearReadable() { m_notEmpty.Clear(); }
 
   std::mutex m_mutex;
   std::deque<Message> m_messages;
   bool m_closed = false;
-  const int m_fd;
+  WakeEvent m_notEmpty;
 };
 
 // handle → window. Allocated once and never destroyed, so that threads still posting while the
@@ -208,7 +193,7 @@ char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 
 
 }  // namespace
 
-uint32_t RegisterWindowMessage(std::string_view name) {
+uint32_t RegisterNamedMessage(std::string_view name) {
   if (name.empty()) return 0;
   std::string key(name);
   for (char& c : key) c = AsciiLower(c);
@@ -259,7 +244,7 @@ bool IsMessageWindow(WindowHandle window) {
   return registry.windows.count(window) != 0;
 }
 
-bool PostMessage(WindowHandle window, uint32_t msg, WParam w, LParam l) {
+bool PostWindowMessage(WindowHandle window, uint32_t msg, WParam w, LParam l) {
   Registry& registry = GetRegistry();
   std::lock_guard lock(registry.mutex);
   auto it = registry.windows.find(window);
@@ -270,23 +255,14 @@ bool PostMessage(WindowHandle window, uint32_t msg, WParam w, LParam l) {
 int PumpMessages(int timeoutMs) {
   const std::shared_ptr<MessageQueue> queue = CurrentQueue();
   if (!queue) return 0;
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+  const Deadline deadline = Deadline::After(timeoutMs);
   std::deque<Message> batch;
   for (;;) {
-    pollfd p{queue->Fd(), POLLIN, 0};
-    int wait = -1;
-    if (timeoutMs >= 0) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-      wait = static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
-    }
-    const int ready = poll(&p, 1, wait);
-    if (ready < 0 && errno != EINTR) return 0;
-    if (ready > 0) {
+    if (queue->NotEmpty().Wait(deadline.RemainingMs())) {
       batch = queue->TakeAll();
       if (!batch.empty()) break;  // empty: another thread destroyed the window meanwhile
     }
-    if (timeoutMs >= 0 && Clock::now() >= deadline) return 0;
+    if (deadline.Passed()) return 0;
   }
 
   // Messages posted from here on, also by the handlers below, wait for the next pump. Should a
@@ -310,9 +286,9 @@ int PumpMessages(int timeoutMs) {
   return handled;
 }
 
-int MessageQueueFd() {
+NativeWaitHandle MessageQueueFd() {
   const std::shared_ptr<MessageQueue> queue = CurrentQueue();
-  return queue ? queue->Fd() : -1;
+  return queue ? queue->NotEmpty().Native() : NativeWaitHandle{-1};
 }
 
 }  // namespace linvo::platform

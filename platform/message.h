@@ -1,17 +1,19 @@
-// Message windows: the stand-in for hidden windows, registered messages and PostMessage.
+// Message windows: the stand-in for hidden windows, registered messages and PostWindowMessage.
 //
 // Every thread has its own message queue, created on first use. A window is a handle owned by the
 // thread that created it, with a handler that runs on that thread when the thread pumps its
-// queue. PostMessage works from any thread; it fails (returns false) when the window is gone, and
-// the poster then still owns whatever it posted. A window may name a drop function: it is called
-// for every message posted to the window that will never be handled (the window is destroyed with
-// messages queued, or its thread ends), so that nothing posted leaks. The dropper may run on any
-// thread (the one destroying the window, or the owner while it pumps).
+// queue. PostWindowMessage works from any thread; it fails (returns false) when the window is gone,
+// and the poster then still owns whatever it posted. A window may name a drop function: it is
+// called for every message posted to the window that will never be handled (the window is destroyed
+// with messages queued, or its thread ends), so that nothing posted leaks. The dropper may run on
+// any thread (the one destroying the window, or the owner while it pumps).
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string_view>
+
+#include "platform/wake_event.h"
 
 namespace linvo::platform {
 
@@ -27,9 +29,9 @@ using MessageDropper = std::function<void(uint32_t msg, WParam w, LParam l)>;
 constexpr uint32_t kWmApp = 0x8000;
 
 // A message number unique to the name within the process (0xC000..0xFFFF, the same number for
-// the same name, compared case-insensitively as RegisterWindowMessage does). 0 for an empty name
+// the same name, compared case-insensitively as the Windows registration does). 0 for an empty name
 // or when the range is used up.
-uint32_t RegisterWindowMessage(std::string_view name);
+uint32_t RegisterNamedMessage(std::string_view name);
 
 // Creates a window owned by the calling thread. Never returns 0. Throws std::system_error when the
 // thread's queue cannot be created (no descriptor for it). A window created by a destructor
@@ -45,7 +47,7 @@ bool IsMessageWindow(WindowHandle window);
 
 // Queues the message for the window's thread. False when the window does not exist, its thread
 // has ended, or its queue already holds 10000 messages (the Windows per-queue quota).
-bool PostMessage(WindowHandle window, uint32_t msg, WParam w, LParam l);
+bool PostWindowMessage(WindowHandle window, uint32_t msg, WParam w, LParam l);
 
 // Handles the calling thread's queued messages. Waits up to timeoutMs (negative: without limit)
 // for the first one when the queue is empty, then handles every message queued at that moment.
@@ -59,6 +61,6 @@ int PumpMessages(int timeoutMs);
 // can fold the queue into its own poll/epoll loop and call PumpMessages(0) when it fires. It
 // belongs to the thread and stays valid until the thread ends (-1 in destructors that run after
 // the thread's queue is gone).
-int MessageQueueFd();
+NativeWaitHandle MessageQueueFd();
 
 }  // namespace linvo::platform

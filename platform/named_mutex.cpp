@@ -3,10 +3,12 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
+#include "platform/error_text.h"
 #include "platform/paths.h"
 
 namespace linvo::platform {
@@ -29,10 +31,21 @@ std::string SanitisedName(const std::string& name) {
 }  // namespace
 
 NamedMutex::NamedMutex(const std::string& name) : m_name(name) {
-  if (const auto dir = TempDirectory()) {
-    const std::string path = *dir + SanitisedName(name) + ".lock";
-    m_fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  const auto dir = TempDirectory();
+  if (!dir) {
+    m_problem = "No private temporary directory for the lock file of " + name;
+    return;
   }
+  const std::string path = *dir + SanitisedName(name) + ".lock";
+  // O_NONBLOCK: a FIFO in the lock file's place cannot hang the open.
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+  struct stat st {};
+  if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    m_fd = fd;
+    return;
+  }
+  m_problem = (fd < 0 ? ErrorText(errno) : std::string("Not a regular file")) + ": " + path;
+  if (fd >= 0) close(fd);
 }
 
 NamedMutex::~NamedMutex() {

@@ -3,7 +3,7 @@
 // Realised as a lock file "<name>.lock" in the per-user temporary directory locked with flock()
 // (the kernel drops the lock of a process that dies, which is the take-over of an abandoned
 // mutex) plus an in-process mutex, because threads sharing one descriptor are not excluded by
-// flock. The lock file is opened with O_NOFOLLOW.
+// flock. The lock file is opened with O_NOFOLLOW and must be a regular file.
 #pragma once
 
 #include <mutex>
@@ -24,9 +24,14 @@ class NamedMutex {
   void unlock();
 
   const std::string& Name() const { return m_name; }
+  // False when the lock file could not be used: the mutex then excludes only this process's
+  // threads, and Problem() says why.
+  bool IsSystemWide() const { return m_fd >= 0; }
+  const std::string& Problem() const { return m_problem; }
 
  private:
   std::string m_name;
+  std::string m_problem;
   int m_fd = -1;
   std::mutex m_threads;
 };

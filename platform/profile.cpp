@@ -2,21 +2,25 @@
 //
 // Reading: the file is read whole through a descriptor opened with O_NOFOLLOW; a symbolic link,
 // a missing file or anything that is not a regular file reads as a missing file. Lines end with
-// "\n" or "\r\n". A line whose first non-blank character is '[' starts a section (the name runs
-// to the first ']'); ';' starts a comment line; other lines are "key=value" (a line without '='
-// is ignored, as are keys before the first section). Names compare case-insensitively (ASCII);
-// the first section of a name and the first key of a name in it win.
+// "\n" or "\r\n" (only "\n" ends a line: a bare "\r" belongs to it). A line whose first non-blank
+// character is '[' starts a section (the name runs to the first ']'); ';' starts a comment line;
+// other lines are "key=value" (a line without '=' is ignored, as are keys before the first
+// section). Names compare case-insensitively (ASCII); the first section of a name and the first key
+// of a name in it win.
 //
 // Writing: under an exclusive flock on the companion file "<file>.lock", the file is read,
 // exactly one line is changed or added, and the result is written to a temporary file in the
-// same directory (mkostemp), fsynced and renamed over the original, so readers (who take no
-// lock) see the old or the new file, never a mix. The lock sits on a companion file because a
+// same directory ("<file>.tmp-XXXXXX", mkostemp), fsynced and renamed over the original, so
+// readers (who take no lock) see the old or the new file, never a mix. A temporary file exists
+// only while its writer holds the lock, so one found under the lock was left by a writer that
+// died; it is removed before the write. The lock sits on a companion file because a
 // lock on the settings file itself would be lost with the inode the rename replaces; a lock on
 // the directory was rejected because flock on directories is not available everywhere (NFS turns
 // flock into byte-range locks, which need a descriptor open for writing). The lock file is
 // never removed: removing it would let two writers lock two different inodes.
 #include "platform/profile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -162,7 +166,16 @@ size_t FindKey(const std::vector<Line>& lines, size_t header, std::string_view k
   return lines.size();
 }
 
-// The value of the key, without a matching pair of enclosing quotes, or nullopt when missing.
+// A value without a matching pair of enclosing quotes.
+std::string Unquoted(std::string_view value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front()) {
+    value = value.substr(1, value.size() - 2);
+  }
+  return std::string(value);
+}
+
+// The value of the key, or nullopt when missing.
 std::optional<std::string> LookUp(const std::string& section, const std::string& key,
                                   const std::string& file) {
   const auto content = ReadFile(file, /*symlinkIsMissing=*/true);
@@ -172,12 +185,7 @@ std::optional<std::string> LookUp(const std::string& section, const std::string&
   if (header == lines.size()) return std::nullopt;
   const size_t at = FindKey(lines, header, Trim(key));
   if (at == lines.size()) return std::nullopt;
-  std::string_view value = lines[at].value;
-  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-      value.back() == value.front()) {
-    value = value.substr(1, value.size() - 2);
-  }
-  return std::string(value);
+  return Unquoted(lines[at].value);
 }
 
 bool WriteAll(int fd, std::string_view data) {
@@ -197,10 +205,34 @@ std::string DirectoryOf(const std::string& file) {
   return file.substr(0, slash);
 }
 
+constexpr std::string_view kTempInfix = ".tmp-";
+constexpr std::size_t kTempRandomLength = 6;  // the XXXXXX of mkostemp
+
+// Removes "<file>.tmp-XXXXXX" files of this user beside `file`. Called under the lock, when no
+// writer can be using one.
+void RemoveStaleTemporaries(const std::string& file) {
+  const std::string directory = DirectoryOf(file);
+  const size_t slash = file.rfind('/');
+  const std::string prefix =
+      (slash == std::string::npos ? file : file.substr(slash + 1)) + std::string(kTempInfix);
+  DIR* dir = opendir(directory.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name.size() != prefix.size() + kTempRandomLength || !name.starts_with(prefix)) continue;
+    struct stat st {};
+    if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+        st.st_uid == geteuid()) {
+      unlinkat(dirfd(dir), entry->d_name, 0);
+    }
+  }
+  closedir(dir);
+}
+
 // Writes `bytes` to a new file beside `file` and renames it into place. The old file stays as it
 // was unless the rename happens.
 bool ReplaceFile(const std::string& file, std::string_view bytes, mode_t mode) {
-  std::string temp = file + ".XXXXXX";
+  std::string temp = file + std::string(kTempInfix) + std::string(kTempRandomLength, 'X');
   Fd fd(mkostemp(temp.data(), O_CLOEXEC));
   if (fd.Get() < 0) return false;
   const bool written = WriteAll(fd.Get(), bytes) && fchmod(fd.Get(), mode) == 0 &&
@@ -231,8 +263,8 @@ Fd LockFor(const std::string& file) {
 
 }  // namespace
 
-int GetProfileInt(const std::string& section, const std::string& key, int defaultValue,
-                  const std::string& file) {
+int ReadProfileInt(const std::string& section, const std::string& key, int defaultValue,
+                   const std::string& file) {
   const auto value = LookUp(section, key, file);
   // As on Windows, an empty value reads as the default too.
   if (!value || value->empty()) return defaultValue;
@@ -254,17 +286,31 @@ int GetProfileInt(const std::string& section, const std::string& key, int defaul
   return static_cast<int>(std::clamp<long long>(result, INT_MIN, INT_MAX));
 }
 
-std::string GetProfileString(const std::string& section, const std::string& key,
-                             const std::string& defaultValue, const std::string& file,
-                             std::size_t bufferSize) {
+std::string ReadProfileString(const std::string& section, const std::string& key,
+                              const std::string& defaultValue, const std::string& file,
+                              std::size_t bufferSize) {
   std::string value = LookUp(section, key, file).value_or(defaultValue);
   if (bufferSize == 0) return {};
   if (value.size() > bufferSize - 1) value.resize(bufferSize - 1);
   return value;
 }
 
-bool WriteProfileString(const std::string& section, const std::string& key,
-                        const std::string& value, const std::string& file) {
+std::vector<std::pair<std::string, std::string>> ReadProfileSection(const std::string& section,
+                                                                    const std::string& file) {
+  std::vector<std::pair<std::string, std::string>> entries;
+  const auto content = ReadFile(file, /*symlinkIsMissing=*/true);
+  if (!content) return entries;
+  const auto lines = SplitLines(content->bytes);
+  const size_t header = FindSection(lines, Trim(section));
+  for (size_t i = header + 1; i < lines.size() && lines[i].kind != Line::kSection; ++i) {
+    if (lines[i].kind != Line::kKey || FindKey(lines, header, lines[i].name) != i) continue;
+    entries.emplace_back(lines[i].name, Unquoted(lines[i].value));
+  }
+  return entries;
+}
+
+bool WriteProfileValue(const std::string& section, const std::string& key, const std::string& value,
+                       const std::string& file) {
   const std::string_view sectionName = Trim(section);
   const std::string_view keyName = Trim(key);
   // Names and values that would change the structure of the file are refused rather than
@@ -279,6 +325,7 @@ bool WriteProfileString(const std::string& section, const std::string& key,
 
   const Fd lock = LockFor(file);
   if (lock.Get() < 0) return false;
+  RemoveStaleTemporaries(file);
   const auto content = ReadFile(file, /*symlinkIsMissing=*/false);
   if (!content) return false;
   const std::string& old = content->bytes;
@@ -293,7 +340,7 @@ bool WriteProfileString(const std::string& section, const std::string& key,
   if (header == lines.size()) {
     // New section at the end, after a blank line when the file has content.
     updated = old;
-    if (!updated.empty() && updated.back() != '\n') updated += eol;
+    if (!updated.empty() && updated.back() != '\n') updated += updated.back() == '\r' ? "\n" : eol;
     if (!lines.empty() &&
         !Trim(std::string_view(old).substr(lines.back().begin, lines.back().length)).empty()) {
       updated += eol;
@@ -313,10 +360,13 @@ bool WriteProfileString(const std::string& section, const std::string& key,
       for (size_t i = header + 1; i < lines.size() && lines[i].kind != Line::kSection; ++i) {
         if (lines[i].kind == Line::kKey) last = i;
       }
+      // A line is terminated only by "\n"; after a bare "\r" the "\n" completes it.
       const size_t insertAt = lines[last].begin + lines[last].fullLength;
-      const bool terminated = lines[last].fullLength > lines[last].length;
-      updated =
-          old.substr(0, insertAt) + (terminated ? "" : eol) + keyLine + eol + old.substr(insertAt);
+      std::string ending;
+      if (insertAt == 0 || old[insertAt - 1] != '\n') {
+        ending = insertAt > 0 && old[insertAt - 1] == '\r' ? "\n" : eol;
+      }
+      updated = old.substr(0, insertAt) + ending + keyLine + eol + old.substr(insertAt);
     }
   }
   return ReplaceFile(file, updated, content->mode);

@@ -9,23 +9,29 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace linvo::platform {
 
 // The leading decimal integer of the value (optional sign, as atoi), or defaultValue when the
 // key is missing. A value with no leading digits reads as 0.
-int GetProfileInt(const std::string& section, const std::string& key, int defaultValue,
-                  const std::string& file);
+int ReadProfileInt(const std::string& section, const std::string& key, int defaultValue,
+                   const std::string& file);
 
 // The value, or defaultValue when the key is missing, cut to bufferSize - 1 bytes as the
 // Windows call cuts it into a buffer of that size (bufferSize 0 gives "").
-std::string GetProfileString(const std::string& section, const std::string& key,
-                             const std::string& defaultValue, const std::string& file,
-                             std::size_t bufferSize);
+std::string ReadProfileString(const std::string& section, const std::string& key,
+                              const std::string& defaultValue, const std::string& file,
+                              std::size_t bufferSize);
+
+// The keys of the section with their values, in file order (the first of a repeated key).
+std::vector<std::pair<std::string, std::string>> ReadProfileSection(const std::string& section,
+                                                                    const std::string& file);
 
 // Sets key=value in the section, creating the file and the section when missing. Returns false
 // when the file cannot be written.
-bool WriteProfileString(const std::string& section, const std::string& key,
-                        const std::string& value, const std::string& file);
+bool WriteProfileValue(const std::string& section, const std::string& key, const std::string& value,
+                       const std::string& file);
 
 }  // namespace linvo::platform

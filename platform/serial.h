@@ -19,53 +19,61 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/wake_event.h"
+
 namespace linvo::platform {
 
 // Parity values of the device control block.
-enum : uint8_t { NOPARITY = 0, ODDPARITY = 1, EVENPARITY = 2, MARKPARITY = 3, SPACEPARITY = 4 };
-// Stop bits of the device control block.
-enum : uint8_t { ONESTOPBIT = 0, ONE5STOPBITS = 1, TWOSTOPBITS = 2 };
-// DTR and RTS control modes.
-enum : uint8_t { DTR_CONTROL_DISABLE = 0, DTR_CONTROL_ENABLE = 1, DTR_CONTROL_HANDSHAKE = 2 };
 enum : uint8_t {
-  RTS_CONTROL_DISABLE = 0,
-  RTS_CONTROL_ENABLE = 1,
-  RTS_CONTROL_HANDSHAKE = 2,
-  RTS_CONTROL_TOGGLE = 3
+  kNoParity = 0,
+  kOddParity = 1,
+  kEvenParity = 2,
+  kMarkParity = 3,
+  kSpaceParity = 4
+};
+// Stop bits of the device control block.
+enum : uint8_t { kOneStopBit = 0, kOne5StopBits = 1, kTwoStopBits = 2 };
+// DTR and RTS control modes.
+enum : uint8_t { kDtrControlDisable = 0, kDtrControlEnable = 1, kDtrControlHandshake = 2 };
+enum : uint8_t {
+  kRtsControlDisable = 0,
+  kRtsControlEnable = 1,
+  kRtsControlHandshake = 2,
+  kRtsControlToggle = 3
 };
 
 // Modem status bits (GetModemStatus).
-enum : uint32_t { MS_CTS_ON = 0x10, MS_DSR_ON = 0x20, MS_RING_ON = 0x40, MS_RLSD_ON = 0x80 };
+enum : uint32_t { kMsCtsOn = 0x10, kMsDsrOn = 0x20, kMsRingOn = 0x40, kMsRlsdOn = 0x80 };
 // Escape functions.
 enum : uint32_t {
-  SETRTS = 3,
-  CLRRTS = 4,
-  SETDTR = 5,
-  CLRDTR = 6,
-  SETBREAK = 8,
-  CLRBREAK = 9
+  kSetRts = 3,
+  kClrRts = 4,
+  kSetDtr = 5,
+  kClrDtr = 6,
+  kSetBreak = 8,
+  kClrBreak = 9
 };
 // Purge flags.
-enum : uint32_t { PURGE_TXABORT = 1, PURGE_RXABORT = 2, PURGE_TXCLEAR = 4, PURGE_RXCLEAR = 8 };
+enum : uint32_t { kPurgeTxAbort = 1, kPurgeRxAbort = 2, kPurgeTxClear = 4, kPurgeRxClear = 8 };
 // Line events (event mask and event word).
 enum : uint32_t {
-  EV_RXCHAR = 0x0001,
-  EV_RXFLAG = 0x0002,
-  EV_TXEMPTY = 0x0004,
-  EV_CTS = 0x0008,
-  EV_DSR = 0x0010,
-  EV_RLSD = 0x0020,
-  EV_BREAK = 0x0040,
-  EV_ERR = 0x0080,
-  EV_RING = 0x0100
+  kEvRxChar = 0x0001,
+  kEvRxFlag = 0x0002,
+  kEvTxEmpty = 0x0004,
+  kEvCts = 0x0008,
+  kEvDsr = 0x0010,
+  kEvRlsd = 0x0020,
+  kEvBreak = 0x0040,
+  kEvErr = 0x0080,
+  kEvRing = 0x0100
 };
 // Line error bits (ClearError).
 enum : uint32_t {
-  CE_RXOVER = 0x0001,
-  CE_OVERRUN = 0x0002,
-  CE_RXPARITY = 0x0004,
-  CE_FRAME = 0x0008,
-  CE_BREAK = 0x0010
+  kCeRxOver = 0x0001,
+  kCeOverrun = 0x0002,
+  kCeRxParity = 0x0004,
+  kCeFrame = 0x0008,
+  kCeBreak = 0x0010
 };
 
 // The members of the Windows device control block that this system reads or sets. Values that
@@ -74,14 +82,14 @@ enum : uint32_t {
 struct DeviceControlBlock {
   uint32_t BaudRate = 9600;
   uint8_t ByteSize = 8;
-  uint8_t Parity = NOPARITY;
-  uint8_t StopBits = ONESTOPBIT;
+  uint8_t Parity = kNoParity;
+  uint8_t StopBits = kOneStopBit;
   bool fBinary = true;
   bool fParity = false;
   bool fOutxCtsFlow = false;
   bool fOutxDsrFlow = false;
-  uint8_t fDtrControl = DTR_CONTROL_ENABLE;
-  uint8_t fRtsControl = RTS_CONTROL_ENABLE;
+  uint8_t fDtrControl = kDtrControlEnable;
+  uint8_t fRtsControl = kRtsControlEnable;
   bool fDsrSensitivity = false;
   bool fTXContinueOnXoff = false;
   bool fOutX = false;
@@ -114,9 +122,10 @@ struct CommStatus {
 };
 
 enum class IoStatus {
-  kOk,           // the call completed; see the byte count
-  kFailedAtOnce, // the call itself failed (WriteFile/ReadFile returning an error other than pending)
-  kWaitFailed,   // the pending operation failed (GetOverlappedResult failing): line gone, I/O error
+  kOk,            // the call completed; see the byte count
+  kFailedAtOnce,  // the call itself failed (WriteFile/ReadFile returning an error other than
+                  // pending)
+  kWaitFailed,  // the pending operation failed (GetOverlappedResult failing): line gone, I/O error
 };
 
 struct IoResult {
@@ -126,9 +135,23 @@ struct IoResult {
 
 enum class WaitResult {
   kReady,    // the awaited condition holds
-  kWoken,    // the wake-up descriptor became readable
+  kWoken,    // the wake-up event was signalled
   kTimeout,  // the time limit passed
   kFailed,   // the line failed (disconnected, I/O error)
+};
+
+// USB adapters hold received bytes back for a latency timer (16 ms on many) unless the driver is
+// asked for low latency; every turnaround of a request/reply protocol pays it. The open asks
+// (ASYNC_LOW_LATENCY) and the close restores what the driver had.
+enum class LowLatencyState {
+  kNotApplicable,  // the line has no such driver mode (virtual line)
+  kSwitchedOff,    // the settings turned the request off
+  kOn,             // the driver runs in low-latency mode
+  kUnavailable,    // the driver has no such mode or refused it (pseudo-terminals, some drivers)
+};
+struct LowLatencyOutcome {
+  LowLatencyState state = LowLatencyState::kNotApplicable;
+  std::string detail;  // kUnavailable: the system's reason ("Inappropriate ioctl for device")
 };
 
 class SerialLine {
@@ -155,9 +178,9 @@ class SerialLine {
   virtual IoResult Read(uint8_t* buffer, std::size_t size) = 0;
   // Takes what has been received, at most `size` bytes, without waiting.
   virtual IoResult ReadAvailable(uint8_t* buffer, std::size_t size) = 0;
-  // Blocks in the kernel until received bytes are waiting, wakeFd (may be -1) is readable, or
-  // timeoutMs passes (negative: no limit).
-  virtual WaitResult WaitReadable(int timeoutMs, int wakeFd) = 0;
+  // Blocks in the kernel until received bytes are waiting, `wake` (may be null) is signalled,
+  // or timeoutMs passes (negative: no limit).
+  virtual WaitResult WaitReadable(int timeoutMs, const WakeEvent* wake) = 0;
 
   // WriteFile: writes the bytes, waiting at most the write total time-out of SetTimeouts
   // (multiplier * size + constant; both zero: no limit). Returns the bytes written, which may be
@@ -166,11 +189,11 @@ class SerialLine {
   virtual IoResult Write(const uint8_t* data, std::size_t size) = 0;
 
   virtual bool GetModemStatus(uint32_t* status) = 0;  // MS_* bits
-  // Blocks until every MS_* bit of `bits` is on, wakeFd (may be -1) is readable, or timeoutMs
+  // Blocks until every MS_* bit of `bits` is on, `wake` (may be null) is signalled, or timeoutMs
   // passes (negative: no limit). The default re-reads the status every few milliseconds while
-  // blocked in poll() on wakeFd; a backend that learns of line changes overrides it.
-  virtual WaitResult WaitModemLines(uint32_t bits, int timeoutMs, int wakeFd);
-  virtual bool EscapeFunction(uint32_t function) = 0;  // SETDTR, CLRDTR, SETRTS, ...
+  // it waits on `wake`; a backend that learns of line changes overrides it.
+  virtual WaitResult WaitModemLines(uint32_t bits, int timeoutMs, const WakeEvent* wake);
+  virtual bool EscapeFunction(uint32_t function) = 0;  // kSetDtr, kClrDtr, kSetRts, ...
   virtual bool Purge(uint32_t flags) = 0;              // PURGE_* flags
   // ClearCommError: returns the CE_* errors seen since the last call (and clears them) and the
   // queue counts. Either pointer may be null.
@@ -181,19 +204,38 @@ class SerialLine {
   virtual bool SetEventMask(uint32_t mask) = 0;
   virtual bool GetEventMask(uint32_t* mask) = 0;
   // WaitCommEvent: blocks until an event of the mask has happened since the previous call (or
-  // since SetEventMask), wakeFd (may be -1) is readable, or timeoutMs passes (negative: no
+  // since SetEventMask), `wake` (may be null) is signalled, or timeoutMs passes (negative: no
   // limit). On kReady *events holds the events that happened (masked); otherwise 0. An empty
-  // mask fails at once (kFailed). The tty backend does not report EV_RXFLAG (it would have to
+  // mask fails at once (kFailed). The tty backend does not report kEvRxFlag (it would have to
   // read the bytes to see the event character); the virtual line does.
-  virtual WaitResult WaitEvent(uint32_t* events, int timeoutMs, int wakeFd) = 0;
+  virtual WaitResult WaitEvent(uint32_t* events, int timeoutMs, const WakeEvent* wake) = 0;
+
+  // What became of the open's low-latency request (see OpenSerialLine).
+  virtual LowLatencyOutcome LowLatency() const { return {}; }
+};
+
+// Why an open failed, as the system tells it: its error number (errno on POSIX) and a text that
+// names the device ("Permission denied: /dev/ttyUSB0").
+struct SerialError {
+  int code = 0;
+  std::string message;
+};
+
+// The line, or why there is none.
+struct OpenResult {
+  std::unique_ptr<SerialLine> line;
+  SerialError error;  // set when line is null
+
+  explicit operator bool() const { return line != nullptr; }
 };
 
 // Opens the port by its Windows name ("COM1" .. "COM9", "\\.\COM10" ..., case-insensitive).
-// settingsFile is the INI file whose [Ports] section maps names to devices (may be empty).
-// Returns null when the name cannot be resolved, the device cannot be opened, or another
-// descriptor or process holds it.
-std::unique_ptr<SerialLine> OpenSerialLine(const std::string& windowsName,
-                                           const std::string& settingsFile);
+// settingsFile is the INI file whose [Ports] section maps names to devices (may be empty) and
+// whose "[Ports] LowLatency=0" turns the low-latency request off. On failure the result says
+// why: a name that is no port name (EINVAL), a device that is missing (ENOENT) or not ours to
+// open (EACCES), one that another descriptor or process holds (EBUSY), one that is no serial
+// device (ENOTTY), and so on.
+OpenResult OpenSerialLine(const std::string& windowsName, const std::string& settingsFile);
 
 // The device path a name resolves to, without opening it ("virtual:COM3" for a virtual line).
 std::optional<std::string> ResolvePortName(const std::string& windowsName,
@@ -221,15 +263,15 @@ class VirtualPeer {
   // Blocks until the host has written bytes not yet read here, or timeoutMs passes.
   virtual bool WaitReadable(int timeoutMs) = 0;
   // Readable while bytes from the host are waiting here.
-  virtual int Fd() const = 0;
+  virtual NativeWaitHandle Fd() const = 0;
 
   // The modem status the host reads (MS_* bits). Starts as CTS, DSR and RLSD on. A change
-  // raises EV_CTS / EV_DSR / EV_RLSD / EV_RING at the host as the bits change.
+  // raises kEvCts / kEvDsr / kEvRlsd / kEvRing at the host as the bits change.
   virtual void SetModemLines(uint32_t msBits) = 0;
   virtual uint32_t ModemLines() const = 0;
   // DTR, RTS and break as the host drives them (kHost* bits).
   virtual uint32_t HostLines() const = 0;
-  // The host's ClearError reports these CE_* bits; EV_ERR (and EV_BREAK for CE_BREAK) is raised.
+  // The host's ClearError reports these CE_* bits; kEvErr (and kEvBreak for kCeBreak) is raised.
   virtual void InjectErrors(uint32_t ceBits) = 0;
   // While stalled, host writes transfer nothing and complete with 0 bytes at their time-out.
   virtual void StallTransmitter(bool stalled) = 0;
@@ -237,7 +279,7 @@ class VirtualPeer {
   virtual void Disconnect() = 0;
   // True while a host end is open on the line.
   virtual bool HostOpen() const = 0;
-  // How often the host discarded its input queue (PURGE_RXCLEAR).
+  // How often the host discarded its input queue (kPurgeRxClear).
   virtual uint32_t HostReceivePurges() const = 0;
 };
 

@@ -4,7 +4,7 @@
 // Read and WaitReadable sleep in the kernel until bytes, a hang-up, the wake-up or the time-out.
 // WaitEvent also sleeps without wake-ups on a line whose receive queue is empty, unless it must
 // watch something no descriptor reports: unread bytes still queued (POLLIN stays set, so it
-// looks for more by the counts instead), output draining after a write (EV_TXEMPTY), modem lines
+// looks for more by the counts instead), output draining after a write (kEvTxEmpty), modem lines
 // of a device that has them, and error counters of a driver that keeps them. While any of those
 // is in the mask and applies, it re-checks every kRecheckMs (a few ioctls a time); a
 // pseudo-terminal has neither modem lines nor counters, so it never does that when idle.
@@ -13,7 +13,6 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -26,16 +25,22 @@
 #include <optional>
 #include <string>
 
+#include "platform/deadline.h"
+#include "platform/error_text.h"
+#include "platform/serial_backend.h"
+#include "platform/serial_low_latency.h"
+#include "platform/wake_event.h"
+
 namespace linvo::platform {
 namespace {
 
 // How often WaitEvent re-reads counts, modem lines and counters while it must (see above).
 constexpr int kRecheckMs = 10;
 
-constexpr uint32_t kModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
-constexpr uint32_t kErrorEvents = EV_ERR | EV_BREAK;
-// EV_RXFLAG is not reported here: telling the event character would mean reading the bytes.
-constexpr uint32_t kReceiveEvents = EV_RXCHAR;
+constexpr uint32_t kModemEvents = kEvCts | kEvDsr | kEvRlsd | kEvRing;
+constexpr uint32_t kErrorEvents = kEvErr | kEvBreak;
+// kEvRxFlag is not reported here: telling the event character would mean reading the bytes.
+constexpr uint32_t kReceiveEvents = kEvRxChar;
 
 // The rates termios names; any other goes through termios2.
 constexpr struct {
@@ -67,25 +72,26 @@ bool Failed(short revents) { return (revents & (POLLERR | POLLHUP | POLLNVAL)) !
 
 class TtyLine final : public SerialLine {
  public:
-  TtyLine(int fd, std::string path) : m_fd(fd), m_path(std::move(path)) {
+  // Takes over the descriptor (opened, locked and made exclusive by OpenTtyLine).
+  TtyLine(int fd, std::string path, const TtyOptions& options)
+      : m_fd(fd), m_path(std::move(path)), m_lowLatency(std::in_place, fd, options.lowLatency) {
     int bits = 0;
     m_hasModemLines = ioctl(m_fd, TIOCMGET, &bits) == 0;
     serial_icounter_struct counters{};
     m_hasCounters = ioctl(m_fd, TIOCGICOUNT, &counters) == 0;
     m_errorBase = counters;
-    m_kick = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   }
 
   ~TtyLine() override {
+    m_lowLatency.reset();  // the driver's mode goes back while the line is still ours
     ioctl(m_fd, TIOCNXCL);
     flock(m_fd, LOCK_UN);
     close(m_fd);
-    if (m_kick >= 0) close(m_kick);
   }
 
-  // Takes over the line's present framing and sets it raw; false when the driver refuses.
+  // Takes over the line's present framing and sets it raw; false (errno set) when the driver
+  // refuses.
   bool Initialise() {
-    if (m_kick < 0) return false;
     termios settings{};
     if (tcgetattr(m_fd, &settings) != 0) return false;
     DeviceControlBlock dcb;
@@ -97,17 +103,19 @@ class TtyLine final : public SerialLine {
     if (settings.c_cflag & PARENB) {
       const bool odd = settings.c_cflag & PARODD;
       if (settings.c_cflag & CMSPAR) {
-        dcb.Parity = odd ? MARKPARITY : SPACEPARITY;
+        dcb.Parity = odd ? kMarkParity : kSpaceParity;
       } else {
-        dcb.Parity = odd ? ODDPARITY : EVENPARITY;
+        dcb.Parity = odd ? kOddParity : kEvenParity;
       }
     }
-    dcb.StopBits = (settings.c_cflag & CSTOPB) ? TWOSTOPBITS : ONESTOPBIT;
+    dcb.StopBits = (settings.c_cflag & CSTOPB) ? kTwoStopBits : kOneStopBit;
     dcb.fOutxCtsFlow = settings.c_cflag & CRTSCTS;
     return SetState(dcb);
   }
 
   const std::string& DevicePath() const override { return m_path; }
+
+  LowLatencyOutcome LowLatency() const override { return m_lowLatency->Outcome(); }
 
   bool SetQueueSizes(uint32_t inQueue, uint32_t outQueue) override {
     // The driver's queues have fixed sizes; the request is advisory, as Windows allows.
@@ -132,26 +140,26 @@ class TtyLine final : public SerialLine {
     settings.c_cflag |= CLOCAL | CREAD;
     settings.c_cflag |= kByteSizes[dcb.ByteSize - 5];
     switch (dcb.Parity) {
-      case ODDPARITY:
+      case kOddParity:
         settings.c_cflag |= PARENB | PARODD;
         break;
-      case EVENPARITY:
+      case kEvenParity:
         settings.c_cflag |= PARENB;
         break;
-      case MARKPARITY:
+      case kMarkParity:
         settings.c_cflag |= PARENB | CMSPAR | PARODD;
         break;
-      case SPACEPARITY:
+      case kSpaceParity:
         settings.c_cflag |= PARENB | CMSPAR;
         break;
       default:
         break;
     }
-    if (dcb.fParity && dcb.Parity != NOPARITY) settings.c_iflag |= INPCK;
+    if (dcb.fParity && dcb.Parity != kNoParity) settings.c_iflag |= INPCK;
     // 1.5 stop bits exist only with 5-bit bytes on a UART; termios has one or two.
-    if (dcb.StopBits != ONESTOPBIT) settings.c_cflag |= CSTOPB;
+    if (dcb.StopBits != kOneStopBit) settings.c_cflag |= CSTOPB;
     // CRTSCTS is both ways on Linux: CTS holds output, RTS follows the receive buffer.
-    if (dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) settings.c_cflag |= CRTSCTS;
+    if (dcb.fOutxCtsFlow || dcb.fRtsControl == kRtsControlHandshake) settings.c_cflag |= CRTSCTS;
     if (dcb.fOutX) settings.c_iflag |= IXON;
     if (dcb.fInX) settings.c_iflag |= IXOFF;
     settings.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
@@ -182,9 +190,9 @@ class TtyLine final : public SerialLine {
     // DTR and RTS: ENABLE and HANDSHAKE raise the line (the driver has no DTR handshake; with
     // CRTSCTS it drives RTS itself), DISABLE drops it. RTS TOGGLE drops RTS: its level between
     // transmissions (the driver does not toggle it around writes).
-    DriveModemLine(TIOCM_DTR, dcb.fDtrControl != DTR_CONTROL_DISABLE);
-    DriveModemLine(TIOCM_RTS, dcb.fRtsControl == RTS_CONTROL_ENABLE ||
-                                  dcb.fRtsControl == RTS_CONTROL_HANDSHAKE);
+    DriveModemLine(TIOCM_DTR, dcb.fDtrControl != kDtrControlDisable);
+    DriveModemLine(TIOCM_RTS,
+                   dcb.fRtsControl == kRtsControlEnable || dcb.fRtsControl == kRtsControlHandshake);
     m_dcb = dcb;
     return true;
   }
@@ -234,11 +242,11 @@ class TtyLine final : public SerialLine {
     return result;
   }
 
-  WaitResult WaitReadable(int timeoutMs, int wakeFd) override {
-    const int64_t deadline = DeadlineAfter(timeoutMs);
+  WaitResult WaitReadable(int timeoutMs, const WakeEvent* wake) override {
+    const Deadline deadline = Deadline::After(timeoutMs);
     for (;;) {
-      pollfd fds[2] = {{m_fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
-      const int rc = poll(fds, wakeFd >= 0 ? 2 : 1, MillisecondsUntil(deadline));
+      pollfd fds[2] = {{m_fd, POLLIN, 0}, {wake != nullptr ? wake->Native() : -1, POLLIN, 0}};
+      const int rc = poll(fds, wake != nullptr ? 2 : 1, deadline.RemainingMs());
       if (rc < 0) {
         if (errno == EINTR) continue;
         return WaitResult::kFailed;
@@ -255,7 +263,7 @@ class TtyLine final : public SerialLine {
     GetTimeouts(&timeouts);
     const int totalMs = TotalTimeoutMs(timeouts.WriteTotalTimeoutMultiplier,
                                        timeouts.WriteTotalTimeoutConstant, size);
-    const int64_t deadline = totalMs == 0 ? -1 : DeadlineAfter(totalMs);
+    const Deadline deadline = totalMs == 0 ? Deadline::Never() : Deadline::After(totalMs);
     IoResult result;
     bool firstAttempt = true;
     while (result.bytes < size) {
@@ -272,7 +280,7 @@ class TtyLine final : public SerialLine {
       }
       firstAttempt = false;
       // The driver's buffer is full (flow control or a slow line): wait for room.
-      const int waitMs = MillisecondsUntil(deadline);
+      const int waitMs = deadline.RemainingMs();
       if (waitMs == 0) break;
       const WaitResult room = PollDescriptor(POLLOUT, waitMs);
       if (room == WaitResult::kFailed) {
@@ -285,7 +293,7 @@ class TtyLine final : public SerialLine {
       m_unfinishedWrite = result.bytes < size;
       if (result.bytes > 0) {
         m_txPending = true;
-        if (m_eventMask & EV_TXEMPTY) Kick();
+        if (m_eventMask & kEvTxEmpty) Kick();
       }
     }
     return result;
@@ -295,31 +303,31 @@ class TtyLine final : public SerialLine {
     if (status == nullptr) return false;
     if (!m_hasModemLines) {
       // Wired as a line whose far end is always there and ready.
-      *status = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
+      *status = kMsCtsOn | kMsDsrOn | kMsRlsdOn;
       return true;
     }
     int bits = 0;
     if (ioctl(m_fd, TIOCMGET, &bits) != 0) return false;
-    *status = ((bits & TIOCM_CTS) ? uint32_t{MS_CTS_ON} : 0u) |
-              ((bits & TIOCM_DSR) ? uint32_t{MS_DSR_ON} : 0u) |
-              ((bits & TIOCM_RNG) ? uint32_t{MS_RING_ON} : 0u) |
-              ((bits & TIOCM_CAR) ? uint32_t{MS_RLSD_ON} : 0u);
+    *status = ((bits & TIOCM_CTS) ? uint32_t{kMsCtsOn} : 0u) |
+              ((bits & TIOCM_DSR) ? uint32_t{kMsDsrOn} : 0u) |
+              ((bits & TIOCM_RNG) ? uint32_t{kMsRingOn} : 0u) |
+              ((bits & TIOCM_CAR) ? uint32_t{kMsRlsdOn} : 0u);
     return true;
   }
 
   bool EscapeFunction(uint32_t function) override {
     switch (function) {
-      case SETRTS:
+      case kSetRts:
         return DriveModemLine(TIOCM_RTS, true);
-      case CLRRTS:
+      case kClrRts:
         return DriveModemLine(TIOCM_RTS, false);
-      case SETDTR:
+      case kSetDtr:
         return DriveModemLine(TIOCM_DTR, true);
-      case CLRDTR:
+      case kClrDtr:
         return DriveModemLine(TIOCM_DTR, false);
-      case SETBREAK:
-      case CLRBREAK: {
-        if (ioctl(m_fd, function == SETBREAK ? TIOCSBRK : TIOCCBRK) == 0) return true;
+      case kSetBreak:
+      case kClrBreak: {
+        if (ioctl(m_fd, function == kSetBreak ? TIOCSBRK : TIOCCBRK) == 0) return true;
         // A device without a break (pseudo-terminal, some adapters) takes it as done.
         return !m_hasModemLines || errno == ENOTTY || errno == EINVAL;
       }
@@ -329,10 +337,10 @@ class TtyLine final : public SerialLine {
   }
 
   bool Purge(uint32_t flags) override {
-    if (flags & ~(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)) return false;
+    if (flags & ~(kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear)) return false;
     // The ABORT flags end pending overlapped calls; calls here are synchronous, so none is pending.
-    const bool rx = flags & PURGE_RXCLEAR;
-    const bool tx = flags & PURGE_TXCLEAR;
+    const bool rx = flags & kPurgeRxClear;
+    const bool tx = flags & kPurgeTxClear;
     if (!rx && !tx) return true;
     std::lock_guard lock(m_mutex);
     // A write that completed has handed all its bytes to the line, as a completed WriteFile has;
@@ -356,11 +364,11 @@ class TtyLine final : public SerialLine {
       serial_icounter_struct now{};
       if (m_hasCounters && ioctl(m_fd, TIOCGICOUNT, &now) == 0) {
         const serial_icounter_struct& was = m_errorBase;
-        if (now.frame != was.frame) *errors |= CE_FRAME;
-        if (now.overrun != was.overrun) *errors |= CE_OVERRUN;
-        if (now.parity != was.parity) *errors |= CE_RXPARITY;
-        if (now.brk != was.brk) *errors |= CE_BREAK;
-        if (now.buf_overrun != was.buf_overrun) *errors |= CE_RXOVER;
+        if (now.frame != was.frame) *errors |= kCeFrame;
+        if (now.overrun != was.overrun) *errors |= kCeOverrun;
+        if (now.parity != was.parity) *errors |= kCeRxParity;
+        if (now.brk != was.brk) *errors |= kCeBreak;
+        if (now.buf_overrun != was.buf_overrun) *errors |= kCeRxOver;
         m_errorBase = now;
       }
     }
@@ -396,9 +404,9 @@ class TtyLine final : public SerialLine {
     return true;
   }
 
-  WaitResult WaitEvent(uint32_t* events, int timeoutMs, int wakeFd) override {
+  WaitResult WaitEvent(uint32_t* events, int timeoutMs, const WakeEvent* wake) override {
     if (events != nullptr) *events = 0;
-    const int64_t deadline = DeadlineAfter(timeoutMs);
+    const Deadline deadline = Deadline::After(timeoutMs);
     uint64_t generation;
     {
       std::lock_guard lock(m_mutex);
@@ -422,28 +430,25 @@ class TtyLine final : public SerialLine {
         // POLLIN is level-triggered: it serves only while the queue is empty.
         watchInput = m_lastInQueue == 0 && (mask & (kReceiveEvents | kErrorEvents));
         recheck = ((mask & kReceiveEvents) && m_lastInQueue > 0) ||
-                  ((mask & EV_TXEMPTY) && m_txPending) ||
+                  ((mask & kEvTxEmpty) && m_txPending) ||
                   ((mask & kModemEvents) && m_hasModemLines) ||
                   ((mask & kErrorEvents) && m_hasCounters);
       }
-      int waitMs = MillisecondsUntil(deadline);
+      int waitMs = deadline.RemainingMs();
       if (waitMs == 0) return WaitResult::kTimeout;
       if (recheck && (waitMs < 0 || waitMs > kRecheckMs)) waitMs = kRecheckMs;
 
       pollfd fds[3] = {{m_fd, static_cast<short>(watchInput ? POLLIN : 0), 0},
-                       {m_kick, POLLIN, 0},
-                       {wakeFd, POLLIN, 0}};
-      const int rc = poll(fds, wakeFd >= 0 ? 3 : 2, waitMs);
+                       {m_kick.Native(), POLLIN, 0},
+                       {wake != nullptr ? wake->Native() : -1, POLLIN, 0}};
+      const int rc = poll(fds, wake != nullptr ? 3 : 2, waitMs);
       if (rc < 0) {
         if (errno == EINTR) continue;
         return WaitResult::kFailed;
       }
       if (fds[2].revents & POLLIN) return WaitResult::kWoken;
       if (Failed(fds[0].revents) || Failed(fds[2].revents)) return WaitResult::kFailed;
-      if (fds[1].revents & POLLIN) {
-        uint64_t drained;
-        [[maybe_unused]] const ssize_t n = read(m_kick, &drained, sizeof drained);
-      }
+      if (fds[1].revents & POLLIN) m_kick.Clear();
     }
   }
 
@@ -466,10 +471,7 @@ class TtyLine final : public SerialLine {
     return ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &bit) == 0;
   }
 
-  void Kick() {
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = write(m_kick, &one, sizeof one);
-  }
+  void Kick() { m_kick.Signal(); }
 
   // The events since the previous look (under m_mutex), moving the baselines on. Bytes received
   // so far = bytes taken by reads and purges + bytes queued; it grows exactly when bytes arrive,
@@ -478,7 +480,7 @@ class TtyLine final : public SerialLine {
     uint32_t happened = 0;
     const int inQueue = InQueue().value_or(m_lastInQueue);
     const uint64_t received = m_taken + static_cast<uint64_t>(inQueue);
-    if (received > m_lastReceived) happened |= EV_RXCHAR;
+    if (received > m_lastReceived) happened |= kEvRxChar;
     m_lastReceived = received;
     m_lastInQueue = inQueue;
     if (m_hasCounters) {
@@ -486,16 +488,16 @@ class TtyLine final : public SerialLine {
       if (ioctl(m_fd, TIOCGICOUNT, &now) == 0) {
         const serial_icounter_struct& was = m_eventBase;
         // The receive counter also catches bytes that arrived while a reader emptied the queue.
-        if (now.rx != was.rx) happened |= EV_RXCHAR;
-        if (now.cts != was.cts) happened |= EV_CTS;
-        if (now.dsr != was.dsr) happened |= EV_DSR;
-        if (now.dcd != was.dcd) happened |= EV_RLSD;
-        if (now.rng != was.rng) happened |= EV_RING;
+        if (now.rx != was.rx) happened |= kEvRxChar;
+        if (now.cts != was.cts) happened |= kEvCts;
+        if (now.dsr != was.dsr) happened |= kEvDsr;
+        if (now.dcd != was.dcd) happened |= kEvRlsd;
+        if (now.rng != was.rng) happened |= kEvRing;
         if (now.frame != was.frame || now.overrun != was.overrun || now.parity != was.parity ||
             now.buf_overrun != was.buf_overrun) {
-          happened |= EV_ERR;
+          happened |= kEvErr;
         }
-        if (now.brk != was.brk) happened |= EV_BREAK | EV_ERR;
+        if (now.brk != was.brk) happened |= kEvBreak | kEvErr;
         m_eventBase = now;
       }
     }
@@ -503,15 +505,15 @@ class TtyLine final : public SerialLine {
       int bits = 0;
       if (ioctl(m_fd, TIOCMGET, &bits) == 0) {
         const int changed = bits ^ m_lastModem;
-        if (changed & TIOCM_CTS) happened |= EV_CTS;
-        if (changed & TIOCM_DSR) happened |= EV_DSR;
-        if (changed & TIOCM_CAR) happened |= EV_RLSD;
-        if (changed & TIOCM_RNG) happened |= EV_RING;
+        if (changed & TIOCM_CTS) happened |= kEvCts;
+        if (changed & TIOCM_DSR) happened |= kEvDsr;
+        if (changed & TIOCM_CAR) happened |= kEvRlsd;
+        if (changed & TIOCM_RNG) happened |= kEvRing;
         m_lastModem = bits;
       }
     }
     if (m_txPending && OutQueue().value_or(1) == 0) {
-      happened |= EV_TXEMPTY;
+      happened |= kEvTxEmpty;
       m_txPending = false;
     }
     return happened;
@@ -529,7 +531,8 @@ class TtyLine final : public SerialLine {
   const std::string m_path;
   bool m_hasModemLines = false;
   bool m_hasCounters = false;
-  int m_kick = -1;  // eventfd: wakes a WaitEvent when the mask changes or a write starts draining
+  std::optional<LowLatencyMode> m_lowLatency;
+  WakeEvent m_kick;  // wakes a WaitEvent when the mask changes or a write starts draining
 
   std::mutex m_mutex;
   DeviceControlBlock m_dcb;
@@ -549,19 +552,34 @@ class TtyLine final : public SerialLine {
 
 }  // namespace
 
-std::unique_ptr<SerialLine> OpenTtyLine(const std::string& path) {
+OpenResult OpenTtyLine(const std::string& path, const TtyOptions& options) {
+  auto fail = [&path](int code) {
+    return OpenResult{nullptr, SerialError{code, ErrorText(code) + ": " + path}};
+  };
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  // flock makes the open exclusive against every descriptor, root's included; TIOCEXCL adds the
-  // kernel's own refusal for programs that do not take the lock (it does not stop root).
-  if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  if (fd < 0) return fail(errno);
+  auto failClosing = [&](int code) {
     close(fd);
-    return nullptr;
-  }
+    return fail(code);
+  };
+  if (!isatty(fd)) return failClosing(errno);
+  // flock makes the open exclusive against every descriptor, root's included; TIOCEXCL adds the
+  // kernel's own refusal for programs that do not take the lock (it does not stop root). A lock
+  // held elsewhere reads EWOULDBLOCK, which says nothing to a user: it is a busy device.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return failClosing(errno == EWOULDBLOCK ? EBUSY : errno);
   ioctl(fd, TIOCEXCL);
-  auto line = std::make_unique<TtyLine>(fd, path);
-  if (!line->Initialise()) return nullptr;
-  return line;
+  std::unique_ptr<TtyLine> line;
+  try {
+    line = std::make_unique<TtyLine>(fd, path, options);
+  } catch (const std::system_error& e) {  // no descriptor left for the line's wake-up event
+    flock(fd, LOCK_UN);
+    return failClosing(e.code().value());
+  }
+  if (!line->Initialise()) {
+    const int code = errno != 0 ? errno : EINVAL;
+    return fail(code);
+  }
+  return OpenResult{std::move(line), {}};
 }
 
 }  // namespace linvo::platform

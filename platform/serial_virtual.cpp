@@ -1,18 +1,14 @@
 // The virtual null-modem line: an in-process pair of ends for tests and the simulator.
 //
-// Both ends share one LineState under one mutex. Waits block in poll() on eventfds that the
-// state keeps readable exactly while there is something to see (bytes for the host, bytes for
-// the peer, host events), so a silent line costs nothing. A stalled host write sleeps on a
+// Both ends share one LineState under one mutex. Waits block on wake-up events that the state
+// keeps signalled exactly while there is something to see (bytes for the host, bytes for the
+// peer, host events), so a silent line costs nothing. A stalled host write sleeps on a
 // condition variable until its time-out, an unstall or a disconnect.
 //
 // Rules of this line beyond the header: bytes and errors the peer sends while no host end is
 // open are lost (nobody listens); closing the host end drops DTR and RTS; a disconnected line
 // cannot be opened again (the device is gone) until the name is registered anew.
 #include "platform/serial_virtual.h"
-
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -21,55 +17,49 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 #include <vector>
 
-#include "platform/serial_tty.h"
+#include "platform/deadline.h"
+#include "platform/error_text.h"
+#include "platform/port_names.h"
+#include "platform/serial_backend.h"
 
 namespace linvo::platform {
 namespace {
 
-constexpr uint32_t kModemBits = MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON;
-constexpr uint32_t kErrorBits = CE_RXOVER | CE_OVERRUN | CE_RXPARITY | CE_FRAME | CE_BREAK;
-constexpr uint32_t kPurgeFlags = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+constexpr uint32_t kModemBits = kMsCtsOn | kMsDsrOn | kMsRingOn | kMsRlsdOn;
+constexpr uint32_t kErrorBits = kCeRxOver | kCeOverrun | kCeRxParity | kCeFrame | kCeBreak;
+constexpr uint32_t kPurgeFlags = kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear;
 
-// An eventfd used as a level: readable while Set(true). The owner serialises the calls.
+// A wake-up event used as a level: signalled while Set(true). The owner serialises the calls.
 class Level {
  public:
-  Level() : m_fd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
-    if (m_fd < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
-  }
-  ~Level() { close(m_fd); }
-  Level(const Level&) = delete;
-  Level& operator=(const Level&) = delete;
-
   void Set(bool on) {
     if (on == m_on) return;
-    uint64_t value = 1;
-    // eventfd reads and writes of 8 bytes do not fail short; only the level matters.
-    [[maybe_unused]] const ssize_t n =
-        on ? write(m_fd, &value, sizeof value) : read(m_fd, &value, sizeof value);
+    on ? m_event.Signal() : m_event.Clear();
     m_on = on;
   }
-  int Fd() const { return m_fd; }
+  const WakeEvent& Event() const { return m_event; }
 
  private:
-  int m_fd;
+  WakeEvent m_event;
   bool m_on = false;
 };
 
-// Polls `fd` and the optional wake-up descriptor. Returns kWoken, kReady (fd readable: look at
-// the state), kTimeout, or kFailed (a bad wake-up descriptor).
-WaitResult PollLevel(int fd, int wakeFd, int timeoutMs) {
-  pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
-  const int rc = poll(fds, wakeFd >= 0 ? 2 : 1, timeoutMs);
-  if (rc < 0) return errno == EINTR ? WaitResult::kReady : WaitResult::kFailed;
-  if (fds[1].revents & POLLIN) return WaitResult::kWoken;
-  if ((fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) || (fds[0].revents & POLLNVAL)) {
-    return WaitResult::kFailed;
+// Waits for the event (a level: look at the state) or the optional wake-up event. Returns
+// kWoken, kReady or kTimeout.
+WaitResult WaitLevel(const WakeEvent& level, const WakeEvent* wake, int timeoutMs) {
+  switch (WaitAny({wake, &level}, timeoutMs)) {
+    case 0:
+      return WaitResult::kWoken;
+    case 1:
+      return WaitResult::kReady;
+    default:
+      return WaitResult::kTimeout;
   }
-  return rc == 0 ? WaitResult::kTimeout : WaitResult::kReady;
 }
 
 struct LineState {
@@ -83,10 +73,7 @@ struct LineState {
   }
   // Wakes every WaitModemLines; each looks at the lines again.
   void SignalModemWaiters() {
-    const uint64_t one = 1;
-    for (const int fd : modemWaiters) {
-      [[maybe_unused]] const ssize_t n = write(fd, &one, sizeof one);
-    }
+    for (WakeEvent* waiter : modemWaiters) waiter->Signal();
   }
   // Records events for the host's WaitEvent (only those of its mask, as Windows does).
   void Raise(uint32_t events) {
@@ -99,13 +86,13 @@ struct LineState {
 
   std::deque<uint8_t> toHost;
   uint64_t receivedTotal = 0;  // bytes delivered to host ends, a running total
-  uint32_t receivePurges = 0;  // PURGE_RXCLEAR calls of host ends
+  uint32_t receivePurges = 0;  // kPurgeRxClear calls of host ends
   std::deque<uint8_t> toPeer;
   bool hostOpen = false;
   bool disconnected = false;
   bool stalled = false;
   std::size_t stalledBytes = 0;  // bytes of host writes held by the stall (the output queue)
-  uint32_t modemLines = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
+  uint32_t modemLines = kMsCtsOn | kMsDsrOn | kMsRlsdOn;
   uint32_t hostLines = 0;
   uint32_t errors = 0;
   DeviceControlBlock dcb;
@@ -113,7 +100,7 @@ struct LineState {
   uint32_t eventMask = 0;
   uint32_t pendingEvents = 0;
   uint64_t maskGeneration = 0;
-  std::vector<int> modemWaiters;  // eventfds of WaitModemLines calls, signalled on a change
+  std::vector<WakeEvent*> modemWaiters;  // of WaitModemLines calls, signalled on a change
   int eventWaiters = 0;
   bool maskInterrupt = false;  // SetEventMask happened while WaitEvent waited
 
@@ -125,8 +112,8 @@ struct LineState {
 // The host's DTR and RTS as the control modes of the block set them.
 uint32_t LinesForModes(const DeviceControlBlock& dcb, uint32_t lines) {
   lines &= ~(kHostDtr | kHostRts);
-  if (dcb.fDtrControl != DTR_CONTROL_DISABLE) lines |= kHostDtr;
-  if (dcb.fRtsControl == RTS_CONTROL_ENABLE || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) {
+  if (dcb.fDtrControl != kDtrControlDisable) lines |= kHostDtr;
+  if (dcb.fRtsControl == kRtsControlEnable || dcb.fRtsControl == kRtsControlHandshake) {
     lines |= kHostRts;
   }
   return lines;
@@ -189,9 +176,8 @@ class VirtualHostLine final : public SerialLine {
     return ReadWithTimeouts(
         timeouts, buffer, size, [this](uint8_t* to, std::size_t n) { return ReadAvailable(to, n); },
         [this](int timeoutMs) {
-          // Bytes and a disconnect both make the level readable; ReadAvailable tells which.
-          const WaitResult result = PollLevel(m_state->hostReadable.Fd(), -1, timeoutMs);
-          return result == WaitResult::kTimeout ? result : WaitResult::kReady;
+          // Bytes and a disconnect both set the level; ReadAvailable tells which.
+          return WaitLevel(m_state->hostReadable.Event(), nullptr, timeoutMs);
         });
   }
 
@@ -206,12 +192,12 @@ class VirtualHostLine final : public SerialLine {
     return {IoStatus::kOk, n};
   }
 
-  WaitResult WaitReadable(int timeoutMs, int wakeFd) override {
-    const int64_t deadline = DeadlineAfter(timeoutMs);
+  WaitResult WaitReadable(int timeoutMs, const WakeEvent* wake) override {
+    const Deadline deadline = Deadline::After(timeoutMs);
     for (;;) {
       const WaitResult polled =
-          PollLevel(m_state->hostReadable.Fd(), wakeFd, MillisecondsUntil(deadline));
-      if (polled == WaitResult::kWoken || polled == WaitResult::kFailed) return polled;
+          WaitLevel(m_state->hostReadable.Event(), wake, deadline.RemainingMs());
+      if (polled == WaitResult::kWoken) return polled;
       std::lock_guard lock(m_state->mutex);
       if (m_state->disconnected) return WaitResult::kFailed;
       if (!m_state->toHost.empty()) return WaitResult::kReady;
@@ -240,7 +226,7 @@ class VirtualHostLine final : public SerialLine {
     }
     // The virtual transmitter is instantaneous: everything is with the peer at once.
     s.toPeer.insert(s.toPeer.end(), data, data + size);
-    s.Raise(EV_TXEMPTY);
+    s.Raise(kEvTxEmpty);
     s.UpdateLevels();
     return {IoStatus::kOk, size};
   }
@@ -252,17 +238,22 @@ class VirtualHostLine final : public SerialLine {
     return true;
   }
 
-  // The far end tells of every change, so this waits without re-reading: on an eventfd of its
+  // The far end tells of every change, so this waits without re-reading: on an event of its
   // own that SetModemLines and Disconnect signal.
-  WaitResult WaitModemLines(uint32_t bits, int timeoutMs, int wakeFd) override {
+  WaitResult WaitModemLines(uint32_t bits, int timeoutMs, const WakeEvent* wake) override {
     LineState& s = *m_state;
-    const int changed = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (changed < 0) return WaitResult::kFailed;
-    const int64_t deadline = DeadlineAfter(timeoutMs);
+    std::optional<WakeEvent> changed;
+    try {
+      changed.emplace();
+    } catch (const std::system_error&) {
+      return WaitResult::kFailed;
+    }
+    const Deadline deadline = Deadline::After(timeoutMs);
     WaitResult result;
+    WakeEvent* const event = &*changed;
     {
       std::lock_guard lock(s.mutex);
-      s.modemWaiters.push_back(changed);
+      s.modemWaiters.push_back(event);
     }
     for (;;) {
       {
@@ -276,17 +267,15 @@ class VirtualHostLine final : public SerialLine {
           break;
         }
       }
-      const int waitMs = MillisecondsUntil(deadline);
-      result = waitMs == 0 ? WaitResult::kTimeout : PollLevel(changed, wakeFd, waitMs);
+      const int waitMs = deadline.RemainingMs();
+      result = waitMs == 0 ? WaitResult::kTimeout : WaitLevel(*event, wake, waitMs);
       if (result != WaitResult::kReady) break;
-      uint64_t drained;
-      [[maybe_unused]] const ssize_t n = read(changed, &drained, sizeof drained);
+      event->Clear();
     }
     {
       std::lock_guard lock(s.mutex);
-      std::erase(s.modemWaiters, changed);
+      std::erase(s.modemWaiters, event);
     }
-    close(changed);
     return result;
   }
 
@@ -294,22 +283,22 @@ class VirtualHostLine final : public SerialLine {
     std::lock_guard lock(m_state->mutex);
     uint32_t& lines = m_state->hostLines;
     switch (function) {
-      case SETRTS:
+      case kSetRts:
         lines |= kHostRts;
         return true;
-      case CLRRTS:
+      case kClrRts:
         lines &= ~kHostRts;
         return true;
-      case SETDTR:
+      case kSetDtr:
         lines |= kHostDtr;
         return true;
-      case CLRDTR:
+      case kClrDtr:
         lines &= ~kHostDtr;
         return true;
-      case SETBREAK:
+      case kSetBreak:
         lines |= kHostBreak;
         return true;
-      case CLRBREAK:
+      case kClrBreak:
         lines &= ~kHostBreak;
         return true;
       default:
@@ -320,9 +309,9 @@ class VirtualHostLine final : public SerialLine {
   bool Purge(uint32_t flags) override {
     if (flags & ~kPurgeFlags) return false;
     std::lock_guard lock(m_state->mutex);
-    // The transmitter is instantaneous, so PURGE_TXCLEAR finds nothing; ABORT has no pending
+    // The transmitter is instantaneous, so kPurgeTxClear finds nothing; ABORT has no pending
     // overlapped call to end.
-    if (flags & PURGE_RXCLEAR) {
+    if (flags & kPurgeRxClear) {
       m_state->toHost.clear();
       ++m_state->receivePurges;
     }
@@ -360,10 +349,10 @@ class VirtualHostLine final : public SerialLine {
     return true;
   }
 
-  WaitResult WaitEvent(uint32_t* events, int timeoutMs, int wakeFd) override {
+  WaitResult WaitEvent(uint32_t* events, int timeoutMs, const WakeEvent* wake) override {
     if (events != nullptr) *events = 0;
     LineState& s = *m_state;
-    const int64_t deadline = DeadlineAfter(timeoutMs);
+    const Deadline deadline = Deadline::After(timeoutMs);
     uint64_t generation;
     {
       std::lock_guard lock(s.mutex);
@@ -388,9 +377,9 @@ class VirtualHostLine final : public SerialLine {
           return finish(WaitResult::kReady);
         }
       }
-      const int waitMs = MillisecondsUntil(deadline);
+      const int waitMs = deadline.RemainingMs();
       const WaitResult polled =
-          waitMs == 0 ? WaitResult::kTimeout : PollLevel(s.hostEvent.Fd(), wakeFd, waitMs);
+          waitMs == 0 ? WaitResult::kTimeout : WaitLevel(s.hostEvent.Event(), wake, waitMs);
       if (polled != WaitResult::kReady) {
         std::lock_guard lock(s.mutex);
         return finish(polled);
@@ -413,9 +402,9 @@ class VirtualPeerEnd final : public VirtualPeer {
     if (!s.hostOpen || s.disconnected || size == 0) return;
     s.toHost.insert(s.toHost.end(), data, data + size);
     s.receivedTotal += size;
-    uint32_t events = EV_RXCHAR;
+    uint32_t events = kEvRxChar;
     if (std::find(data, data + size, static_cast<uint8_t>(s.dcb.EvtChar)) != data + size) {
-      events |= EV_RXFLAG;
+      events |= kEvRxFlag;
     }
     s.Raise(events);
     s.UpdateLevels();
@@ -432,10 +421,10 @@ class VirtualPeerEnd final : public VirtualPeer {
   }
 
   bool WaitReadable(int timeoutMs) override {
-    const int64_t deadline = DeadlineAfter(timeoutMs);
+    const Deadline deadline = Deadline::After(timeoutMs);
     for (;;) {
       const WaitResult polled =
-          PollLevel(m_state->peerReadable.Fd(), -1, MillisecondsUntil(deadline));
+          WaitLevel(m_state->peerReadable.Event(), nullptr, deadline.RemainingMs());
       {
         std::lock_guard lock(m_state->mutex);
         if (!m_state->toPeer.empty()) return true;
@@ -444,7 +433,7 @@ class VirtualPeerEnd final : public VirtualPeer {
     }
   }
 
-  int Fd() const override { return m_state->peerReadable.Fd(); }
+  NativeWaitHandle Fd() const override { return m_state->peerReadable.Event().Native(); }
 
   void SetModemLines(uint32_t msBits) override {
     LineState& s = *m_state;
@@ -453,10 +442,10 @@ class VirtualPeerEnd final : public VirtualPeer {
     const uint32_t changed = msBits ^ s.modemLines;
     s.modemLines = msBits;
     s.SignalModemWaiters();
-    s.Raise(((changed & MS_CTS_ON) ? uint32_t{EV_CTS} : 0u) |
-            ((changed & MS_DSR_ON) ? uint32_t{EV_DSR} : 0u) |
-            ((changed & MS_RLSD_ON) ? uint32_t{EV_RLSD} : 0u) |
-            ((changed & MS_RING_ON) ? uint32_t{EV_RING} : 0u));
+    s.Raise(((changed & kMsCtsOn) ? uint32_t{kEvCts} : 0u) |
+            ((changed & kMsDsrOn) ? uint32_t{kEvDsr} : 0u) |
+            ((changed & kMsRlsdOn) ? uint32_t{kEvRlsd} : 0u) |
+            ((changed & kMsRingOn) ? uint32_t{kEvRing} : 0u));
     s.UpdateLevels();
   }
 
@@ -476,7 +465,7 @@ class VirtualPeerEnd final : public VirtualPeer {
     ceBits &= kErrorBits;
     if (ceBits == 0 || !s.hostOpen) return;
     s.errors |= ceBits;
-    s.Raise(EV_ERR | ((ceBits & CE_BREAK) ? uint32_t{EV_BREAK} : 0u));
+    s.Raise(kEvErr | ((ceBits & kCeBreak) ? uint32_t{kEvBreak} : 0u));
     s.UpdateLevels();
   }
 
@@ -503,7 +492,6 @@ class VirtualPeerEnd final : public VirtualPeer {
     std::lock_guard lock(m_state->mutex);
     return m_state->receivePurges;
   }
-
 
  private:
   const std::shared_ptr<LineState> m_state;
@@ -544,19 +532,22 @@ bool IsVirtualLineRegistered(const std::string& comName) {
   return registry.lines.count(comName) != 0;
 }
 
-std::unique_ptr<SerialLine> OpenVirtualHost(const std::string& comName, bool* registered) {
+OpenResult OpenVirtualHost(const std::string& comName, bool* registered) {
   Registry& registry = TheRegistry();
   std::lock_guard registryLock(registry.mutex);
   const auto found = registry.lines.find(comName);
   *registered = found != registry.lines.end();
-  if (!*registered) return nullptr;
+  if (!*registered) return {};
   const std::shared_ptr<LineState>& state = found->second;
   std::lock_guard lock(state->mutex);
-  if (state->hostOpen || state->disconnected) return nullptr;
+  if (state->hostOpen || state->disconnected) {
+    const int code = state->hostOpen ? EBUSY : ENODEV;
+    return OpenResult{nullptr, SerialError{code, ErrorText(code) + ": virtual:" + comName}};
+  }
   state->hostOpen = true;
   state->hostLines = LinesForModes(state->dcb, 0);
   state->timeouts = {};
-  return std::make_unique<VirtualHostLine>(state);
+  return OpenResult{std::make_unique<VirtualHostLine>(state), {}};
 }
 
 }  // namespace linvo::platform

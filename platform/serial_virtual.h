@@ -8,15 +8,12 @@
 
 namespace linvo::platform {
 
-// "COMn" for a valid port name ("COMn" or "\\.\COMn", any case, n 1..256), else "".
-std::string NormalisePortName(const std::string& windowsName);
-
 // Whether a virtual line is registered under the normalised name.
 bool IsVirtualLineRegistered(const std::string& comName);
 
 // Opens the host end of the virtual line registered under the normalised name. `registered`
-// tells whether there is such a line; the result is null when there is none, when its host end
-// is already open, or when the line has been disconnected.
-std::unique_ptr<SerialLine> OpenVirtualHost(const std::string& comName, bool* registered);
+// tells whether there is such a line; the result holds no line when there is none, when its
+// host end is already open (EBUSY), or when the line has been disconnected (ENODEV).
+OpenResult OpenVirtualHost(const std::string& comName, bool* registered);
 
 }  // namespace linvo::platform

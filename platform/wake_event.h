@@ -1,22 +1,47 @@
-// A pollable wake-up descriptor (eventfd): waits that block in poll() include it so that a stop
-// request interrupts them at once.
+// The wake-up primitive: an event that a stop request (or any other "look again") signals and
+// that every blocking wait of the platform layer includes, so that the wait ends at once.
+//
+// It stays signalled until Clear(). On POSIX it is an eventfd, readable while signalled, so that
+// backends can put it beside their own descriptors in one poll() and hosts beside theirs.
 #pragma once
+
+#include <initializer_list>
 
 namespace linvo::platform {
 
+#ifdef _WIN32
+using NativeWaitHandle = void*;  // a manual-reset event
+#else
+using NativeWaitHandle = int;  // a descriptor that polls readable while the event is signalled
+#endif
+
 class WakeEvent {
  public:
-  WakeEvent();
+  WakeEvent();  // throws std::system_error when the system has no event left to give
   ~WakeEvent();
   WakeEvent(const WakeEvent&) = delete;
   WakeEvent& operator=(const WakeEvent&) = delete;
 
-  void Signal();      // makes Fd() readable until Clear()
-  void Clear();       // drains it
-  int Fd() const { return m_fd; }
+  void Signal();  // signalled until Clear(); signalling twice is signalling once
+  void Clear();
+  // Blocks until the event is signalled (true) or timeoutMs passes (false; negative: no
+  // limit). Leaves the event signalled.
+  bool Wait(int timeoutMs) const;
+
+  NativeWaitHandle Native() const { return m_handle; }
 
  private:
-  int m_fd;
+  NativeWaitHandle m_handle;
 };
+
+// Blocks until one of the events is signalled or timeoutMs passes (negative: no limit). Null
+// entries are skipped; with no event at all this is a plain sleep. Returns the index of the
+// first signalled event in the list, or -1 when the time passed.
+int WaitAny(std::initializer_list<const WakeEvent*> events, int timeoutMs);
+
+// WaitAny of one event that may be null: true when it was signalled.
+inline bool WaitForWake(const WakeEvent* wake, int timeoutMs) {
+  return WaitAny({wake}, timeoutMs) == 0;
+}
 
 }  // namespace linvo::platform

@@ -55,6 +55,14 @@ engine::Result ReloadSettings(engine::Caller caller, int32_t portNo) {
                              [&](engine::CCommPort& port) { return port.ReloadSettings(caller); });
 }
 
+engine::Result GetLastErrorText(int32_t portNo, std::string* text) {
+  const int16_t n = static_cast<int16_t>(portNo);
+  if (text == nullptr || n < 1 || n > kMaxPortNo) return engine::kParameterError;
+  engine::CCommPort* port = PortTable().Find(n);
+  *text = port != nullptr ? port->LastErrorText() : std::string();
+  return engine::kSuccess;
+}
+
 // 16-bit arguments travel as 32-bit values; the port object reads their low 16 bits.
 namespace {
 int16_t Low16(int32_t value) { return static_cast<int16_t>(value); }

@@ -63,6 +63,11 @@ engine::Result OpenPort(engine::Caller caller, int32_t portNo, int32_t baudRate,
                         int32_t receiveBufferSize, int32_t autoHandshake);
 engine::Result ClosePort(engine::Caller caller, int32_t portNo);
 engine::Result ReloadSettings(engine::Caller caller, int32_t portNo);
+// Why the port's last OpenPort could not open the line, as the system tells it ("Permission
+// denied: /dev/ttyUSB0"); "" after a successful open or when none was tried. Takes no caller
+// name, creates no port object and writes no trace. 100 for a port number outside 1..256 or a
+// missing out text.
+engine::Result GetLastErrorText(int32_t portNo, std::string* text);
 
 engine::Result SendCommand(engine::Caller caller, int32_t portNo, int32_t ackTimer,
                            int32_t dsrCheck, const char* command, const char* parameter,

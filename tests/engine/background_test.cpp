@@ -361,20 +361,20 @@ TEST_F(Watcher, DataArrivalOncePerTransition) {
 }
 
 TEST_F(Watcher, DsrDropReportedRiseNot) {
-  m_peer->SetModemLines(platform::MS_CTS_ON | platform::MS_RLSD_ON);
+  m_peer->SetModemLines(platform::kMsCtsOn | platform::kMsRlsdOn);
   ASSERT_TRUE(m_window->WaitFor(1));
-  m_peer->SetModemLines(platform::MS_CTS_ON | platform::MS_RLSD_ON | platform::MS_DSR_ON);
+  m_peer->SetModemLines(platform::kMsCtsOn | platform::kMsRlsdOn | platform::kMsDsrOn);
   m_window->PumpFor(40);
   EXPECT_EQ(Bits(), std::vector<uint32_t>{0x010});
 }
 
 TEST_F(Watcher, LineErrorsAndBreak) {
-  m_peer->InjectErrors(platform::CE_FRAME | platform::CE_RXPARITY);
+  m_peer->InjectErrors(platform::kCeFrame | platform::kCeRxParity);
   ASSERT_TRUE(m_window->WaitFor(2));
   m_window->PumpFor(20);
   EXPECT_EQ(Bits(), (std::vector<uint32_t>{0x200, 0x800}));
   m_window->received.clear();
-  m_peer->InjectErrors(platform::CE_BREAK);
+  m_peer->InjectErrors(platform::kCeBreak);
   ASSERT_TRUE(m_window->WaitFor(1));
   m_window->PumpFor(20);
   EXPECT_EQ(Bits(), std::vector<uint32_t>{0x040});
@@ -383,7 +383,7 @@ TEST_F(Watcher, LineErrorsAndBreak) {
 TEST_F(Watcher, MaskGatesTheReports) {
   ASSERT_EQ(m_port->SetEventMask("SetEventMask", 0x010), 0);
   m_peer->Write(B("x"));
-  m_peer->SetModemLines(platform::MS_CTS_ON);
+  m_peer->SetModemLines(platform::kMsCtsOn);
   ASSERT_TRUE(m_window->WaitFor(1));
   m_window->PumpFor(30);
   EXPECT_EQ(Bits(), std::vector<uint32_t>{0x010});

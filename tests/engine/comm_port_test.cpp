@@ -125,14 +125,17 @@ TEST_F(PortTest, UnresolvableOrBusyPortCannotBeOpened) {
     CCommPort port(3);
     EXPECT_EQ(port.OpenPort("lvoOpenPort", 9600, "8", "N", 64, 64, 0), 101);
     EXPECT_EQ(Trace(3),
-              test::Bracket("lvoOpenPort", {"ErrInfo |ErrorCode 101: Serial Port cannot be opened"},
+              test::Bracket("lvoOpenPort",
+                            {"ErrInfo |No such file or directory: /dev/nonexistent-tty (system "
+                             "error 2)",
+                             "ErrInfo |ErrorCode 101: Serial Port cannot be opened"},
                             "ErrExit "));
   }
   // A pseudo-terminal that another descriptor holds.
   platform::PseudoTerminal pty;
   WriteFile("Linvo.ini",
             test::LoggingIni(m_dir.Path()) + "[Ports]\nCOM5=" + pty.SlavePath() + "\n");
-  auto holder = platform::OpenSerialLine("COM5", "Linvo.ini");
+  auto holder = platform::OpenSerialLine("COM5", "Linvo.ini").line;
   ASSERT_NE(holder, nullptr);
   CCommPort port(5);
   EXPECT_EQ(port.OpenPort("lvoOpenPort", 9600, "8", "N", 64, 64, 0), 101);
@@ -142,7 +145,7 @@ TEST_F(PortTest, UnresolvableOrBusyPortCannotBeOpened) {
   pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    auto line = platform::OpenSerialLine("COM5", "Linvo.ini");
+    auto line = platform::OpenSerialLine("COM5", "Linvo.ini").line;
     ::_exit(line == nullptr ? 0 : 1);
   }
   int status = 0;

@@ -43,9 +43,9 @@ TEST_F(LineControl, SelectorOutOfRange) {
 
 TEST_F(LineControl, ModemStatusShowsTheFarEndsLines) {
   uint32_t status = 0;
-  m_peer->SetModemLines(platform::MS_CTS_ON | platform::MS_RING_ON);
+  m_peer->SetModemLines(platform::kMsCtsOn | platform::kMsRingOn);
   EXPECT_EQ(m_port->GetModemStatus("GetGetCommStatus", &status), 0);
-  EXPECT_EQ(status, platform::MS_CTS_ON | platform::MS_RING_ON);
+  EXPECT_EQ(status, platform::kMsCtsOn | platform::kMsRingOn);
   EXPECT_EQ(NewTrace(), test::Bracket("GetGetCommStatus", {"Info    |Return Value is 0"}));
 }
 

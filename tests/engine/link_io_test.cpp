@@ -109,7 +109,7 @@ TEST_F(LinkIo, FrameLongerThanTheBufferIsNeverDelivered) {
 }
 
 TEST_F(LinkIo, ReadFailuresByDsr) {
-  m_peer->SetModemLines(platform::MS_CTS_ON | platform::MS_RLSD_ON);
+  m_peer->SetModemLines(platform::kMsCtsOn | platform::kMsRlsdOn);
   EXPECT_EQ(Read(kReceiveCapacity, 500, 1).first, 112);
   EXPECT_EQ(NewTrace().back(), "ErrInfo |ErrorCode 112: DSR Error.");
   EXPECT_EQ(Read(kReceiveCapacity, 20, 0).first, 110) << "without the check DSR does not matter";
@@ -171,17 +171,17 @@ TEST_P(WriteLineWaits, FailAfterTheTimeOut) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, WriteLineWaits,
-    ::testing::Values(LineWaitCase{platform::MS_DSR_ON, 0, 111, "ErrorCode 111: CTS Timeout Error"},
-                      LineWaitCase{platform::MS_DSR_ON, 1, 111, "ErrorCode 111: CTS Timeout Error"},
+    ::testing::Values(LineWaitCase{platform::kMsDsrOn, 0, 111, "ErrorCode 111: CTS Timeout Error"},
+                      LineWaitCase{platform::kMsDsrOn, 1, 111, "ErrorCode 111: CTS Timeout Error"},
                       LineWaitCase{0, 1, 112, "ErrorCode 112: DSR Timeout Error"},
-                      LineWaitCase{platform::MS_CTS_ON, 1, 112,
+                      LineWaitCase{platform::kMsCtsOn, 1, 112,
                                    "ErrorCode 112: DSR Timeout Error"}));
 
 TEST_F(LinkIo, WaitingLineComesOnInTime) {
-  m_peer->SetModemLines(platform::MS_DSR_ON);
+  m_peer->SetModemLines(platform::kMsDsrOn);
   auto later = std::async(std::launch::async, [&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    m_peer->SetModemLines(platform::MS_DSR_ON | platform::MS_CTS_ON);
+    m_peer->SetModemLines(platform::kMsDsrOn | platform::kMsCtsOn);
   });
   const Bytes data = B("ok");
   EXPECT_EQ(m_port->WriteComm(data.data(), 2, 1000, 1), 0);

@@ -1,11 +1,13 @@
 #include "engine/trace_log.h"
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <regex>
 #include <sstream>
 
+#include "platform/paths.h"
 #include "support/test_env.h"
 
 namespace linvo::engine {
@@ -126,6 +128,52 @@ TEST(TraceLog, UnopenableFileDropsTheLineAndRecovers) {
   ASSERT_EQ(::mkdir("missing-folder", 0700), 0);
   EXPECT_EQ(log.WriteTrace(kLevelInfo, "kept", kInfo), 1);
   EXPECT_EQ(TraceSequence("missing-folder/t.log"), std::vector<std::string>{"Info    |kept"});
+}
+
+// A log path that is not a plain file of ours takes no line: a symbolic link is not followed
+// (its target stays as it was) and a FIFO does not hang the writer. A new log is private.
+TEST(TraceLog, WritesOnlyPrivateRegularFiles) {
+  ScopedWorkDir dir;
+  test::WriteFile("target", "kept\n");
+  ASSERT_EQ(::symlink("target", "link.log"), 0);
+  ASSERT_EQ(::mkfifo("fifo.log", 0600), 0);
+  for (const char* path : {"link.log", "fifo.log"}) {
+    CTraceLog log(path, 1, 7);
+    EXPECT_EQ(log.WriteTrace(kLevelInfo, "lost", kInfo), 0) << path;
+  }
+  EXPECT_EQ(ReadFile("target"), "kept\n");
+
+  const mode_t oldMask = ::umask(0);
+  {
+    CTraceLog log("new.log", 1, 7);
+    EXPECT_EQ(log.WriteTrace(kLevelInfo, "kept", kInfo), 1);
+  }
+  ::umask(oldMask);
+  struct stat st {};
+  ASSERT_EQ(::stat("new.log", &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+}
+
+// When the lock file cannot be used the log still writes, and says once why its lines are no
+// longer kept whole against other processes.
+TEST(TraceLog, UnusableLockFileIsToldOnce) {
+  ScopedWorkDir dir;
+  ASSERT_EQ(platform::TempDirectory(), dir.TempDir());  // created private, as the library does
+  const std::string lockPath = dir.TempDir() + "20061024.Orvane32.sgLogName.m_LogMutex_007.lock";
+  ASSERT_EQ(::symlink("elsewhere", lockPath.c_str()), 0);
+  {
+    CTraceLog log("t.log", 1, 7);
+    EXPECT_EQ(log.WriteTrace(kLevelInfo, "first", kInfo), 1);
+    EXPECT_EQ(log.WriteTrace(kLevelInfo, "second", kInfo), 1);
+  }
+  EXPECT_EQ(TraceSequence("t.log"),
+            (std::vector<std::string>{
+                "ErrInfo |Trace lock holds within this process only, other processes' lines may "
+                "interleave: Too many levels of symbolic links: " +
+                    lockPath,
+                "Info    |first", "Info    |second"}));
+  struct stat st {};
+  EXPECT_EQ(::stat((dir.TempDir() + "elsewhere").c_str(), &st), -1) << "the link is not followed";
 }
 
 TEST(TraceLog, MutexNamedForThePort) {

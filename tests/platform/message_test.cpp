@@ -47,8 +47,8 @@ TEST(MessageTest, PostFromAnotherThreadIsHandledOnTheOwner) {
   ASSERT_NE(window, 0u);
   EXPECT_TRUE(IsMessageWindow(window));
   std::thread poster([&] {
-    EXPECT_TRUE(PostMessage(window, kWmApp + 1, 10, -20));
-    EXPECT_TRUE(PostMessage(window, kWmApp + 2, 0, 0));
+    EXPECT_TRUE(PostWindowMessage(window, kWmApp + 1, 10, -20));
+    EXPECT_TRUE(PostWindowMessage(window, kWmApp + 2, 0, 0));
   });
   poster.join();
   EXPECT_EQ(PumpMessages(1000), 2);
@@ -65,7 +65,7 @@ TEST(MessageTest, PassesTheParameters) {
     gotL = l;
     return std::intptr_t{0};
   });
-  ASSERT_TRUE(PostMessage(window, kWmApp, ~WParam{0}, -1));
+  ASSERT_TRUE(PostWindowMessage(window, kWmApp, ~WParam{0}, -1));
   EXPECT_EQ(PumpMessages(0), 1);
   EXPECT_EQ(gotW, ~WParam{0});
   EXPECT_EQ(gotL, -1);
@@ -75,7 +75,7 @@ TEST(MessageTest, PassesTheParameters) {
 TEST(MessageTest, WaitingPumpWakesForAPostFromAnotherThread) {
   Recorder rec;
   const WindowHandle window = CreateMessageWindow("w", rec.Handler());
-  std::thread poster([&] { PostMessage(window, kWmApp, 0, 0); });
+  std::thread poster([&] { PostWindowMessage(window, kWmApp, 0, 0); });
   EXPECT_EQ(PumpMessages(-1), 1);  // blocks until the post arrives
   poster.join();
   DestroyMessageWindow(window);
@@ -88,9 +88,9 @@ TEST(MessageTest, DestroyedOrUnknownWindow) {
   EXPECT_GT(next, window);
   EXPECT_TRUE(DestroyMessageWindow(window));
   EXPECT_FALSE(IsMessageWindow(window));
-  EXPECT_FALSE(PostMessage(window, kWmApp, 0, 0));
+  EXPECT_FALSE(PostWindowMessage(window, kWmApp, 0, 0));
   EXPECT_FALSE(DestroyMessageWindow(window));
-  EXPECT_FALSE(PostMessage(0, kWmApp, 0, 0));
+  EXPECT_FALSE(PostWindowMessage(0, kWmApp, 0, 0));
   EXPECT_FALSE(DestroyMessageWindow(0));
   // Handles are not reused.
   const WindowHandle later = CreateMessageWindow("w", rec.Handler());
@@ -105,8 +105,8 @@ TEST(MessageTest, DestroyDropsQueuedMessages) {
   Recorder other;
   const WindowHandle window = CreateMessageWindow("w", rec.Handler(), rec.Dropper());
   const WindowHandle bystander = CreateMessageWindow("b", other.Handler(), other.Dropper());
-  for (uint32_t i = 0; i < 3; ++i) ASSERT_TRUE(PostMessage(window, kWmApp + i, 0, 0));
-  ASSERT_TRUE(PostMessage(bystander, kWmApp + 9, 0, 0));
+  for (uint32_t i = 0; i < 3; ++i) ASSERT_TRUE(PostWindowMessage(window, kWmApp + i, 0, 0));
+  ASSERT_TRUE(PostWindowMessage(bystander, kWmApp + 9, 0, 0));
   // Destroyed from another thread, as any thread may.
   std::thread([&] { EXPECT_TRUE(DestroyMessageWindow(window)); }).join();
   EXPECT_EQ(rec.dropped, (std::vector<uint32_t>{kWmApp, kWmApp + 1, kWmApp + 2}));
@@ -121,7 +121,7 @@ TEST(MessageTest, DestroyDropsQueuedMessages) {
 TEST(MessageTest, DestroyOfTheLastQueuedWindowClearsTheFd) {
   Recorder rec;
   const WindowHandle window = CreateMessageWindow("w", rec.Handler(), rec.Dropper());
-  ASSERT_TRUE(PostMessage(window, kWmApp, 0, 0));
+  ASSERT_TRUE(PostWindowMessage(window, kWmApp, 0, 0));
   ASSERT_TRUE(Readable(MessageQueueFd()));
   DestroyMessageWindow(window);
   EXPECT_FALSE(Readable(MessageQueueFd()));
@@ -139,7 +139,7 @@ TEST(MessageTest, WindowDestroyedDuringThePumpGetsTheRestDropped) {
         return 0;
       },
       rec.Dropper());
-  for (uint32_t i = 0; i < 3; ++i) ASSERT_TRUE(PostMessage(window, kWmApp + i, 0, 0));
+  for (uint32_t i = 0; i < 3; ++i) ASSERT_TRUE(PostWindowMessage(window, kWmApp + i, 0, 0));
   EXPECT_EQ(PumpMessages(0), 1);
   EXPECT_EQ(rec.handled, (std::vector<uint32_t>{kWmApp}));
   EXPECT_EQ(rec.dropped, (std::vector<uint32_t>{kWmApp + 1, kWmApp + 2}));
@@ -150,14 +150,14 @@ TEST(MessageTest, ThreadExitDropsQueuedMessagesAndEndsItsWindows) {
   WindowHandle window = 0;
   std::thread owner([&] {
     window = CreateMessageWindow("w", rec.Handler(), rec.Dropper());
-    PostMessage(window, kWmApp, 0, 0);
-    PostMessage(window, kWmApp + 1, 0, 0);
+    PostWindowMessage(window, kWmApp, 0, 0);
+    PostWindowMessage(window, kWmApp + 1, 0, 0);
   });
   owner.join();
   EXPECT_EQ(rec.dropped, (std::vector<uint32_t>{kWmApp, kWmApp + 1}));
   EXPECT_TRUE(rec.handled.empty());
   EXPECT_FALSE(IsMessageWindow(window));
-  EXPECT_FALSE(PostMessage(window, kWmApp, 0, 0));
+  EXPECT_FALSE(PostWindowMessage(window, kWmApp, 0, 0));
   EXPECT_FALSE(DestroyMessageWindow(window));
 }
 
@@ -168,7 +168,7 @@ TEST(MessageTest, QueueFdIsReadableWhileMessagesWait) {
   ASSERT_GE(fd, 0);
   EXPECT_EQ(MessageQueueFd(), fd);
   EXPECT_FALSE(Readable(fd));
-  std::thread([&] { PostMessage(window, kWmApp, 0, 0); }).join();
+  std::thread([&] { PostWindowMessage(window, kWmApp, 0, 0); }).join();
   EXPECT_TRUE(Readable(fd));
   EXPECT_EQ(PumpMessages(0), 1);
   EXPECT_FALSE(Readable(fd));
@@ -183,7 +183,7 @@ TEST(MessageTest, PumpTimesOutWithNothingQueued) {
 TEST(MessageTest, EachThreadHasItsOwnQueue) {
   Recorder rec;
   const WindowHandle window = CreateMessageWindow("w", rec.Handler());
-  ASSERT_TRUE(PostMessage(window, kWmApp, 0, 0));
+  ASSERT_TRUE(PostWindowMessage(window, kWmApp, 0, 0));
   int otherFd = -1;
   int otherPumped = -1;
   std::thread([&] {
@@ -202,10 +202,10 @@ TEST(MessageTest, PostFromTheHandlerIsHandledByTheNextPump) {
   WindowHandle window = 0;
   window = CreateMessageWindow("w", [&](uint32_t, WParam, LParam) -> std::intptr_t {
     ++calls;
-    EXPECT_TRUE(PostMessage(window, kWmApp, 0, 0));
+    EXPECT_TRUE(PostWindowMessage(window, kWmApp, 0, 0));
     return 0;
   });
-  ASSERT_TRUE(PostMessage(window, kWmApp, 0, 0));
+  ASSERT_TRUE(PostWindowMessage(window, kWmApp, 0, 0));
   EXPECT_EQ(PumpMessages(0), 1);
   EXPECT_EQ(calls, 1);
   EXPECT_TRUE(Readable(MessageQueueFd()));
@@ -223,13 +223,13 @@ TEST(MessageTest, HandlersMayPumpAndCreateWindows) {
     order.push_back(msg);
     if (msg == kWmApp) {
       innerWindow = CreateMessageWindow("i", inner.Handler());
-      PostMessage(innerWindow, kWmApp + 10, 0, 0);
+      PostWindowMessage(innerWindow, kWmApp + 10, 0, 0);
       EXPECT_EQ(PumpMessages(0), 1);  // the nested pump takes only the new message
     }
     return std::intptr_t{0};
   });
-  ASSERT_TRUE(PostMessage(outer, kWmApp, 0, 0));
-  ASSERT_TRUE(PostMessage(outer, kWmApp + 1, 0, 0));
+  ASSERT_TRUE(PostWindowMessage(outer, kWmApp, 0, 0));
+  ASSERT_TRUE(PostWindowMessage(outer, kWmApp + 1, 0, 0));
   EXPECT_EQ(PumpMessages(0), 2);
   EXPECT_EQ(order, (std::vector<uint32_t>{kWmApp, kWmApp + 1}));
   EXPECT_EQ(inner.handled, (std::vector<uint32_t>{kWmApp + 10}));
@@ -250,8 +250,8 @@ TEST(MessageTest, ThrowingHandlerLeavesTheRestQueued) {
         return rec.Handler()(msg, 0, 0);
       },
       rec.Dropper());
-  ASSERT_TRUE(PostMessage(window, kWmApp, 0, 0));
-  ASSERT_TRUE(PostMessage(window, kWmApp + 1, 0, 0));
+  ASSERT_TRUE(PostWindowMessage(window, kWmApp, 0, 0));
+  ASSERT_TRUE(PostWindowMessage(window, kWmApp + 1, 0, 0));
   EXPECT_THROW(PumpMessages(0), std::runtime_error);
   EXPECT_EQ(PumpMessages(0), 1);
   EXPECT_EQ(rec.handled, (std::vector<uint32_t>{kWmApp + 1}));
@@ -262,26 +262,26 @@ TEST(MessageTest, FullQueueRefusesPosts) {
   Recorder rec;
   const WindowHandle window = CreateMessageWindow("w", rec.Handler(), rec.Dropper());
   int accepted = 0;
-  while (accepted < 20000 && PostMessage(window, kWmApp, 0, 0)) ++accepted;
+  while (accepted < 20000 && PostWindowMessage(window, kWmApp, 0, 0)) ++accepted;
   EXPECT_EQ(accepted, 10000);
   EXPECT_EQ(PumpMessages(0), 10000);
-  EXPECT_TRUE(PostMessage(window, kWmApp, 0, 0));
+  EXPECT_TRUE(PostWindowMessage(window, kWmApp, 0, 0));
   DestroyMessageWindow(window);
   EXPECT_EQ(rec.dropped.size(), 1u);
 }
 
 TEST(MessageTest, RegisteredMessageNumbers) {
-  const uint32_t a = RegisterWindowMessage("Linvo.Test.Message.A");
+  const uint32_t a = RegisterNamedMessage("Linvo.Test.Message.A");
   EXPECT_GE(a, 0xC000u);
   EXPECT_LE(a, 0xFFFFu);
-  EXPECT_EQ(RegisterWindowMessage("Linvo.Test.Message.A"), a);
-  EXPECT_EQ(RegisterWindowMessage("LINVO.test.message.a"), a);
-  const uint32_t b = RegisterWindowMessage("Linvo.Test.Message.B");
+  EXPECT_EQ(RegisterNamedMessage("Linvo.Test.Message.A"), a);
+  EXPECT_EQ(RegisterNamedMessage("LINVO.test.message.a"), a);
+  const uint32_t b = RegisterNamedMessage("Linvo.Test.Message.B");
   EXPECT_NE(b, a);
   EXPECT_GE(b, 0xC000u);
-  EXPECT_EQ(RegisterWindowMessage(""), 0u);
+  EXPECT_EQ(RegisterNamedMessage(""), 0u);
   uint32_t fromThread = 0;
-  std::thread([&] { fromThread = RegisterWindowMessage("linvo.test.message.b"); }).join();
+  std::thread([&] { fromThread = RegisterNamedMessage("linvo.test.message.b"); }).join();
   EXPECT_EQ(fromThread, b);
 }
 
@@ -302,7 +302,7 @@ TEST(MessageTest, EveryMessageIsHandledOrDroppedOnce) {
   for (int t = 0; t < kPosters; ++t) {
     posters.emplace_back([&, t] {
       for (int i = 0; i < kPosts; ++i) {
-        if (PostMessage(window, kWmApp, 0, 0)) ++accepted;
+        if (PostWindowMessage(window, kWmApp, 0, 0)) ++accepted;
       }
       if (t == 0) firstDone.set_value();
     });

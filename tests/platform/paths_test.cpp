@@ -177,14 +177,14 @@ bool Readable(int fd) {
 
 TEST(WakeEventTest, SignalMakesReadableUntilClear) {
   WakeEvent event;
-  EXPECT_FALSE(Readable(event.Fd()));
+  EXPECT_FALSE(Readable(event.Native()));
   event.Signal();
   event.Signal();
-  EXPECT_TRUE(Readable(event.Fd()));
+  EXPECT_TRUE(Readable(event.Native()));
   event.Clear();
-  EXPECT_FALSE(Readable(event.Fd()));
+  EXPECT_FALSE(Readable(event.Native()));
   event.Clear();  // clearing a clear event does not block
-  EXPECT_FALSE(Readable(event.Fd()));
+  EXPECT_FALSE(Readable(event.Native()));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -32,9 +33,9 @@ class ProfileTest : public ::testing::Test {
 };
 
 TEST_F(ProfileTest, MissingFileGivesDefaults) {
-  EXPECT_EQ(GetProfileInt("Settings", "Baud", 9600, m_file), 9600);
-  EXPECT_EQ(GetProfileString("Settings", "Port", "COM1", m_file, 64), "COM1");
-  EXPECT_EQ(GetProfileString("Settings", "Port", "COM1", m_file, 3), "CO");
+  EXPECT_EQ(ReadProfileInt("Settings", "Baud", 9600, m_file), 9600);
+  EXPECT_EQ(ReadProfileString("Settings", "Port", "COM1", m_file, 64), "COM1");
+  EXPECT_EQ(ReadProfileString("Settings", "Port", "COM1", m_file, 3), "CO");
   EXPECT_FALSE(fs::exists(m_file));
 }
 
@@ -77,7 +78,8 @@ TEST_F(ProfileTest, ReadsValues) {
       {"Other", "Baud", 300},          {"Nowhere", "Baud", 42},
   };
   for (const auto& c : intCases) {
-    EXPECT_EQ(GetProfileInt(c.section, c.key, 42, m_file), c.expected) << c.section << "/" << c.key;
+    EXPECT_EQ(ReadProfileInt(c.section, c.key, 42, m_file), c.expected)
+        << c.section << "/" << c.key;
   }
   struct StringCase {
     const char* section;
@@ -96,17 +98,17 @@ TEST_F(ProfileTest, ReadsValues) {
       {"  other ", " last ", "no newline"},
   };
   for (const auto& c : stringCases) {
-    EXPECT_EQ(GetProfileString(c.section, c.key, "default", m_file, 256), c.expected)
+    EXPECT_EQ(ReadProfileString(c.section, c.key, "default", m_file, 256), c.expected)
         << c.section << "/" << c.key;
   }
 }
 
 TEST_F(ProfileTest, StringIsCutToTheBuffer) {
   Put("[S]\nK=abcdef\n");
-  EXPECT_EQ(GetProfileString("S", "K", "", m_file, 7), "abcdef");
-  EXPECT_EQ(GetProfileString("S", "K", "", m_file, 4), "abc");
-  EXPECT_EQ(GetProfileString("S", "K", "", m_file, 1), "");
-  EXPECT_EQ(GetProfileString("S", "K", "", m_file, 0), "");
+  EXPECT_EQ(ReadProfileString("S", "K", "", m_file, 7), "abcdef");
+  EXPECT_EQ(ReadProfileString("S", "K", "", m_file, 4), "abc");
+  EXPECT_EQ(ReadProfileString("S", "K", "", m_file, 1), "");
+  EXPECT_EQ(ReadProfileString("S", "K", "", m_file, 0), "");
 }
 
 TEST_F(ProfileTest, WriteChangesExactlyOneKey) {
@@ -139,22 +141,54 @@ TEST_F(ProfileTest, WriteChangesExactlyOneKey) {
   };
   for (const auto& c : cases) {
     Put(before);
-    ASSERT_TRUE(WriteProfileString(c.section, c.key, c.value, m_file));
+    ASSERT_TRUE(WriteProfileValue(c.section, c.key, c.value, m_file));
     EXPECT_EQ(Contents(), c.after) << c.section << "/" << c.key;
-    EXPECT_EQ(GetProfileString(c.section, c.key, "", m_file, 64), c.value);
+    EXPECT_EQ(ReadProfileString(c.section, c.key, "", m_file, 64), c.value);
   }
 }
 
+// Only "\n" ends a line: after a last line without one (also one that ends in a bare "\r") the
+// new key gets a line of its own and both keys read back.
 TEST_F(ProfileTest, WriteAppendsToAnUnterminatedLastLine) {
-  Put("[A]\nX=1");
-  ASSERT_TRUE(WriteProfileString("A", "Y", "2", m_file));
-  EXPECT_EQ(Contents(), "[A]\nX=1\nY=2\n");
+  struct Case {
+    const char* before;
+    const char* section;
+    const char* after;
+  } const cases[] = {
+      {"[A]\nX=1", "A", "[A]\nX=1\nY=2\n"},
+      {"[A]\r\nX=1\r", "A", "[A]\r\nX=1\r\nY=2\r\n"},
+      {"[A]\r\nX=1\r", "B", "[A]\r\nX=1\r\n\r\n[B]\r\nY=2\r\n"},
+  };
+  for (const Case& c : cases) {
+    Put(c.before);
+    ASSERT_TRUE(WriteProfileValue(c.section, "Y", "2", m_file));
+    EXPECT_EQ(Contents(), c.after) << c.before;
+    EXPECT_EQ(ReadProfileString("A", "X", "", m_file, 64), "1") << c.before;
+    EXPECT_EQ(ReadProfileInt(c.section, "Y", 0, m_file), 2) << c.before;
+  }
+}
+
+// A temporary file can only be left by a writer that died; the next write removes it, and
+// keeps what merely looks alike.
+TEST_F(ProfileTest, WriteRemovesTemporariesOfDeadWriters) {
+  Put("[A]\nX=1\n");
+  for (const char* name : {"Linvo.ini.tmp-a1B2c3", "Linvo.ini.tmp-Zz9y8x"}) {
+    test::WriteFile((m_dir / name).string(), "[A]\nX=");
+  }
+  for (const char* name : {"Linvo.ini.backup", "Linvo.ini.tmp-long-name", "Other.ini.tmp-a1B2c3"}) {
+    test::WriteFile((m_dir / name).string(), "keep");
+  }
+  ASSERT_TRUE(WriteProfileValue("A", "X", "2", m_file));
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(m_dir)) names.insert(entry.path().filename());
+  EXPECT_EQ(names, (std::set<std::string>{"Linvo.ini", "Linvo.ini.lock", "Linvo.ini.backup",
+                                          "Linvo.ini.tmp-long-name", "Other.ini.tmp-a1B2c3"}));
 }
 
 TEST_F(ProfileTest, WriteCreatesFileAndSection) {
-  ASSERT_TRUE(WriteProfileString("Settings", "Baud", "9600", m_file));
+  ASSERT_TRUE(WriteProfileValue("Settings", "Baud", "9600", m_file));
   EXPECT_EQ(Contents(), "[Settings]\nBaud=9600\n");
-  EXPECT_EQ(GetProfileInt("settings", "BAUD", 0, m_file), 9600);
+  EXPECT_EQ(ReadProfileInt("settings", "BAUD", 0, m_file), 9600);
   struct stat st {};
   ASSERT_EQ(stat(m_file.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -163,7 +197,7 @@ TEST_F(ProfileTest, WriteCreatesFileAndSection) {
 TEST_F(ProfileTest, WriteKeepsTheFileMode) {
   Put("[A]\nX=1\n");
   ASSERT_EQ(chmod(m_file.c_str(), 0644), 0);
-  ASSERT_TRUE(WriteProfileString("A", "X", "2", m_file));
+  ASSERT_TRUE(WriteProfileValue("A", "X", "2", m_file));
   struct stat st {};
   ASSERT_EQ(stat(m_file.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0644u);
@@ -171,11 +205,11 @@ TEST_F(ProfileTest, WriteKeepsTheFileMode) {
 
 TEST_F(ProfileTest, RefusesInputThatWouldBreakTheFile) {
   Put("[A]\nX=1\n");
-  EXPECT_FALSE(WriteProfileString("A", "X", "1\n[B]", m_file));
-  EXPECT_FALSE(WriteProfileString("A", "X=Y", "1", m_file));
-  EXPECT_FALSE(WriteProfileString("A]", "X", "1", m_file));
-  EXPECT_FALSE(WriteProfileString("A", " ", "1", m_file));
-  EXPECT_FALSE(WriteProfileString("", "X", "1", m_file));
+  EXPECT_FALSE(WriteProfileValue("A", "X", "1\n[B]", m_file));
+  EXPECT_FALSE(WriteProfileValue("A", "X=Y", "1", m_file));
+  EXPECT_FALSE(WriteProfileValue("A]", "X", "1", m_file));
+  EXPECT_FALSE(WriteProfileValue("A", " ", "1", m_file));
+  EXPECT_FALSE(WriteProfileValue("", "X", "1", m_file));
   EXPECT_EQ(Contents(), "[A]\nX=1\n");
 }
 
@@ -183,8 +217,8 @@ TEST_F(ProfileTest, SymbolicLinkIsNeitherReadNorWritten) {
   const std::string target = (m_dir / "target.ini").string();
   test::WriteFile(target, "[A]\nX=1\n");
   fs::create_symlink(target, m_file);
-  EXPECT_EQ(GetProfileInt("A", "X", 7, m_file), 7);
-  EXPECT_FALSE(WriteProfileString("A", "X", "2", m_file));
+  EXPECT_EQ(ReadProfileInt("A", "X", 7, m_file), 7);
+  EXPECT_FALSE(WriteProfileValue("A", "X", "2", m_file));
   EXPECT_EQ(test::ReadFile(target), "[A]\nX=1\n");
   EXPECT_TRUE(fs::is_symlink(m_file));
 }
@@ -199,7 +233,7 @@ TEST_F(ProfileTest, FailedWriteLeavesTheOldFile) {
     signal(SIGXFSZ, SIG_IGN);
     const rlimit limit{16, 16};
     setrlimit(RLIMIT_FSIZE, &limit);
-    _exit(WriteProfileString("A", "X", std::string(100, 'v'), m_file) ? 1 : 0);
+    _exit(WriteProfileValue("A", "X", std::string(100, 'v'), m_file) ? 1 : 0);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
@@ -213,11 +247,11 @@ TEST_F(ProfileTest, FailedWriteLeavesTheOldFile) {
 // present from the start never goes missing (a torn or half-written file would lose it).
 TEST_F(ProfileTest, ConcurrentWritersLoseNothing) {
   constexpr int kWrites = 25;
-  ASSERT_TRUE(WriteProfileString("S", "Sentinel", "1", m_file));
+  ASSERT_TRUE(WriteProfileValue("S", "Sentinel", "1", m_file));
   auto writeKeys = [this](const std::string& prefix) {
     bool ok = true;
     for (int i = 0; i < kWrites; ++i) {
-      ok &= WriteProfileString("S", prefix + std::to_string(i), std::to_string(i), m_file);
+      ok &= WriteProfileValue("S", prefix + std::to_string(i), std::to_string(i), m_file);
     }
     return ok;
   };
@@ -235,7 +269,7 @@ TEST_F(ProfileTest, ConcurrentWritersLoseNothing) {
   std::atomic<int> sentinelLost{0};
   std::thread reader([&] {
     while (!done) {
-      if (GetProfileInt("S", "Sentinel", 0, m_file) != 1) ++sentinelLost;
+      if (ReadProfileInt("S", "Sentinel", 0, m_file) != 1) ++sentinelLost;
     }
   });
   bool okA = true;
@@ -251,7 +285,7 @@ TEST_F(ProfileTest, ConcurrentWritersLoseNothing) {
   EXPECT_EQ(sentinelLost, 0);
   for (const char* prefix : {"ChildA", "ChildB", "ParentA", "ParentB"}) {
     for (int i = 0; i < kWrites; ++i) {
-      EXPECT_EQ(GetProfileInt("S", prefix + std::to_string(i), -1, m_file), i) << prefix << i;
+      EXPECT_EQ(ReadProfileInt("S", prefix + std::to_string(i), -1, m_file), i) << prefix << i;
     }
   }
   // One header, the sentinel and every key once.

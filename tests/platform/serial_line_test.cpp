@@ -83,11 +83,11 @@ class SerialLineTest : public ::testing::TestWithParam<Backend> {
   void SetUp() override {
     if (GetParam() == Backend::kPty) {
       auto far = std::make_unique<PtyFarEnd>();
-      m_line = OpenTtyLine(far->Path());
+      m_line = OpenTtyLine(far->Path(), {}).line;
       m_far = std::move(far);
     } else {
       m_far = std::make_unique<VirtualFarEnd>();
-      m_line = OpenSerialLine("COM7", "");
+      m_line = OpenSerialLine("COM7", "").line;
     }
     ASSERT_NE(m_line, nullptr);
   }
@@ -137,13 +137,13 @@ TEST_P(SerialLineTest, ReadAvailableAndWaitReadable) {
   EXPECT_EQ(got.bytes, 0u);
 
   WakeEvent wake;
-  EXPECT_EQ(m_line->WaitReadable(20, wake.Fd()), WaitResult::kTimeout);
+  EXPECT_EQ(m_line->WaitReadable(20, &wake), WaitResult::kTimeout);
   wake.Signal();
-  EXPECT_EQ(m_line->WaitReadable(-1, wake.Fd()), WaitResult::kWoken);
+  EXPECT_EQ(m_line->WaitReadable(-1, &wake), WaitResult::kWoken);
   wake.Clear();
 
   m_far->Send("ok");
-  EXPECT_EQ(m_line->WaitReadable(2000, wake.Fd()), WaitResult::kReady);
+  EXPECT_EQ(m_line->WaitReadable(2000, &wake), WaitResult::kReady);
   got = m_line->ReadAvailable(buffer, sizeof buffer);
   EXPECT_EQ(got.status, IoStatus::kOk);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), got.bytes), "ok");
@@ -168,11 +168,11 @@ TEST_P(SerialLineTest, ReadHonoursCommTimeouts) {
   };
   for (const ReadCase& c : cases) {
     SCOPED_TRACE(c.what);
-    ASSERT_TRUE(m_line->Purge(PURGE_RXCLEAR));
+    ASSERT_TRUE(m_line->Purge(kPurgeRxClear));
     ASSERT_TRUE(m_line->SetTimeouts(c.timeouts));
     if (!c.waiting.empty()) {
       m_far->Send(c.waiting);
-      ASSERT_EQ(m_line->WaitReadable(2000, -1), WaitResult::kReady);
+      ASSERT_EQ(m_line->WaitReadable(2000, nullptr), WaitResult::kReady);
     }
     std::vector<uint8_t> buffer(c.size);
     const IoResult got = GuardedRead(buffer);
@@ -185,11 +185,11 @@ TEST_P(SerialLineTest, StateRoundTripAndRejectedValues) {
   DeviceControlBlock dcb;
   dcb.BaudRate = 250000;  // not a standard rate: termios2 on a tty
   dcb.ByteSize = 7;
-  dcb.Parity = EVENPARITY;
-  dcb.StopBits = TWOSTOPBITS;
+  dcb.Parity = kEvenParity;
+  dcb.StopBits = kTwoStopBits;
   dcb.fOutxCtsFlow = true;
   dcb.fOutxDsrFlow = true;  // kept, though termios cannot hold it
-  dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
+  dcb.fDtrControl = kDtrControlHandshake;
   dcb.fAbortOnError = true;
   dcb.EvtChar = '\n';
   ASSERT_TRUE(m_line->SetState(dcb));
@@ -197,11 +197,11 @@ TEST_P(SerialLineTest, StateRoundTripAndRejectedValues) {
   ASSERT_TRUE(m_line->GetState(&got));
   EXPECT_EQ(got.BaudRate, 250000u);
   EXPECT_EQ(got.ByteSize, 7);
-  EXPECT_EQ(got.Parity, EVENPARITY);
-  EXPECT_EQ(got.StopBits, TWOSTOPBITS);
+  EXPECT_EQ(got.Parity, kEvenParity);
+  EXPECT_EQ(got.StopBits, kTwoStopBits);
   EXPECT_TRUE(got.fOutxCtsFlow);
   EXPECT_TRUE(got.fOutxDsrFlow);
-  EXPECT_EQ(got.fDtrControl, DTR_CONTROL_HANDSHAKE);
+  EXPECT_EQ(got.fDtrControl, kDtrControlHandshake);
   EXPECT_TRUE(got.fAbortOnError);
   EXPECT_EQ(got.EvtChar, '\n');
 
@@ -229,8 +229,8 @@ TEST_P(SerialLineTest, StateRoundTripAndRejectedValues) {
 
 TEST_P(SerialLineTest, PurgeDropsReceivedBytes) {
   m_far->Send("stale");
-  ASSERT_EQ(m_line->WaitReadable(2000, -1), WaitResult::kReady);
-  EXPECT_TRUE(m_line->Purge(PURGE_RXCLEAR | PURGE_RXABORT));
+  ASSERT_EQ(m_line->WaitReadable(2000, nullptr), WaitResult::kReady);
+  EXPECT_TRUE(m_line->Purge(kPurgeRxClear | kPurgeRxAbort));
   uint8_t buffer[8];
   EXPECT_EQ(m_line->ReadAvailable(buffer, sizeof buffer).bytes, 0u);
   CommStatus status{99, 99};
@@ -239,51 +239,51 @@ TEST_P(SerialLineTest, PurgeDropsReceivedBytes) {
   EXPECT_EQ(status.cbInQue, 0u);
   EXPECT_EQ(errors, 0u);
 
-  // What PURGE_TXCLEAR drops depends on the driver (a pseudo-terminal drops what the master
+  // What kPurgeTxClear drops depends on the driver (a pseudo-terminal drops what the master
   // has not read; the virtual line has sent everything already): see the backends' tests.
-  EXPECT_TRUE(m_line->Purge(PURGE_TXCLEAR | PURGE_TXABORT));
+  EXPECT_TRUE(m_line->Purge(kPurgeTxClear | kPurgeTxAbort));
   EXPECT_FALSE(m_line->Purge(0x10));
 }
 
 TEST_P(SerialLineTest, WaitEventReportsReceiveAndTransmitEmpty) {
   uint32_t events = 99;
-  EXPECT_EQ(m_line->WaitEvent(&events, 0, -1), WaitResult::kFailed) << "empty mask";
-  ASSERT_TRUE(m_line->SetEventMask(EV_RXCHAR | EV_TXEMPTY));
+  EXPECT_EQ(m_line->WaitEvent(&events, 0, nullptr), WaitResult::kFailed) << "empty mask";
+  ASSERT_TRUE(m_line->SetEventMask(kEvRxChar | kEvTxEmpty));
   uint32_t mask = 0;
   EXPECT_TRUE(m_line->GetEventMask(&mask));
-  EXPECT_EQ(mask, uint32_t{EV_RXCHAR | EV_TXEMPTY});
-  EXPECT_EQ(m_line->WaitEvent(&events, 20, -1), WaitResult::kTimeout);
+  EXPECT_EQ(mask, uint32_t{kEvRxChar | kEvTxEmpty});
+  EXPECT_EQ(m_line->WaitEvent(&events, 20, nullptr), WaitResult::kTimeout);
   EXPECT_EQ(events, 0u);
 
   m_far->Send("a");
-  EXPECT_EQ(m_line->WaitEvent(&events, 2000, -1), WaitResult::kReady);
-  EXPECT_EQ(events, uint32_t{EV_RXCHAR});
+  EXPECT_EQ(m_line->WaitEvent(&events, 2000, nullptr), WaitResult::kReady);
+  EXPECT_EQ(events, uint32_t{kEvRxChar});
   // The byte stays unread: no new event until another byte comes.
-  EXPECT_EQ(m_line->WaitEvent(&events, 30, -1), WaitResult::kTimeout);
+  EXPECT_EQ(m_line->WaitEvent(&events, 30, nullptr), WaitResult::kTimeout);
   m_far->Send("b");
-  EXPECT_EQ(m_line->WaitEvent(&events, 2000, -1), WaitResult::kReady);
-  EXPECT_EQ(events, uint32_t{EV_RXCHAR});
+  EXPECT_EQ(m_line->WaitEvent(&events, 2000, nullptr), WaitResult::kReady);
+  EXPECT_EQ(events, uint32_t{kEvRxChar});
   // A reader empties the queue and a byte comes before the next wait: still a new byte.
   uint8_t buffer[8];
   EXPECT_EQ(m_line->ReadAvailable(buffer, sizeof buffer).bytes, 2u);
   m_far->Send("c");
-  ASSERT_EQ(m_line->WaitReadable(2000, -1), WaitResult::kReady);
+  ASSERT_EQ(m_line->WaitReadable(2000, nullptr), WaitResult::kReady);
   EXPECT_EQ(m_line->ReadAvailable(buffer, sizeof buffer).bytes, 1u);
-  EXPECT_EQ(m_line->WaitEvent(&events, 2000, -1), WaitResult::kReady);
-  EXPECT_EQ(events, uint32_t{EV_RXCHAR});
+  EXPECT_EQ(m_line->WaitEvent(&events, 2000, nullptr), WaitResult::kReady);
+  EXPECT_EQ(events, uint32_t{kEvRxChar});
 
   const uint8_t out = 'z';
   ASSERT_EQ(m_line->Write(&out, 1).bytes, 1u);
-  EXPECT_EQ(m_line->WaitEvent(&events, 2000, -1), WaitResult::kReady);
-  EXPECT_EQ(events, uint32_t{EV_TXEMPTY});
+  EXPECT_EQ(m_line->WaitEvent(&events, 2000, nullptr), WaitResult::kReady);
+  EXPECT_EQ(events, uint32_t{kEvTxEmpty});
 }
 
 TEST_P(SerialLineTest, WaitEventEndsOnWakeAndOnNewMask) {
-  ASSERT_TRUE(m_line->SetEventMask(EV_CTS));
+  ASSERT_TRUE(m_line->SetEventMask(kEvCts));
   WakeEvent wake;
   wake.Signal();
   uint32_t events = 99;
-  EXPECT_EQ(m_line->WaitEvent(&events, -1, wake.Fd()), WaitResult::kWoken);
+  EXPECT_EQ(m_line->WaitEvent(&events, -1, &wake), WaitResult::kWoken);
   EXPECT_EQ(events, 0u);
 
   // SetCommMask ends a pending wait with no events. The wait may begin after the new mask on a
@@ -292,12 +292,12 @@ TEST_P(SerialLineTest, WaitEventEndsOnWakeAndOnNewMask) {
   for (int round = 0; round < 5 && result == WaitResult::kTimeout; ++round) {
     auto waiting = std::async(std::launch::async, [&] {
       uint32_t seen = 99;
-      const WaitResult r = m_line->WaitEvent(&seen, 500, -1);
+      const WaitResult r = m_line->WaitEvent(&seen, 500, nullptr);
       EXPECT_EQ(seen, 0u);
       return r;
     });
     std::this_thread::sleep_for(20ms);
-    ASSERT_TRUE(m_line->SetEventMask(EV_CTS | EV_DSR));
+    ASSERT_TRUE(m_line->SetEventMask(kEvCts | kEvDsr));
     result = waiting.get();
   }
   EXPECT_EQ(result, WaitResult::kReady);

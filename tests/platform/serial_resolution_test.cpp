@@ -36,7 +36,7 @@ TEST(SerialResolutionTest, MapsWindowsNamesToTtySDevices) {
   for (const NameCase& c : cases) {
     EXPECT_EQ(ResolvePortName(c.name, ""), c.device) << c.name;
     if (!c.device) {
-      EXPECT_EQ(OpenSerialLine(c.name, ""), nullptr) << c.name;
+      EXPECT_EQ(OpenSerialLine(c.name, "").line, nullptr) << c.name;
     }
   }
 }
@@ -55,7 +55,7 @@ TEST_F(SerialPortsSectionTest, PortsEntryWinsOverTtyS) {
   EXPECT_EQ(ResolvePortName("COM4", m_ini), "/dev/ttyS3");
   EXPECT_EQ(ResolvePortName("COM3", m_dir.Path() + "/missing.ini"), "/dev/ttyS2");
 
-  const auto line = OpenSerialLine("COM3", m_ini);
+  const auto line = OpenSerialLine("COM3", m_ini).line;
   ASSERT_NE(line, nullptr);
   EXPECT_EQ(line->DevicePath(), m_pty.SlavePath());
 }
@@ -65,7 +65,7 @@ TEST_F(SerialPortsSectionTest, VirtualLineWinsOverPortsEntry) {
   const auto peer = RegisterVirtualLine("\\\\.\\com3");
   EXPECT_EQ(ResolvePortName("COM3", m_ini), "virtual:COM3");
   {
-    const auto line = OpenSerialLine("COM3", m_ini);
+    const auto line = OpenSerialLine("COM3", m_ini).line;
     ASSERT_NE(line, nullptr);
     EXPECT_EQ(line->DevicePath(), "virtual:COM3");
     EXPECT_TRUE(peer->HostOpen());
@@ -78,14 +78,14 @@ TEST_F(SerialPortsSectionTest, DeviceThatCannotBeOpenedGivesNull) {
   const std::string plainFile = m_dir.Path() + "/plain";
   test::WriteFile(plainFile, "not a tty");
   test::WriteFile(m_ini, "[Ports]\nCOM5=" + m_dir.Path() + "/absent\nCOM6=" + plainFile + "\n");
-  EXPECT_EQ(OpenSerialLine("COM5", m_ini), nullptr);
-  EXPECT_EQ(OpenSerialLine("COM6", m_ini), nullptr);
+  EXPECT_EQ(OpenSerialLine("COM5", m_ini).line, nullptr);
+  EXPECT_EQ(OpenSerialLine("COM6", m_ini).line, nullptr);
 }
 
 TEST(SerialVirtualRegistryTest, RegistrationNamesAreNormalised) {
   const auto peer = RegisterVirtualLine("COM10");
   EXPECT_EQ(ResolvePortName("\\\\.\\COM10", ""), "virtual:COM10");
-  const auto line = OpenSerialLine("\\\\.\\COM10", "");
+  const auto line = OpenSerialLine("\\\\.\\COM10", "").line;
   ASSERT_NE(line, nullptr);
   EXPECT_TRUE(peer->HostOpen());
   EXPECT_THROW(RegisterVirtualLine("LPT1"), std::invalid_argument);

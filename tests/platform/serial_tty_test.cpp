@@ -21,7 +21,7 @@ namespace {
 class SerialTtyTest : public ::testing::Test {
  protected:
   void SetUp() override { test::WriteFile(m_ini, "[Ports]\nCOM3=" + m_pty.SlavePath() + "\n"); }
-  std::unique_ptr<SerialLine> Open() { return OpenSerialLine("COM3", m_ini); }
+  std::unique_ptr<SerialLine> Open() { return OpenSerialLine("COM3", m_ini).line; }
   // Whether OpenSerialLine succeeds in a child process (exit code 1: opened, 0: refused).
   bool OpensInOtherProcess() {
     const pid_t child = fork();
@@ -59,12 +59,12 @@ TEST_F(SerialTtyTest, PseudoTerminalActsAsLineWithModemLinesOn) {
   ASSERT_NE(line, nullptr);
   uint32_t status = 0;
   ASSERT_TRUE(line->GetModemStatus(&status));
-  EXPECT_EQ(status, uint32_t{MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON});
-  for (const uint32_t function : {SETDTR, CLRDTR, SETRTS, CLRRTS, SETBREAK, CLRBREAK}) {
+  EXPECT_EQ(status, uint32_t{kMsCtsOn | kMsDsrOn | kMsRlsdOn});
+  for (const uint32_t function : {kSetDtr, kClrDtr, kSetRts, kClrRts, kSetBreak, kClrBreak}) {
     EXPECT_TRUE(line->EscapeFunction(function)) << function;
   }
   ASSERT_TRUE(line->GetModemStatus(&status));
-  EXPECT_EQ(status, uint32_t{MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON});
+  EXPECT_EQ(status, uint32_t{kMsCtsOn | kMsDsrOn | kMsRlsdOn});
 }
 
 // What the pseudo-terminal driver keeps of a block (it forces CS8 and clears PARENB itself, so
@@ -79,10 +79,10 @@ TEST_F(SerialTtyTest, SetStateProgramsTheDriver) {
 
   DeviceControlBlock dcb;
   dcb.BaudRate = 115200;
-  dcb.Parity = MARKPARITY;
+  dcb.Parity = kMarkParity;
   dcb.fParity = true;
-  dcb.StopBits = ONE5STOPBITS;
-  dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  dcb.StopBits = kOne5StopBits;
+  dcb.fRtsControl = kRtsControlHandshake;
   dcb.fOutX = true;
   dcb.XonChar = 0x01;
   dcb.XoffChar = 0x02;
@@ -129,14 +129,14 @@ TEST(SerialTtyGoneTest, ClosedMasterFailsReadsWaitsAndWrites) {
   ASSERT_EQ(unlockpt(master), 0);
   char path[128];
   ASSERT_EQ(ptsname_r(master, path, sizeof path), 0);
-  const auto line = OpenTtyLine(path);
+  const auto line = OpenTtyLine(path, {}).line;
   ASSERT_NE(line, nullptr);
-  ASSERT_TRUE(line->SetEventMask(EV_RXCHAR));
+  ASSERT_TRUE(line->SetEventMask(kEvRxChar));
   close(master);
 
-  EXPECT_EQ(line->WaitReadable(-1, -1), WaitResult::kFailed);
+  EXPECT_EQ(line->WaitReadable(-1, nullptr), WaitResult::kFailed);
   uint32_t events = 0;
-  EXPECT_EQ(line->WaitEvent(&events, -1, -1), WaitResult::kFailed);
+  EXPECT_EQ(line->WaitEvent(&events, -1, nullptr), WaitResult::kFailed);
   uint8_t buffer[4];
   EXPECT_EQ(line->ReadAvailable(buffer, sizeof buffer).status, IoStatus::kWaitFailed);
   EXPECT_EQ(line->Read(buffer, sizeof buffer).status, IoStatus::kWaitFailed);

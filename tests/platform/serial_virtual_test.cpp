@@ -20,7 +20,7 @@ class SerialVirtualTest : public ::testing::Test {
  protected:
   void SetUp() override {
     m_peer = RegisterVirtualLine("COM5");
-    m_line = OpenSerialLine("COM5", "");
+    m_line = OpenSerialLine("COM5", "").line;
     ASSERT_NE(m_line, nullptr);
   }
   void TearDown() override { UnregisterVirtualLine("COM5"); }
@@ -40,21 +40,21 @@ class SerialVirtualTest : public ::testing::Test {
 TEST_F(SerialVirtualTest, OneHostEndAtATime) {
   EXPECT_TRUE(m_peer->HostOpen());
   EXPECT_EQ(m_line->DevicePath(), "virtual:COM5");
-  EXPECT_EQ(OpenSerialLine("\\\\.\\COM5", ""), nullptr);
+  EXPECT_EQ(OpenSerialLine("\\\\.\\COM5", "").line, nullptr);
   m_line.reset();
   EXPECT_FALSE(m_peer->HostOpen());
-  m_line = OpenSerialLine("COM5", "");
+  m_line = OpenSerialLine("COM5", "").line;
   EXPECT_NE(m_line, nullptr);
 }
 
 TEST_F(SerialVirtualTest, ModemLinesBothWays) {
   uint32_t status = 0;
   ASSERT_TRUE(m_line->GetModemStatus(&status));
-  EXPECT_EQ(status, uint32_t{MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON});
-  m_peer->SetModemLines(MS_CTS_ON | MS_RING_ON | 0x1000);  // unknown bits are dropped
-  EXPECT_EQ(m_peer->ModemLines(), uint32_t{MS_CTS_ON | MS_RING_ON});
+  EXPECT_EQ(status, uint32_t{kMsCtsOn | kMsDsrOn | kMsRlsdOn});
+  m_peer->SetModemLines(kMsCtsOn | kMsRingOn | 0x1000);  // unknown bits are dropped
+  EXPECT_EQ(m_peer->ModemLines(), uint32_t{kMsCtsOn | kMsRingOn});
   ASSERT_TRUE(m_line->GetModemStatus(&status));
-  EXPECT_EQ(status, uint32_t{MS_CTS_ON | MS_RING_ON});
+  EXPECT_EQ(status, uint32_t{kMsCtsOn | kMsRingOn});
 
   EXPECT_EQ(m_peer->HostLines(), uint32_t{kHostDtr | kHostRts}) << "raised by the open";
   struct Step {
@@ -62,17 +62,17 @@ TEST_F(SerialVirtualTest, ModemLinesBothWays) {
     uint32_t lines;
   };
   const Step steps[] = {
-      {CLRDTR, kHostRts},   {SETBREAK, kHostRts | kHostBreak},
-      {CLRRTS, kHostBreak}, {SETDTR, kHostDtr | kHostBreak},
-      {CLRBREAK, kHostDtr}, {SETRTS, kHostDtr | kHostRts},
+      {kClrDtr, kHostRts},   {kSetBreak, kHostRts | kHostBreak},
+      {kClrRts, kHostBreak}, {kSetDtr, kHostDtr | kHostBreak},
+      {kClrBreak, kHostDtr}, {kSetRts, kHostDtr | kHostRts},
   };
   for (const Step& step : steps) {
     EXPECT_TRUE(m_line->EscapeFunction(step.function));
     EXPECT_EQ(m_peer->HostLines(), step.lines) << step.function;
   }
   DeviceControlBlock dcb;
-  dcb.fDtrControl = DTR_CONTROL_DISABLE;
-  dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  dcb.fDtrControl = kDtrControlDisable;
+  dcb.fRtsControl = kRtsControlHandshake;
   ASSERT_TRUE(m_line->SetState(dcb));
   EXPECT_EQ(m_peer->HostLines(), uint32_t{kHostRts});
   m_line.reset();
@@ -88,65 +88,65 @@ struct EventCase {
 
 TEST_F(SerialVirtualTest, FarEndRaisesEvents) {
   constexpr uint32_t kAll =
-      EV_RXCHAR | EV_RXFLAG | EV_TXEMPTY | EV_CTS | EV_DSR | EV_RLSD | EV_BREAK | EV_ERR | EV_RING;
+      kEvRxChar | kEvRxFlag | kEvTxEmpty | kEvCts | kEvDsr | kEvRlsd | kEvBreak | kEvErr | kEvRing;
   const EventCase cases[] = {
       {"CTS drops", kAll,
-       [](VirtualPeer& p, SerialLine&) { p.SetModemLines(MS_DSR_ON | MS_RLSD_ON); }, EV_CTS},
+       [](VirtualPeer& p, SerialLine&) { p.SetModemLines(kMsDsrOn | kMsRlsdOn); }, kEvCts},
       {"all drop", kAll, [](VirtualPeer& p, SerialLine&) { p.SetModemLines(0); },
-       EV_CTS | EV_DSR | EV_RLSD},
+       kEvCts | kEvDsr | kEvRlsd},
       {"ring", kAll,
        [](VirtualPeer& p, SerialLine&) {
-         p.SetModemLines(MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON | MS_RING_ON);
+         p.SetModemLines(kMsCtsOn | kMsDsrOn | kMsRlsdOn | kMsRingOn);
        },
-       EV_RING},
+       kEvRing},
       {"same lines again", kAll,
-       [](VirtualPeer& p, SerialLine&) { p.SetModemLines(MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON); }, 0},
-      {"only the mask", EV_DSR, [](VirtualPeer& p, SerialLine&) { p.SetModemLines(0); }, EV_DSR},
-      {"framing error", kAll, [](VirtualPeer& p, SerialLine&) { p.InjectErrors(CE_FRAME); },
-       EV_ERR},
-      {"break", kAll, [](VirtualPeer& p, SerialLine&) { p.InjectErrors(CE_BREAK); },
-       EV_ERR | EV_BREAK},
-      {"byte", kAll, [](VirtualPeer& p, SerialLine&) { p.Write("a"); }, EV_RXCHAR},
+       [](VirtualPeer& p, SerialLine&) { p.SetModemLines(kMsCtsOn | kMsDsrOn | kMsRlsdOn); }, 0},
+      {"only the mask", kEvDsr, [](VirtualPeer& p, SerialLine&) { p.SetModemLines(0); }, kEvDsr},
+      {"framing error", kAll, [](VirtualPeer& p, SerialLine&) { p.InjectErrors(kCeFrame); },
+       kEvErr},
+      {"break", kAll, [](VirtualPeer& p, SerialLine&) { p.InjectErrors(kCeBreak); },
+       kEvErr | kEvBreak},
+      {"byte", kAll, [](VirtualPeer& p, SerialLine&) { p.Write("a"); }, kEvRxChar},
       {"event character", kAll, [](VirtualPeer& p, SerialLine&) { p.Write("ab\n"); },
-       EV_RXCHAR | EV_RXFLAG},
-      {"byte outside the mask", EV_CTS, [](VirtualPeer& p, SerialLine&) { p.Write("a"); }, 0},
+       kEvRxChar | kEvRxFlag},
+      {"byte outside the mask", kEvCts, [](VirtualPeer& p, SerialLine&) { p.Write("a"); }, 0},
       {"host write", kAll,
        [](VirtualPeer&, SerialLine& l) {
          const uint8_t b = 1;
          l.Write(&b, 1);
        },
-       EV_TXEMPTY},
+       kEvTxEmpty},
   };
   DeviceControlBlock dcb;
   dcb.EvtChar = '\n';
   ASSERT_TRUE(m_line->SetState(dcb));
   for (const EventCase& c : cases) {
     SCOPED_TRACE(c.what);
-    m_peer->SetModemLines(MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON);
+    m_peer->SetModemLines(kMsCtsOn | kMsDsrOn | kMsRlsdOn);
     ASSERT_TRUE(m_line->SetEventMask(c.mask));
     c.act(*m_peer, *m_line);
     uint32_t events = 99;
-    EXPECT_EQ(m_line->WaitEvent(&events, c.events != 0 ? 2000 : 10, -1),
+    EXPECT_EQ(m_line->WaitEvent(&events, c.events != 0 ? 2000 : 10, nullptr),
               c.events != 0 ? WaitResult::kReady : WaitResult::kTimeout);
     EXPECT_EQ(events, c.events);
-    EXPECT_EQ(m_line->WaitEvent(&events, 0, -1), WaitResult::kTimeout) << "reported once";
+    EXPECT_EQ(m_line->WaitEvent(&events, 0, nullptr), WaitResult::kTimeout) << "reported once";
   }
 }
 
 TEST_F(SerialVirtualTest, TransmitPurgeFindsNothingToDrop) {
   ASSERT_EQ(Write("sent").bytes, 4u);
-  EXPECT_TRUE(m_line->Purge(PURGE_TXCLEAR));
+  EXPECT_TRUE(m_line->Purge(kPurgeTxClear));
   EXPECT_EQ(Received(), "sent");
 }
 
 TEST_F(SerialVirtualTest, ClearErrorReportsInjectedErrorsOnce) {
-  m_peer->InjectErrors(CE_FRAME);
-  m_peer->InjectErrors(CE_OVERRUN);
+  m_peer->InjectErrors(kCeFrame);
+  m_peer->InjectErrors(kCeOverrun);
   m_peer->Write("abc");
   uint32_t errors = 0;
   CommStatus status;
   ASSERT_TRUE(m_line->ClearError(&errors, &status));
-  EXPECT_EQ(errors, uint32_t{CE_FRAME | CE_OVERRUN});
+  EXPECT_EQ(errors, uint32_t{kCeFrame | kCeOverrun});
   EXPECT_EQ(status.cbInQue, 3u);
   EXPECT_EQ(status.cbOutQue, 0u);
   ASSERT_TRUE(m_line->ClearError(&errors, nullptr));
@@ -154,34 +154,35 @@ TEST_F(SerialVirtualTest, ClearErrorReportsInjectedErrorsOnce) {
 }
 
 TEST_F(SerialVirtualTest, BlockedWaitEndsOnEvent) {
-  ASSERT_TRUE(m_line->SetEventMask(EV_DSR));
+  ASSERT_TRUE(m_line->SetEventMask(kEvDsr));
   auto waiting = std::async(std::launch::async, [&] {
     uint32_t events = 0;
-    const WaitResult result = m_line->WaitEvent(&events, 5000, -1);
+    const WaitResult result = m_line->WaitEvent(&events, 5000, nullptr);
     return std::make_pair(result, events);
   });
   std::this_thread::sleep_for(10ms);
-  m_peer->SetModemLines(MS_CTS_ON);
-  EXPECT_EQ(waiting.get(), std::make_pair(WaitResult::kReady, uint32_t{EV_DSR}));
+  m_peer->SetModemLines(kMsCtsOn);
+  EXPECT_EQ(waiting.get(), std::make_pair(WaitResult::kReady, uint32_t{kEvDsr}));
 }
 
 TEST_F(SerialVirtualTest, WaitModemLinesFollowsTheFarEnd) {
   m_peer->SetModemLines(0);
-  EXPECT_EQ(m_line->WaitModemLines(MS_DSR_ON, 10, -1), WaitResult::kTimeout);
+  EXPECT_EQ(m_line->WaitModemLines(kMsDsrOn, 10, nullptr), WaitResult::kTimeout);
   WakeEvent wake;
   wake.Signal();
-  EXPECT_EQ(m_line->WaitModemLines(MS_DSR_ON, -1, wake.Fd()), WaitResult::kWoken);
+  EXPECT_EQ(m_line->WaitModemLines(kMsDsrOn, -1, &wake), WaitResult::kWoken);
 
-  auto waiting = std::async(
-      std::launch::async, [&] { return m_line->WaitModemLines(MS_CTS_ON | MS_DSR_ON, 5000, -1); });
+  auto waiting = std::async(std::launch::async, [&] {
+    return m_line->WaitModemLines(kMsCtsOn | kMsDsrOn, 5000, nullptr);
+  });
   std::this_thread::sleep_for(10ms);
-  m_peer->SetModemLines(MS_CTS_ON);  // not yet both
+  m_peer->SetModemLines(kMsCtsOn);  // not yet both
   std::this_thread::sleep_for(10ms);
-  m_peer->SetModemLines(MS_CTS_ON | MS_DSR_ON | MS_RING_ON);
+  m_peer->SetModemLines(kMsCtsOn | kMsDsrOn | kMsRingOn);
   EXPECT_EQ(waiting.get(), WaitResult::kReady);
 
-  auto failing =
-      std::async(std::launch::async, [&] { return m_line->WaitModemLines(MS_RLSD_ON, -1, -1); });
+  auto failing = std::async(std::launch::async,
+                            [&] { return m_line->WaitModemLines(kMsRlsdOn, -1, nullptr); });
   std::this_thread::sleep_for(10ms);
   m_peer->Disconnect();
   EXPECT_EQ(failing.get(), WaitResult::kFailed);
@@ -207,12 +208,12 @@ TEST_F(SerialVirtualTest, StalledTransmitterHoldsWritesUntilTheirTimeOut) {
 }
 
 TEST_F(SerialVirtualTest, DisconnectFailsBlockedAndLaterCalls) {
-  ASSERT_TRUE(m_line->SetEventMask(EV_RXCHAR));
+  ASSERT_TRUE(m_line->SetEventMask(kEvRxChar));
   m_peer->StallTransmitter(true);
-  auto readable = std::async(std::launch::async, [&] { return m_line->WaitReadable(-1, -1); });
+  auto readable = std::async(std::launch::async, [&] { return m_line->WaitReadable(-1, nullptr); });
   auto event = std::async(std::launch::async, [&] {
     uint32_t events = 0;
-    return m_line->WaitEvent(&events, -1, -1);
+    return m_line->WaitEvent(&events, -1, nullptr);
   });
   auto write = std::async(std::launch::async, [&] { return Write("held").status; });
   std::this_thread::sleep_for(10ms);
@@ -226,7 +227,7 @@ TEST_F(SerialVirtualTest, DisconnectFailsBlockedAndLaterCalls) {
   EXPECT_EQ(m_line->ReadAvailable(buffer, sizeof buffer).status, IoStatus::kWaitFailed);
   EXPECT_EQ(Write("x").status, IoStatus::kWaitFailed);
   m_line.reset();
-  EXPECT_EQ(OpenSerialLine("COM5", ""), nullptr) << "the device is gone";
+  EXPECT_EQ(OpenSerialLine("COM5", "").line, nullptr) << "the device is gone";
 }
 
 TEST_F(SerialVirtualTest, EitherEndMayGoFirst) {
@@ -236,7 +237,7 @@ TEST_F(SerialVirtualTest, EitherEndMayGoFirst) {
   EXPECT_EQ(m_line->ReadAvailable(buffer, sizeof buffer).bytes, 0u);
 
   m_peer = RegisterVirtualLine("COM6");
-  auto line = OpenSerialLine("COM6", "");
+  auto line = OpenSerialLine("COM6", "").line;
   ASSERT_NE(line, nullptr);
   UnregisterVirtualLine("COM6");
   m_peer->Write("y");

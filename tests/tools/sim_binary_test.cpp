@@ -100,43 +100,43 @@ TEST_F(SimOnVirtualLine, RawEchoSendsEveryByteBackUnchanged) {
 TEST_F(SimOnVirtualLine, ModemLinesAndErrorsReachTheHostAndHostLinesShowHere) {
   StartSim();
   uint32_t status = 0;
-  ASSERT_TRUE(m_sim->SetModemLines(platform::MS_CTS_ON | platform::MS_RING_ON));
+  ASSERT_TRUE(m_sim->SetModemLines(platform::kMsCtsOn | platform::kMsRingOn));
   ASSERT_TRUE(m_host->GetModemStatus(&status));
-  EXPECT_EQ(status, platform::MS_CTS_ON | platform::MS_RING_ON);
-  ASSERT_TRUE(m_sim->SetModemLine(platform::MS_DSR_ON, true));
-  ASSERT_TRUE(m_sim->SetModemLine(platform::MS_CTS_ON, false));
+  EXPECT_EQ(status, platform::kMsCtsOn | platform::kMsRingOn);
+  ASSERT_TRUE(m_sim->SetModemLine(platform::kMsDsrOn, true));
+  ASSERT_TRUE(m_sim->SetModemLine(platform::kMsCtsOn, false));
   ASSERT_TRUE(m_host->GetModemStatus(&status));
-  EXPECT_EQ(status, platform::MS_DSR_ON | platform::MS_RING_ON);
+  EXPECT_EQ(status, platform::kMsDsrOn | platform::kMsRingOn);
   EXPECT_EQ(m_sim->ModemLines(), status);
 
-  ASSERT_TRUE(m_host->EscapeFunction(platform::SETDTR));
-  ASSERT_TRUE(m_host->EscapeFunction(platform::CLRRTS));
-  ASSERT_TRUE(m_host->EscapeFunction(platform::SETBREAK));
+  ASSERT_TRUE(m_host->EscapeFunction(platform::kSetDtr));
+  ASSERT_TRUE(m_host->EscapeFunction(platform::kClrRts));
+  ASSERT_TRUE(m_host->EscapeFunction(platform::kSetBreak));
   EXPECT_EQ(m_sim->HostLines(), platform::kHostDtr | platform::kHostBreak);
-  ASSERT_TRUE(m_host->EscapeFunction(platform::CLRDTR));
-  ASSERT_TRUE(m_host->EscapeFunction(platform::SETRTS));
-  ASSERT_TRUE(m_host->EscapeFunction(platform::CLRBREAK));
+  ASSERT_TRUE(m_host->EscapeFunction(platform::kClrDtr));
+  ASSERT_TRUE(m_host->EscapeFunction(platform::kSetRts));
+  ASSERT_TRUE(m_host->EscapeFunction(platform::kClrBreak));
   EXPECT_EQ(m_sim->HostLines(), platform::kHostRts);
 
-  ASSERT_TRUE(m_sim->InjectLineErrors(platform::CE_FRAME | platform::CE_BREAK));
+  ASSERT_TRUE(m_sim->InjectLineErrors(platform::kCeFrame | platform::kCeBreak));
   uint32_t errors = 0;
   ASSERT_TRUE(m_host->ClearError(&errors, nullptr));
-  EXPECT_EQ(errors, platform::CE_FRAME | platform::CE_BREAK);
+  EXPECT_EQ(errors, platform::kCeFrame | platform::kCeBreak);
 }
 
 TEST_F(SimOnVirtualLine, ScriptedDsrDropReachesTheHostAsALineEvent) {
   StartSim();
-  ASSERT_TRUE(m_host->SetEventMask(platform::EV_DSR));
+  ASSERT_TRUE(m_host->SetEventMask(platform::kEvDsr));
   // Armed while the serving loop waits without a time-out: SetConfig must wake it.
   Config config;
   config.dropDsrAfterMs = 20;
   m_sim->SetConfig(config);
   uint32_t events = 0;
-  ASSERT_EQ(m_host->WaitEvent(&events, kArrive, -1), platform::WaitResult::kReady);
-  EXPECT_EQ(events, platform::EV_DSR);
+  ASSERT_EQ(m_host->WaitEvent(&events, kArrive, nullptr), platform::WaitResult::kReady);
+  EXPECT_EQ(events, platform::kEvDsr);
   uint32_t status = 0;
   ASSERT_TRUE(m_host->GetModemStatus(&status));
-  EXPECT_EQ(status, platform::MS_CTS_ON | platform::MS_RLSD_ON);
+  EXPECT_EQ(status, platform::kMsCtsOn | platform::kMsRlsdOn);
 }
 
 // The port object's binary operations against the simulator.
@@ -193,7 +193,7 @@ TEST(SimBinaryOnPseudoTerminal, CommandReportAckAndReportOnDemand) {
   ASSERT_TRUE(sim.Start());
   const std::string ini = dir.Path() + "/Linvo.ini";
   test::WriteFile(ini, "[Ports]\nCOM9=" + pty.SlavePath() + "\n");
-  auto host = platform::OpenSerialLine("COM9", ini);
+  auto host = platform::OpenSerialLine("COM9", ini).line;
   ASSERT_NE(host, nullptr);
 
   // Split between the two bytes of the doubled 0x16: the parser keeps its place across reads.
@@ -211,9 +211,9 @@ TEST(SimBinaryOnPseudoTerminal, CommandReportAckAndReportOnDemand) {
   EXPECT_FALSE(RunControlLine(sim, "report 4", &quit, &error));
 
   // A pseudo-terminal has no modem lines.
-  EXPECT_FALSE(sim.SetModemLines(platform::MS_DSR_ON));
-  EXPECT_FALSE(sim.SetModemLine(platform::MS_DSR_ON, false));
-  EXPECT_FALSE(sim.InjectLineErrors(platform::CE_FRAME));
+  EXPECT_FALSE(sim.SetModemLines(platform::kMsDsrOn));
+  EXPECT_FALSE(sim.SetModemLine(platform::kMsDsrOn, false));
+  EXPECT_FALSE(sim.InjectLineErrors(platform::kCeFrame));
   EXPECT_EQ(sim.ModemLines(), std::nullopt);
   EXPECT_EQ(sim.HostLines(), std::nullopt);
 }

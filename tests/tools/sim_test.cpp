@@ -287,7 +287,7 @@ TEST_F(SimOnVirtualLine, TwoPartHfReplyLeavesTheGapBetweenItsFrames) {
 
 TEST(SimEndpoint, ReadTimesOutWakesAndReads) {
   auto peer = platform::RegisterVirtualLine("COM202");
-  auto host = platform::OpenSerialLine("COM202", "");
+  auto host = platform::OpenSerialLine("COM202", "").line;
   ASSERT_NE(host, nullptr);
   auto endpoint = MakeVirtualEndpoint(peer);
   char buffer[16];
@@ -408,7 +408,7 @@ TEST(SimOnPseudoTerminal, CommandAndPollExchange) {
   ASSERT_TRUE(sim.Start());
   const std::string ini = dir.Path() + "/Linvo.ini";
   test::WriteFile(ini, "[Ports]\nCOM9=" + pty.SlavePath() + "\n");
-  auto host = platform::OpenSerialLine("COM9", ini);
+  auto host = platform::OpenSerialLine("COM9", ini).line;
   ASSERT_NE(host, nullptr);
   EXPECT_EQ(host->DevicePath(), pty.SlavePath());
 
@@ -459,7 +459,7 @@ TEST(SimProgram, ServesUntilStdinCloses) {
   ASSERT_EQ(out.rfind(prefix, 0), 0u) << out;
   const std::string ini = dir.Path() + "/Linvo.ini";
   test::WriteFile(ini, "[Ports]\nCOM9=" + out.substr(prefix.size()) + "\n");
-  auto host = platform::OpenSerialLine("COM9", ini);
+  auto host = platform::OpenSerialLine("COM9", ini).line;
   ASSERT_NE(host, nullptr);
   WriteToDevice(*host, kCommandS1);
   EXPECT_EQ(HexBytes(ReadFromDevice(*host, 1, kArrive)), "15");

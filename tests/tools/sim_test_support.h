@@ -36,7 +36,7 @@ inline std::string ReadFromDevice(platform::SerialLine& host, std::size_t count,
                           deadline - std::chrono::steady_clock::now())
                           .count();
     if (left <= 0) break;
-    if (host.WaitReadable(static_cast<int>(left), -1) != platform::WaitResult::kReady) continue;
+    if (host.WaitReadable(static_cast<int>(left), nullptr) != platform::WaitResult::kReady) continue;
     uint8_t buffer[4096];
     const platform::IoResult r = host.ReadAvailable(
         buffer, count == 0 ? sizeof buffer : std::min(sizeof buffer, count - got.size()));
@@ -63,7 +63,7 @@ class SimOnVirtualLine : public ::testing::Test {
 
   void StartSim(Config config = {}) {
     m_peer = platform::RegisterVirtualLine(kPort);
-    m_host = platform::OpenSerialLine(kPort, "");
+    m_host = platform::OpenSerialLine(kPort, "").line;
     ASSERT_NE(m_host, nullptr);
     m_sim = std::make_unique<DeviceSimulator>(MakeVirtualEndpoint(m_peer), std::move(config));
     ASSERT_TRUE(m_sim->Start());

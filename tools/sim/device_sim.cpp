@@ -38,10 +38,10 @@ std::string LineNames(uint32_t msBits) {
     if (!out.empty()) out += ' ';
     out += name;
   };
-  add(platform::MS_CTS_ON, "CTS");
-  add(platform::MS_DSR_ON, "DSR");
-  add(platform::MS_RING_ON, "RING");
-  add(platform::MS_RLSD_ON, "RLSD");
+  add(platform::kMsCtsOn, "CTS");
+  add(platform::kMsDsrOn, "DSR");
+  add(platform::kMsRingOn, "RING");
+  add(platform::kMsRlsdOn, "RLSD");
   return out.empty() ? "none" : out;
 }
 
@@ -324,7 +324,7 @@ void DeviceSimulator::Loop() {
       std::lock_guard lock(m_mutex);
       timeoutMs = NextTimeoutMs(Clock::now());
     }
-    const Endpoint::WaitStatus status = m_endpoint->Wait(timeoutMs, m_rearm.Fd());
+    const Endpoint::WaitStatus status = m_endpoint->Wait(timeoutMs, m_rearm.Native());
     if (m_stop) break;
     if (status == Endpoint::WaitStatus::kWoken) {
       // A timer change (SetConfig) or someone else's wake-up; only Stop() ends the loop. The
@@ -370,8 +370,8 @@ void DeviceSimulator::OnTimers(Clock::time_point now) {
   if (m_dsrDropAt && now >= *m_dsrDropAt) {
     m_dsrDropAt.reset();
     const std::optional<uint32_t> lines = m_endpoint->ModemLines();
-    if (lines && m_endpoint->SetModemLines(*lines & ~platform::MS_DSR_ON)) {
-      Note("DSR dropped as scripted; modem lines: " + LineNames(*lines & ~platform::MS_DSR_ON));
+    if (lines && m_endpoint->SetModemLines(*lines & ~platform::kMsDsrOn)) {
+      Note("DSR dropped as scripted; modem lines: " + LineNames(*lines & ~platform::kMsDsrOn));
     } else {
       Note("no modem lines on this line: the scripted DSR drop is skipped");
     }

@@ -53,7 +53,7 @@ class Endpoint {
   // Interrupts Wait() and a blocked Write() from any thread; stays signalled until ClearWake().
   void Wake() { m_wake.Signal(); }
   void ClearWake() { m_wake.Clear(); }
-  int WakeFd() const { return m_wake.Fd(); }
+  int WakeFd() const { return m_wake.Native(); }
 
  private:
   platform::WakeEvent m_wake;

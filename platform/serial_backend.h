@@ -1,0 +1,27 @@
+// Private to the serial unit: what every backend shares (the device control block check and the
+// COMMTIMEOUTS rules).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "platform/serial.h"
+
+namespace linvo::platform {
+
+// What SetState takes: baud rate > 0, byte size 5..8, known parity, stop bits, DTR and RTS modes.
+bool IsValidDeviceControlBlock(const DeviceControlBlock& dcb);
+
+// One ReadFile under COMMTIMEOUTS, for any backend. `take` moves waiting bytes without blocking
+// (a failed status ends the read); `wait` blocks until bytes may be waiting or timeoutMs passes
+// (-1: no limit) and answers kReady, kTimeout or kFailed.
+IoResult ReadWithTimeouts(const CommTimeouts& timeouts, uint8_t* buffer, std::size_t size,
+                          const std::function<IoResult(uint8_t*, std::size_t)>& take,
+                          const std::function<WaitResult(int timeoutMs)>& wait);
+
+// multiplier * size + constant of a COMMTIMEOUTS total, in milliseconds, capped at INT_MAX;
+// 0 means no limit.
+int TotalTimeoutMs(uint32_t multiplier, uint32_t constant, std::size_t size);
+
+}  // namespace linvo::platform
