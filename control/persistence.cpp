@@ -62,17 +62,18 @@ void CLinvoCtrl::Exchange(PropertyBag* bag, Direction direction) {
 void CLinvoCtrl::ReadSettingsFile() {
   const std::optional<std::string> file = ControlSettingsFile();
   if (!file) return;
-  const bool ours = platform::GetProfileString("Application", "Name", "", *file, kProfileBuffer) ==
+  const bool ours = platform::ReadProfileString("Application", "Name", "", *file, kProfileBuffer) ==
                     kSettingsFileName;
   for (const MemberInfo& m : DispatchMembers()) {
     if (m.settings == nullptr) continue;
     if (m.textField != nullptr) {
-      m_props.*m.textField = ours ? platform::GetProfileString(m.settings->section, m.settings->key,
+      m_props.*m.textField = ours
+                                 ? platform::ReadProfileString(m.settings->section, m.settings->key,
                                                                "", *file, kProfileBuffer)
-                                  : m_defaultLogPath;
+                                 : m_defaultLogPath;
     } else {
       m_props.*m.longField =
-          ours ? platform::GetProfileInt(m.settings->section, m.settings->key, 0, *file)
+          ours ? platform::ReadProfileInt(m.settings->section, m.settings->key, 0, *file)
                : m.defaultLong;
     }
   }

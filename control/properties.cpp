@@ -197,7 +197,7 @@ void CLinvoCtrl::PutSettingsValue(const MemberInfo& member, const Value& value) 
   const std::optional<std::string> file = ControlSettingsFile();
   if (!file) return;
   if (!platform::FileExists(*file) && !WriteDefaultSettingsFile(*file, m_defaultLogPath)) return;
-  if (!platform::WriteProfileString(key.section, key.key, text, *file)) return;
+  if (!platform::WriteProfileValue(key.section, key.key, text, *file)) return;
   if (member.longField != nullptr) {
     m_props.*member.longField = std::get<int32_t>(value);
   } else {

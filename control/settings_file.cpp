@@ -20,7 +20,7 @@ std::optional<std::string> ControlSettingsFile() {
 }
 
 bool WriteDefaultSettingsFile(const std::string& file, const std::string& defaultLogPath) {
-  if (!platform::WriteProfileString("Application", "Name", kSettingsFileName, file)) return false;
+  if (!platform::WriteProfileValue("Application", "Name", kSettingsFileName, file)) return false;
   std::vector<const MemberInfo*> keys;
   for (const MemberInfo& m : DispatchMembers()) {
     if (m.settings != nullptr) keys.push_back(&m);
@@ -31,7 +31,7 @@ bool WriteDefaultSettingsFile(const std::string& file, const std::string& defaul
   for (const MemberInfo* m : keys) {
     const std::string value =
         m->textField != nullptr ? defaultLogPath : std::to_string(m->defaultLong);
-    if (!platform::WriteProfileString(m->settings->section, m->settings->key, value, file)) {
+    if (!platform::WriteProfileValue(m->settings->section, m->settings->key, value, file)) {
       return false;
     }
   }

@@ -41,8 +41,8 @@ class ControlEvents : public ::testing::Test {
     m_ctrl->Advise(m_sink.get());
   }
   void Post(uint32_t msg, NotifyRecord* record, uint32_t bit) {
-    ASSERT_TRUE(platform::PostMessage(m_ctrl->Window(), msg,
-                                      reinterpret_cast<platform::WParam>(record), bit));
+    ASSERT_TRUE(platform::PostWindowMessage(m_ctrl->Window(), msg,
+                                            reinterpret_cast<platform::WParam>(record), bit));
   }
   // CancelFlag TRUE, as a running background receive may have it (a closed port refuses the
   // put), loaded through the persisted data.

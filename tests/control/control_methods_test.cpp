@@ -320,7 +320,7 @@ TEST_F(ControlOnSim, CommEventsReachTheHostOnceUnmasked) {
   Open();
   m_ctrl->SetEventMask(0x0FFF);
   EXPECT_EQ(P().EventMask, 0x0FFF);
-  ASSERT_TRUE(m_sim->SetModemLine(platform::MS_CTS_ON, false));
+  ASSERT_TRUE(m_sim->SetModemLine(platform::kMsCtsOn, false));
   ASSERT_TRUE(m_sink->WaitFor(1));
   EXPECT_EQ(m_sink->heard[0].name, "lvoCommEvent");
   EXPECT_EQ(m_sink->heard[0].argument, 8);

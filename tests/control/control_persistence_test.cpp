@@ -84,8 +84,8 @@ TEST(ControlPersistence, SettingsFileValuesOverrideAndAForeignFileIsReplaced) {
   test::ScopedWorkDir dir;
   const std::string file = dir.TempDir() + "Linvo.ini";
   { CLinvoCtrl make; }  // creates the temporary directory and the default file
-  ASSERT_TRUE(platform::WriteProfileString("Delay", "Delay", "7", file));
-  ASSERT_TRUE(platform::WriteProfileString("Log", "Logging", "x12", file));
+  ASSERT_TRUE(platform::WriteProfileValue("Delay", "Delay", "7", file));
+  ASSERT_TRUE(platform::WriteProfileValue("Log", "Logging", "x12", file));
   JsonPropertyBag bag;
   bag.WriteLong("SendDelayTime", 50);
   CLinvoCtrl c;
@@ -93,11 +93,11 @@ TEST(ControlPersistence, SettingsFileValuesOverrideAndAForeignFileIsReplaced) {
   EXPECT_EQ(c.Properties().SendDelayTime, 7);
   EXPECT_EQ(c.Properties().LogFlag, 0) << "not a number";
 
-  ASSERT_TRUE(platform::WriteProfileString("Application", "Name", "Other", file));
+  ASSERT_TRUE(platform::WriteProfileValue("Application", "Name", "Other", file));
   c.Load(bag);
   EXPECT_EQ(c.Properties().SendDelayTime, 0);
-  EXPECT_EQ(platform::GetProfileString("Application", "Name", "", file, 256), "Linvo INI File");
-  EXPECT_EQ(platform::GetProfileInt("Delay", "Delay", -1, file), 0);
+  EXPECT_EQ(platform::ReadProfileString("Application", "Name", "", file, 256), "Linvo INI File");
+  EXPECT_EQ(platform::ReadProfileInt("Delay", "Delay", -1, file), 0);
 }
 
 TEST(ControlPersistence, HostileFilesLoadAsErrorsOrDefaults) {

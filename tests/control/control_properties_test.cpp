@@ -131,8 +131,8 @@ TEST(ControlSettingsFile, PutsWriteTheKeyAndRefuseBadValues) {
   EXPECT_FALSE(platform::FileExists(file)) << "a refused put writes nothing";
   c.SetSendDelayTime(25);
   EXPECT_EQ(c.Properties().SendDelayTime, 25);
-  EXPECT_EQ(platform::GetProfileInt("Delay", "Delay", -1, file), 25);
-  EXPECT_EQ(platform::GetProfileString("Application", "Name", "", file, 256), "Linvo INI File")
+  EXPECT_EQ(platform::ReadProfileInt("Delay", "Delay", -1, file), 25);
+  EXPECT_EQ(platform::ReadProfileString("Application", "Name", "", file, 256), "Linvo INI File")
       << "the default file came first";
 
   // The log file name: 255 bytes fit the engine's buffer, 256 do not; no line breaks.
@@ -142,8 +142,8 @@ TEST(ControlSettingsFile, PutsWriteTheKeyAndRefuseBadValues) {
   c.SetLogFileFolder(std::string(256, 'b'));
   c.SetLogFileFolder("x\n[Log]\nLogging=3");
   EXPECT_EQ(c.Properties().LogFileFolder, fits);
-  EXPECT_EQ(platform::GetProfileString("Log", "LogFileName", "", file, 1024), fits);
-  EXPECT_EQ(platform::GetProfileInt("Log", "Logging", -1, file), 0);
+  EXPECT_EQ(platform::ReadProfileString("Log", "LogFileName", "", file, 1024), fits);
+  EXPECT_EQ(platform::ReadProfileInt("Log", "Logging", -1, file), 0);
 }
 
 // LogFlag while open is refused; after the close the same put writes the key and the port object
@@ -153,12 +153,12 @@ TEST_F(ControlOnSim, SettingsPutsWaitForTheClose) {
   Open();
   m_ctrl->SetLogFlag(1);
   EXPECT_EQ(m_ctrl->Properties().LogFlag, 0);
-  EXPECT_EQ(platform::GetProfileInt("Log", "Logging", -1, SettingsFile(m_dir)), 0);
+  EXPECT_EQ(platform::ReadProfileInt("Log", "Logging", -1, SettingsFile(m_dir)), 0);
   EXPECT_EQ(m_ctrl->lvoClosePort(), 0);
   const std::size_t before = test::ReadFile(TracePath()).size();
   m_ctrl->SetLogFlag(1);
   EXPECT_EQ(m_ctrl->Properties().LogFlag, 1);
-  EXPECT_EQ(platform::GetProfileInt("Log", "Logging", -1, SettingsFile(m_dir)), 1);
+  EXPECT_EQ(platform::ReadProfileInt("Log", "Logging", -1, SettingsFile(m_dir)), 1);
   m_ctrl->lvoComBufferClear(1);
   EXPECT_GT(test::ReadFile(TracePath()).size(), before);
 }

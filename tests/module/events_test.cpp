@@ -49,8 +49,8 @@ class EventsTest : public ::testing::Test {
   // The notification of a completed background response receive (bit 0x0001: code 10), as the
   // engine posts it to the control's window; the handler fires lvoReceiveResponseEvent(10).
   void PostResponse() {
-    ASSERT_TRUE(
-        platform::PostMessage(m_object->Control().Window(), engine::WM_PORT_RESPONSE, 0, 0x0001));
+    ASSERT_TRUE(platform::PostWindowMessage(m_object->Control().Window(), engine::WM_PORT_RESPONSE,
+                                            0, 0x0001));
   }
 
   test::ScopedWorkDir m_dir;
