@@ -5,7 +5,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libcups2-dev cups-daemon cups-client
-  python3-serial strace
+  python3 python3-pytest python3-setuptools python3-pip python3-venv python3-serial strace
   nlohmann-json3-dev
 )
 missing=()

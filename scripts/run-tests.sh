@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the project and runs every test: the optimised build, then the address/undefined-
-# behaviour sanitizer build and the thread-sanitizer build. Usage: scripts/run-tests.sh [preset...]
+# behaviour sanitizer build and the thread-sanitizer build; with the optimised build also the
+# Python suite (tests/python: the linvo package, the linvo command, the docs' examples).
+# Usage: scripts/run-tests.sh [preset...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 presets=("$@")
@@ -11,4 +13,12 @@ for preset in "${presets[@]}"; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
+  if [[ $preset == release ]]; then
+    echo "=== ${preset}: pytest ==="
+    # Debian's interpreter and pytest. Every status but 0 fails, 5 (no test collected) included.
+    status=0
+    LINVO_BUILD_DIR="build/${preset}" /usr/bin/python3 -m pytest -q tests/python || status=$?
+    if ((status == 5)); then echo "pytest collected no tests" >&2; fi
+    ((status == 0)) || exit "$status"
+  fi
 done
