@@ -159,8 +159,10 @@ def main():
             sim.terminate()
             sim.wait()
     trace = workdir / f"Linvo{args.port:03d}.log"
-    print(f"trace file {trace} ({len(trace.read_text(errors='replace').splitlines())} lines)"
-          if trace.exists() else "no trace file was written")
+    lines = trace.read_text(errors="replace").splitlines() if trace.exists() else []
+    print(f"trace file {trace} ({len(lines)} lines)" if lines else "no trace file was written")
+    if not ok:  # the trace says why: its error lines
+        print("\n".join(line for line in lines if ":ErrInfo :" in line))
     print("exchange succeeded" if ok else "exchange FAILED")
     return 0 if ok else 1
 

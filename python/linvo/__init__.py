@@ -34,6 +34,18 @@ from ._typeinfo import type_info
 PROGID = "LINVO.LinvoCtrl.1"
 
 __all__ = [
+    "E_BADPARAMCOUNT",
+    "E_CLASSNOTAVAILABLE",
+    "E_CLASSNOTREG",
+    "E_INVALIDARG",
+    "E_MEMBERNOTFOUND",
+    "E_NOCONNECTION",
+    "E_OUTOFMEMORY",
+    "E_OVERFLOW",
+    "E_TYPEMISMATCH",
+    "E_UNEXPECTED",
+    "E_UNKNOWNNAME",
+    "E_WRONG_THREAD",
     "CDispatch",
     "Dispatch",
     "DispatchError",

@@ -116,7 +116,8 @@ class CDispatch:
             wanted = "on" + event.name.lower()
             names = [n for n in dir(type(sink)) if n.lower() == wanted]
             if names:  # the exact spelling first
-                handlers[event.dispid] = f"On{event.name}" if f"On{event.name}" in names else names[0]
+                exact = f"On{event.name}"
+                handlers[event.dispid] = exact if exact in names else names[0]
         target = (lambda: sink) if hold_sink else weakref.ref(sink)
 
         def on_event(user, dispid, name, argument):

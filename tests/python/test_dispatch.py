@@ -56,20 +56,19 @@ def test_method_calls(ctl, call, expected):
     assert call(ctl) == expected
 
 
-E = linvo
 @pytest.mark.parametrize(
     "action, error, code",
     [
         (lambda c: c.NoSuchMember, AttributeError, None),
         (lambda c: setattr(c, "NoSuchMember", 1), AttributeError, None),
         (lambda c: c.lvoNoSuchMethod(), AttributeError, None),
-        (lambda c: setattr(c, "PortNo", "abc"), linvo.DispatchError, E.E_TYPEMISMATCH),
-        (lambda c: setattr(c, "PortNo", 1 << 32), linvo.DispatchError, E.E_OVERFLOW),
-        (lambda c: setattr(c, "PortNo", 1 << 70), linvo.DispatchError, E.E_OVERFLOW),
-        (lambda c: c.lvoSendCommandRR(0), linvo.DispatchError, E.E_BADPARAMCOUNT),
-        (lambda c: c.lvoOpenPort(1), linvo.DispatchError, E.E_BADPARAMCOUNT),
-        (lambda c: c.lvoSendCommandRR("x", 1), linvo.DispatchError, E.E_TYPEMISMATCH),
-        (lambda c: setattr(c, "lvoOpenPort", 1), linvo.DispatchError, E.E_MEMBERNOTFOUND),
+        (lambda c: setattr(c, "PortNo", "abc"), linvo.DispatchError, linvo.E_TYPEMISMATCH),
+        (lambda c: setattr(c, "PortNo", 1 << 32), linvo.DispatchError, linvo.E_OVERFLOW),
+        (lambda c: setattr(c, "PortNo", 1 << 70), linvo.DispatchError, linvo.E_OVERFLOW),
+        (lambda c: c.lvoSendCommandRR(0), linvo.DispatchError, linvo.E_BADPARAMCOUNT),
+        (lambda c: c.lvoOpenPort(1), linvo.DispatchError, linvo.E_BADPARAMCOUNT),
+        (lambda c: c.lvoSendCommandRR("x", 1), linvo.DispatchError, linvo.E_TYPEMISMATCH),
+        (lambda c: setattr(c, "lvoOpenPort", 1), linvo.DispatchError, linvo.E_MEMBERNOTFOUND),
         (lambda c: setattr(c, "SendData", 1.5), TypeError, None),
     ],
 )

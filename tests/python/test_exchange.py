@@ -65,6 +65,7 @@ def test_example_against_a_given_device(simulator, tmp_path):
     assert f"device {sim.device} (given), COM12" in done.stdout
     assert "lvoSendCommandRR(0, 3000) S1 -> 11" in done.stdout
     assert "lvoSendDataBCCRR(0, 2) HELLO -> 110" in done.stdout
+    assert ":ErrInfo : ErrorCode 110: Timeout Error" in done.stdout  # the trace's reason
     assert "exchange FAILED" in done.stdout
 
 
@@ -77,7 +78,7 @@ def test_pip_install_without_network_and_library_lookup(tmp_path):
          "--target", str(target), str(source)],
         check=True, capture_output=True, timeout=120,
     )
-    probe = "import linvo; print(linvo.__file__); print(linvo.Dispatch('LINVO.LinvoCtrl.1').Version)"
+    probe = "import linvo; print(linvo.__file__); print(linvo.Dispatch(linvo.PROGID).Version)"
     env = dict(os.environ, PYTHONPATH=str(target))
     done = subprocess.run([sys.executable, "-c", probe], capture_output=True, text=True,
                           env=env, cwd=tmp_path, check=True)
