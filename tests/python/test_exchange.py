@@ -9,7 +9,7 @@ import sys
 import pytest
 
 import linvo
-from conftest import BUILD, ROOT, SIM
+from conftest import BUILD, ROOT, SIM, write_settings
 
 EXAMPLE = ROOT / "examples" / "python" / "exchange.py"
 
@@ -67,6 +67,17 @@ def test_example_against_a_given_device(simulator, tmp_path):
     assert "lvoSendDataBCCRR(0, 2) HELLO -> 110" in done.stdout
     assert ":ErrInfo : ErrorCode 110: Timeout Error" in done.stdout  # the trace's reason
     assert "exchange FAILED" in done.stdout
+
+
+def test_asyncio_example(simulator, tmp_path):
+    sim = simulator("--data", "READY")
+    write_settings(tmp_path, 7, sim.device)
+    env = dict(os.environ, PYTHONPATH=str(ROOT / "python"))
+    done = subprocess.run([sys.executable, str(EXAMPLE.parent / "asyncio_events.py")], env=env,
+                          cwd=tmp_path, capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0, done.stdout + done.stderr
+    assert done.stdout == ("lvoSendCommandRR(2, 3000) -> 1\n"
+                           "lvoReceiveResponseEvent 10 PollCmdResData 'READY'\n")
 
 
 def test_pip_install_without_network_and_library_lookup(tmp_path):
