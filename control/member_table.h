@@ -67,6 +67,8 @@ struct MemberInfo {
   PutFunction put;
   CallFunction call;
 
+  const char* help;  // one line of meaning
+
   std::span<const ParamInfo> Params() const { return {params.data(), paramCount}; }
 };
 
@@ -75,6 +77,7 @@ struct EventInfo {
   const char* name;
   const char* argumentName;               // each event has one long argument
   void (LinvoEvents::*handler)(int32_t);  // its function in the C++ sink
+  const char* help;                       // one line of meaning
 };
 
 // The type library, its two interfaces and the class. Help texts are UTF-8.

@@ -6,7 +6,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcups2-dev cups-daemon cups-client
   nlohmann-json3-dev
-  python3-serial strace
+  python3 python3-pytest python3-setuptools python3-pip python3-venv python3-serial strace
   clang libclang-rt-14-dev
 )
 missing=()

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the project and runs every test: the optimised build, then the address/undefined-
-# behaviour sanitizer build and the thread-sanitizer build, then a short run of every fuzz target
-# (scripts/run-fuzz.sh). Usage: scripts/run-tests.sh [preset...] (release, asan, tsan, fuzz)
+# behaviour sanitizer build and the thread-sanitizer build, each with the Python suite
+# (tests/python: the linvo package, the linvo command, the docs' examples), then a short run of
+# every fuzz target (scripts/run-fuzz.sh).
+# Usage: scripts/run-tests.sh [preset...] (release, asan, tsan, fuzz)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 presets=("$@")
@@ -16,4 +18,14 @@ for preset in "${presets[@]}"; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
+  # The Python suite with Debian's interpreter and pytest: all of it with the optimised build; with
+  # a sanitizer build the linvo command's tests, whose programs carry the sanitizer (a plain
+  # interpreter cannot load a sanitized library). Every status but 0 fails, 5 (no test) included.
+  suite=tests/python
+  [[ $preset == release ]] || suite=tests/python/test_linvo_command.py
+  echo "=== ${preset}: pytest ${suite} ==="
+  status=0
+  LINVO_BUILD_DIR="build/${preset}" /usr/bin/python3 -m pytest -q "$suite" || status=$?
+  if ((status == 5)); then echo "pytest collected no tests" >&2; fi
+  ((status == 0)) || exit "$status"
 done

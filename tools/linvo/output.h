@@ -1,0 +1,33 @@
+// How the linvo command prints: lines of text for people, or one JSON object per line.
+#pragma once
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <string_view>
+
+#include "linvo/linvo.hpp"
+
+namespace linvo::cli {
+
+using Json = nlohmann::ordered_json;
+
+// A byte string as JSON text: each byte is one character (latin-1), so that no byte is lost.
+Json TextJson(std::string_view bytes);
+// A value of the control as JSON: a number, true/false, a string, or null (empty).
+Json ValueJson(const Value& value);
+// The JSON text of a value, in ASCII: "READY", 10, true, null.
+std::string Show(const Json& value);
+
+class Printer {
+ public:
+  explicit Printer(bool json) : m_json(json) {}
+  // Prints the text line, or the object as one JSON line; flushed at once so that a reader of a
+  // pipe sees each step as it happens.
+  void Line(const std::string& text, const Json& object) const;
+
+ private:
+  bool m_json;
+};
+
+}  // namespace linvo::cli
