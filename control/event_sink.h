@@ -18,11 +18,11 @@ class EventSink {
 // A sink with one function per event, for C++ hosts; override the ones you need.
 class LinvoEvents : public EventSink {
  public:
-  virtual void lvoCommEvent(int32_t lEvent) {}
-  virtual void lvoReceiveResponseEvent(int32_t lResponse) {}
-  virtual void lvoReceiveBinaryReportEvent(int32_t lBinaryReport) {}
-  virtual void lvoReceiveDataBCCEvent(int32_t lResponse) {}
-  virtual void lvoReceiveDataHFEvent(int32_t lResponse) {}
+  virtual void lvoCommEvent(int32_t /*lEvent*/) {}
+  virtual void lvoReceiveResponseEvent(int32_t /*lResponse*/) {}
+  virtual void lvoReceiveBinaryReportEvent(int32_t /*lBinaryReport*/) {}
+  virtual void lvoReceiveDataBCCEvent(int32_t /*lResponse*/) {}
+  virtual void lvoReceiveDataHFEvent(int32_t /*lResponse*/) {}
 
   void OnEvent(const EventInfo& event, int32_t argument) final { (this->*event.handler)(argument); }
 };

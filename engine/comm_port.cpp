@@ -199,7 +199,7 @@ Result CCommPort::ClosePort(Caller caller) {
   return bracket.Succeed(kSuccess);
 }
 
-Result CCommPort::ReloadSettings(Caller caller) {
+Result CCommPort::ReloadSettings(Caller /*caller*/) {
   std::lock_guard<std::recursive_mutex> hold(m_csPort);
   LoadSettings();
   return kSuccess;

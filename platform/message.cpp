@@ -207,7 +207,7 @@ uint32_t RegisterNamedMessage(std::string_view name) {
   return registry.nextMessageNumber++;
 }
 
-WindowHandle CreateMessageWindow(std::string_view name, MessageHandler handler,
+WindowHandle CreateMessageWindow(std::string_view /*name*/, MessageHandler handler,
                                  MessageDropper dropper) {
   auto window = std::make_shared<Window>();
   window->owner = CurrentQueue();

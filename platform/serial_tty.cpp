@@ -117,7 +117,7 @@ class TtyLine final : public SerialLine {
 
   LowLatencyOutcome LowLatency() const override { return m_lowLatency->Outcome(); }
 
-  bool SetQueueSizes(uint32_t inQueue, uint32_t outQueue) override {
+  bool SetQueueSizes(uint32_t /*inQueue*/, uint32_t /*outQueue*/) override {
     // The driver's queues have fixed sizes; the request is advisory, as Windows allows.
     return true;
   }

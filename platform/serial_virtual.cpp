@@ -150,7 +150,7 @@ class VirtualHostLine final : public SerialLine {
 
   const std::string& DevicePath() const override { return m_path; }
 
-  bool SetQueueSizes(uint32_t inQueue, uint32_t outQueue) override { return true; }
+  bool SetQueueSizes(uint32_t /*inQueue*/, uint32_t /*outQueue*/) override { return true; }
 
   bool GetState(DeviceControlBlock* dcb) override {
     if (dcb == nullptr) return false;

@@ -57,8 +57,9 @@ class Runner {
  public:
   Runner(const TypeInfo& info, const RunPlan& plan)
       : m_info(info), m_plan(plan), m_out(plan.json), m_control(kProgId) {
-    m_control.Connect(
-        [this](int32_t dispid, const char* name, int32_t argument) { OnEvent(name, argument); });
+    m_control.Connect([this](int32_t /*dispid*/, const char* name, int32_t argument) {
+      OnEvent(name, argument);
+    });
   }
 
   // Runs every step; true when all succeeded.

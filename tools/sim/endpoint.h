@@ -38,10 +38,10 @@ class Endpoint {
 
   // Modem lines and line errors; the defaults are those of a line without them (false or
   // nothing). msBits are platform MS_* bits, ceBits CE_* bits, HostLines platform kHost* bits.
-  virtual bool SetModemLines(uint32_t msBits) { return false; }
+  virtual bool SetModemLines(uint32_t /*msBits*/) { return false; }
   virtual std::optional<uint32_t> ModemLines() const { return std::nullopt; }
   virtual std::optional<uint32_t> HostLines() const { return std::nullopt; }
-  virtual bool InjectErrors(uint32_t ceBits) { return false; }
+  virtual bool InjectErrors(uint32_t /*ceBits*/) { return false; }
 
   // Blocks in poll() until bytes arrive, Wake() is called, extraFd (may be -1) becomes readable
   // (reported as kWoken), or timeoutMs passes (negative: no limit).
