@@ -34,8 +34,9 @@ for program in "$build"/tests/linvo_*_tests.exe; do
   log="$build/wine/results/$name.txt"
   start=$(date +%s)
   set +e
-  timeout 600 "$wine" "$program" >"$log" 2>&1
-  status=$?
+  # Wine writes the console with CR LF line ends.
+  timeout 600 "$wine" "$program" 2>&1 | tr -d '\r' >"$log"
+  status=${PIPESTATUS[0]}
   set -e
   passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\.$/\1/p' "$log" | tail -1)
   skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\?, listed below:$/\1/p' "$log" | tail -1)
@@ -49,7 +50,7 @@ for program in "$build"/tests/linvo_*_tests.exe; do
   echo "windows: $name: $verdict (${passed:-0} passed, ${skipped:-0} skipped, exit $status, $(($(date +%s) - start)) s)"
   grep -A1 '^\[  SKIPPED \] [A-Za-z]' "$log" | grep -v '^--$' | sed 's/^/  /' || true
   if [[ $verdict == FAILED ]]; then
-    grep -B5 -A3 '^\[  FAILED  \]\|Unhandled' "$log" | head -60 | sed 's/^/  | /'
+    { grep -B5 -A3 '^\[  FAILED  \]\|Unhandled' "$log" | head -60 | sed 's/^/  | /'; } || true
   fi
 done
 echo "windows: $total tests passed under Wine"
