@@ -1,15 +1,10 @@
 #include "control/json_property_bag.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <limits>
 #include <nlohmann/json.hpp>
 
 #include "control/text_conversion.h"
+#include "platform/file_io.h"
 
 namespace linvo::control {
 namespace {
@@ -18,10 +13,6 @@ namespace {
 using json = nlohmann::ordered_json;
 
 constexpr const char* kBytesKey = "bytes";
-
-std::string Errno(const std::string& what, const std::string& path) {
-  return what + " " + path + ": " + std::strerror(errno);
-}
 
 bool ValidUtf8(std::string_view text) {
   try {
@@ -49,18 +40,6 @@ std::optional<std::string> FromHex(const std::string& hex) {
     out.push_back(static_cast<char>(value));
   }
   return out;
-}
-
-// Writes all bytes; false with errno set on failure.
-bool WriteAll(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace
@@ -92,33 +71,9 @@ bool JsonPropertyBag::LoadText(std::string_view text, std::string* error) {
 }
 
 bool JsonPropertyBag::LoadFile(const std::string& path, std::string* error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (error) *error = Errno("cannot open", path);
-    return false;
-  }
-  std::string text;
-  char buffer[65536];
-  bool ok = true;
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      if (error) *error = Errno("cannot read", path);
-      ok = false;
-      break;
-    }
-    if (n == 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-    if (text.size() > kMaxFileBytes) {
-      if (error) *error = path + ": larger than " + std::to_string(kMaxFileBytes) + " bytes";
-      ok = false;
-      break;
-    }
-  }
-  ::close(fd);
-  if (!ok) return false;
-  if (!LoadText(text, error)) {
+  const std::optional<std::string> text = platform::ReadWholeFile(path, kMaxFileBytes, error);
+  if (!text) return false;
+  if (!LoadText(*text, error)) {
     if (error) *error = path + ": " + *error;
     return false;
   }
@@ -128,23 +83,7 @@ bool JsonPropertyBag::LoadFile(const std::string& path, std::string* error) {
 std::string JsonPropertyBag::Text() const { return m_store->values.dump(2) + "\n"; }
 
 bool JsonPropertyBag::SaveFile(const std::string& path, std::string* error) const {
-  std::string temp = path + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) {
-    if (error) *error = Errno("cannot create a temporary file for", path);
-    return false;
-  }
-  bool ok = WriteAll(fd, Text()) && ::fsync(fd) == 0;
-  int failure = ok ? 0 : errno;
-  if (::close(fd) != 0 && ok) ok = false, failure = errno;
-  if (ok && ::rename(temp.c_str(), path.c_str()) != 0) ok = false, failure = errno;
-  if (!ok) {
-    ::unlink(temp.c_str());
-    errno = failure;
-    if (error) *error = Errno("cannot write", path);
-    return false;
-  }
-  return true;
+  return platform::ReplaceWholeFile(path, Text(), error);
 }
 
 int32_t JsonPropertyBag::ReadLong(std::string_view name, int32_t defaultValue) {

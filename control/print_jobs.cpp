@@ -10,7 +10,7 @@
 namespace linvo::control {
 
 long PrintJobClear(const std::string& printerName) {
-  const std::unique_ptr<PrintSpooler> spooler = MakeCupsSpooler();
+  const std::unique_ptr<PrintSpooler> spooler = MakeSystemSpooler();
   return PrintJobClear(printerName, *spooler);
 }
 

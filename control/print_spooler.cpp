@@ -94,7 +94,7 @@ class NoSpooler final : public PrintSpooler {
 
 }  // namespace
 
-std::unique_ptr<PrintSpooler> MakeCupsSpooler() {
+std::unique_ptr<PrintSpooler> MakeSystemSpooler() {
 #ifdef LINVO_HAVE_CUPS
   return std::make_unique<CupsSpooler>();
 #else

@@ -27,9 +27,10 @@ class PrintSpooler {
   virtual std::unique_ptr<PrintQueue> Open(const std::string& name) = 0;
 };
 
-// The system's spooler: the CUPS server that libcups is configured for (CUPS_SERVER, then
-// client.conf, then the local scheduler). Built without CUPS (LINVO_WITH_CUPS=OFF) it opens
-// nothing, so every clearing reports a spooler failure.
-std::unique_ptr<PrintSpooler> MakeCupsSpooler();
+// The system's spooler. On POSIX: the CUPS server that libcups is configured for (CUPS_SERVER,
+// then client.conf, then the local scheduler); built without CUPS (LINVO_WITH_CUPS=OFF) it opens
+// nothing, so every clearing reports a spooler failure. On Windows: the print spooler service
+// through winspool.
+std::unique_ptr<PrintSpooler> MakeSystemSpooler();
 
 }  // namespace linvo::control

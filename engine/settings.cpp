@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "linvo/version.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
+#include "platform/version.h"
 
 namespace linvo::engine {
 
@@ -84,6 +84,10 @@ std::string ExpandLogPattern(std::string_view pattern, int portNo) {
   return out;
 }
 
-const char* LibraryVersion() { return LINVO_VERSION_TEXT; }
+const char* LibraryVersion() {
+  // Read once: the resource of a loaded module does not change.
+  static const std::string text = platform::ModuleVersionText().value_or("Failed");
+  return text.c_str();
+}
 
 }  // namespace linvo::engine

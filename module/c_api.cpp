@@ -219,7 +219,7 @@ int32_t lvo_pump(int32_t timeout_ms, int32_t* handled) {
 int32_t lvo_message_fd(int32_t* fd) {
   return Run([&]() -> Status {
     if (fd == nullptr) return NullArgument("fd");
-    const int queueFd = linvo::platform::MessageQueueFd();
+    const int32_t queueFd = linvo::platform::WaitHandleNumber(linvo::platform::MessageQueueFd());
     if (queueFd < 0) return Fail(LVO_E_UNEXPECTED, "the thread's message queue is gone");
     *fd = queueFd;
     return {};

@@ -288,7 +288,7 @@ int PumpMessages(int timeoutMs) {
 
 NativeWaitHandle MessageQueueFd() {
   const std::shared_ptr<MessageQueue> queue = CurrentQueue();
-  return queue ? queue->NotEmpty().Native() : NativeWaitHandle{-1};
+  return queue ? queue->NotEmpty().Native() : kNoWaitHandle;
 }
 
 }  // namespace linvo::platform

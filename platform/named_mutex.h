@@ -1,9 +1,11 @@
 // A system-wide mutex identified by name, taken over when a holder dies.
 //
-// Realised as a lock file "<name>.lock" in the per-user temporary directory locked with flock()
-// (the kernel drops the lock of a process that dies, which is the take-over of an abandoned
-// mutex) plus an in-process mutex, because threads sharing one descriptor are not excluded by
-// flock. The lock file is opened with O_NOFOLLOW and must be a regular file.
+// On Windows it is the system's named mutex (CreateMutex with the name; WAIT_ABANDONED hands an
+// abandoned mutex to the next waiter). On POSIX it is realised as a lock file "<name>.lock" in the
+// per-user temporary directory locked with flock() (the kernel drops the lock of a process that
+// dies, which is the take-over of an abandoned mutex) plus an in-process mutex, because threads
+// sharing one descriptor are not excluded by flock. The lock file is opened with O_NOFOLLOW and
+// must be a regular file.
 #pragma once
 
 #include <mutex>
@@ -26,13 +28,21 @@ class NamedMutex {
   const std::string& Name() const { return m_name; }
   // False when the lock file could not be used: the mutex then excludes only this process's
   // threads, and Problem() says why.
+#ifdef _WIN32
+  bool IsSystemWide() const { return m_mutex != nullptr; }
+#else
   bool IsSystemWide() const { return m_fd >= 0; }
+#endif
   const std::string& Problem() const { return m_problem; }
 
  private:
   std::string m_name;
   std::string m_problem;
+#ifdef _WIN32
+  void* m_mutex = nullptr;  // the system mutex handle
+#else
   int m_fd = -1;
+#endif
   std::mutex m_threads;
 };
 

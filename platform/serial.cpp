@@ -1,11 +1,10 @@
-// Serial lines: port-name resolution, OpenSerialLine and the pseudo-terminal helper.
+// Serial lines on POSIX: port-name resolution, OpenSerialLine and the pseudo-terminal helper.
 #include "platform/serial.h"
 
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <system_error>
 
@@ -24,12 +23,6 @@ constexpr const char* kLowLatencyKey = "LowLatency";
 // A device path from [Ports] longer than this is cut, as the profile read into a buffer is.
 constexpr std::size_t kDevicePathBuffer = 4096;
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return (x >= 'a' && x <= 'z' ? x - 'a' + 'A' : x) == (y >= 'a' && y <= 'z' ? y - 'a' + 'A' : y);
-  });
-}
-
 // The device for a port that is not a virtual line: [Ports] in the settings file, else the
 // POSIX convention /dev/ttyS<n-1>. comName is normalised ("COMn").
 std::string TtyPathFor(const std::string& comName, const std::string& settingsFile) {
@@ -41,21 +34,6 @@ std::string TtyPathFor(const std::string& comName, const std::string& settingsFi
 }
 
 }  // namespace
-
-std::string NormalisePortName(const std::string& windowsName) {
-  std::string_view name = windowsName;
-  if (name.substr(0, 4) == "\\\\.\\") name.remove_prefix(4);
-  if (name.size() < 4 || !EqualsIgnoringCase(name.substr(0, 3), "COM")) return {};
-  const std::string_view digits = name.substr(3);
-  // "COM01" and "COM+1" name no Windows device; three digits are enough for 256.
-  if (digits.size() > 3 || digits.front() == '0' ||
-      !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    return {};
-  }
-  const int number = std::stoi(std::string(digits));
-  if (number < 1 || number > kHighestPort) return {};
-  return "COM" + std::to_string(number);
-}
 
 std::optional<std::string> ResolvePortName(const std::string& windowsName,
                                            const std::string& settingsFile) {
@@ -80,14 +58,6 @@ OpenResult OpenSerialLine(const std::string& windowsName, const std::string& set
     options.lowLatency = ReadProfileInt("Ports", kLowLatencyKey, 1, settingsFile) != 0;
   }
   return OpenTtyLine(TtyPathFor(comName, settingsFile), options);
-}
-
-std::vector<uint8_t> VirtualPeer::ReadAll() {
-  std::vector<uint8_t> bytes;
-  uint8_t chunk[4096];
-  for (std::size_t n; (n = Read(chunk, sizeof chunk)) > 0;)
-    bytes.insert(bytes.end(), chunk, chunk + n);
-  return bytes;
 }
 
 PseudoTerminal::PseudoTerminal() {

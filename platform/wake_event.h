@@ -5,15 +5,31 @@
 // backends can put it beside their own descriptors in one poll() and hosts beside theirs.
 #pragma once
 
+#include <cstdint>
 #include <initializer_list>
 
 namespace linvo::platform {
 
 #ifdef _WIN32
 using NativeWaitHandle = void*;  // a manual-reset event
+inline constexpr NativeWaitHandle kNoWaitHandle = nullptr;
 #else
 using NativeWaitHandle = int;  // a descriptor that polls readable while the event is signalled
+inline constexpr NativeWaitHandle kNoWaitHandle = -1;
 #endif
+
+// The handle as a 32-bit number for interfaces that carry one (the C interface): the descriptor
+// itself on POSIX; on Windows the handle's value, which fits because kernel handles are 32-bit
+// significant (sign-extending the number gives the handle back, as LongToHandle does). -1 for
+// kNoWaitHandle.
+inline int32_t WaitHandleNumber(NativeWaitHandle handle) {
+#ifdef _WIN32
+  return handle == kNoWaitHandle ? -1
+                                 : static_cast<int32_t>(reinterpret_cast<std::intptr_t>(handle));
+#else
+  return handle;
+#endif
+}
 
 class WakeEvent {
  public:

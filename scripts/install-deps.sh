@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need. Safe to run again.
+# "scripts/install-deps.sh windows" also installs the Windows cross build and Wine.
 set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
@@ -9,6 +10,10 @@ packages=(
   python3 python3-pytest python3-setuptools python3-pip python3-venv python3-serial strace
   clang libclang-rt-14-dev
 )
+if [[ "${1:-}" == windows ]]; then
+  packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+             googletest wine64)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -3,7 +3,9 @@
 # behaviour sanitizer build and the thread-sanitizer build, each with the Python suite
 # (tests/python: the linvo package, the linvo command, the docs' examples), then a short run of
 # every fuzz target (scripts/run-fuzz.sh).
-# Usage: scripts/run-tests.sh [preset...] (release, asan, tsan, fuzz)
+# Usage: scripts/run-tests.sh [preset...] (release, asan, tsan, fuzz, windows). The windows step
+# (scripts/run-windows-tests.sh: the mingw-w64 cross build and its tests under Wine) is not in the
+# default list yet: its suite does not pass yet.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 presets=("$@")
@@ -13,6 +15,12 @@ for preset in "${presets[@]}"; do
   echo "=== ${preset} ==="
   if [[ "$preset" == fuzz ]]; then
     scripts/run-fuzz.sh
+    continue
+  fi
+  if [[ "$preset" == windows ]]; then
+    status=0
+    scripts/run-windows-tests.sh || status=$?
+    ((status == 0 || status == 77)) || exit "$status"
     continue
   fi
   cmake --preset "$preset" >/dev/null

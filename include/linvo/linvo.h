@@ -128,7 +128,9 @@ LINVO_API int32_t lvo_disconnect(lvo_object* object, int32_t cookie);
  * receives the number handled. */
 LINVO_API int32_t lvo_pump(int32_t timeout_ms, int32_t* handled);
 /* A descriptor that is readable while the calling thread's queue holds messages (for poll, epoll
- * or an event loop; call lvo_pump(0, NULL) when it fires). It belongs to the thread. */
+ * or an event loop; call lvo_pump(0, NULL) when it fires). It belongs to the thread. On Windows
+ * it is the value of an event HANDLE that is signalled while the queue holds messages (for
+ * WaitForMultipleObjects or MsgWaitForMultipleObjects; the HANDLE is (HANDLE)(intptr_t)*fd). */
 LINVO_API int32_t lvo_message_fd(int32_t* fd);
 
 /* ---- Type information ---- */

@@ -107,7 +107,7 @@ class PrintJobClearTest : public testing::Test {
   }
 
   static std::vector<int> ActiveJobs(const std::string& queue) {
-    std::unique_ptr<PrintQueue> open = MakeCupsSpooler()->Open(queue);
+    std::unique_ptr<PrintQueue> open = MakeSystemSpooler()->Open(queue);
     if (!open) return {-1};
     return open->ActiveJobs().value_or(std::vector<int>{-1});
   }
@@ -137,7 +137,7 @@ TEST_F(PrintJobClearTest, CancelsEveryJobInListedOrder) {
   const std::vector<int> jobs = {Submit("three"), Submit("three"), Submit("three")};
   ASSERT_EQ(ActiveJobs("three"), jobs);
 
-  const std::unique_ptr<PrintSpooler> cups = MakeCupsSpooler();
+  const std::unique_ptr<PrintSpooler> cups = MakeSystemSpooler();
   RecordingSpooler spooler(cups.get());
   CaptureStdout();
   EXPECT_EQ(PrintJobClear("three", spooler), engine::kSuccess);

@@ -1,47 +1,11 @@
 #include "support/test_env.h"
 
-#include <limits.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <fstream>
 #include <sstream>
 
+#include "platform/process.h"
+
 namespace linvo::test {
-
-ScopedWorkDir::ScopedWorkDir() {
-  char base[] = "/tmp/linvo-test-XXXXXX";
-  char* made = ::mkdtemp(base);
-  if (made == nullptr) throw std::runtime_error("mkdtemp failed");
-  m_path = made;
-  char cwd[PATH_MAX];
-  if (::getcwd(cwd, sizeof cwd) != nullptr) m_oldCwd = cwd;
-  if (const char* t = ::getenv("TMPDIR")) m_hadTmpdir = true, m_oldTmpdir = t;
-  if (const char* x = ::getenv("XDG_RUNTIME_DIR")) m_hadXdg = true, m_oldXdg = x;
-  ::setenv("TMPDIR", m_path.c_str(), 1);
-  ::unsetenv("XDG_RUNTIME_DIR");
-  if (::chdir(m_path.c_str()) != 0) throw std::runtime_error("chdir failed");
-}
-
-ScopedWorkDir::~ScopedWorkDir() {
-  if (!m_oldCwd.empty() && ::chdir(m_oldCwd.c_str()) != 0) {
-  }
-  if (m_hadTmpdir) {
-    ::setenv("TMPDIR", m_oldTmpdir.c_str(), 1);
-  } else {
-    ::unsetenv("TMPDIR");
-  }
-  if (m_hadXdg) ::setenv("XDG_RUNTIME_DIR", m_oldXdg.c_str(), 1);
-  std::string cmd = "rm -rf '" + m_path + "'";
-  if (std::system(cmd.c_str()) != 0) {
-  }
-}
-
-std::string ScopedWorkDir::TempDir() const {
-  return m_path + "/linvo-" + std::to_string(::getuid()) + "/";
-}
 
 void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -85,11 +49,10 @@ std::vector<std::string> TraceSequence(const std::string& path, long threadId) {
   return out;
 }
 
-long CurrentThreadId() { return static_cast<long>(::syscall(SYS_gettid)); }
+long CurrentThreadId() { return platform::CurrentThreadId(); }
 
 std::string LoggingIni(const std::string& dir, int mode) {
-  return "[Log]\nLogging=" + std::to_string(mode) + "\nLogFileName=" + dir +
-         "/trace%03d.log\n";
+  return "[Log]\nLogging=" + std::to_string(mode) + "\nLogFileName=" + dir + "/trace%03d.log\n";
 }
 
 }  // namespace linvo::test

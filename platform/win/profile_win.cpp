@@ -1,0 +1,67 @@
+// INI files through the system's private-profile functions.
+#include <windows.h>
+
+#include <climits>
+#include <vector>
+
+#include "platform/profile.h"
+
+namespace linvo::platform {
+namespace {
+
+// The longest value the reads take in: the profile functions handle lines up to this.
+constexpr std::size_t kLongestValue = 65535;
+
+}  // namespace
+
+int ReadProfileInt(const std::string& section, const std::string& key, int defaultValue,
+                   const std::string& file) {
+  return static_cast<int>(
+      GetPrivateProfileIntA(section.c_str(), key.c_str(), defaultValue, file.c_str()));
+}
+
+std::string ReadProfileString(const std::string& section, const std::string& key,
+                              const std::string& defaultValue, const std::string& file,
+                              std::size_t bufferSize) {
+  if (bufferSize == 0) return {};
+  if (bufferSize > kLongestValue + 1) bufferSize = kLongestValue + 1;
+  std::vector<char> buffer(bufferSize);
+  const DWORD n =
+      GetPrivateProfileStringA(section.c_str(), key.c_str(), defaultValue.c_str(), buffer.data(),
+                               static_cast<DWORD>(bufferSize), file.c_str());
+  return std::string(buffer.data(), n);
+}
+
+std::vector<std::pair<std::string, std::string>> ReadProfileSection(const std::string& section,
+                                                                    const std::string& file) {
+  // The section as "key=value\0...\0\0"; a too-small buffer is cut (size - 2 returned): grow.
+  std::vector<char> buffer(4096);
+  DWORD n = 0;
+  for (;;) {
+    n = GetPrivateProfileSectionA(section.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()),
+                                  file.c_str());
+    if (n + 2 < buffer.size() || buffer.size() >= (1u << 24)) break;
+    buffer.resize(buffer.size() * 4);
+  }
+  std::vector<std::pair<std::string, std::string>> entries;
+  for (std::size_t at = 0; at < n;) {
+    const std::string line(buffer.data() + at);
+    at += line.size() + 1;
+    const std::size_t eq = line.find('=');
+    if (eq == std::string::npos || eq == 0) continue;
+    std::string key = line.substr(0, eq);
+    bool repeated = false;
+    for (const auto& entry : entries)
+      repeated = repeated || lstrcmpiA(entry.first.c_str(), key.c_str()) == 0;
+    if (!repeated) entries.emplace_back(std::move(key), line.substr(eq + 1));
+  }
+  return entries;
+}
+
+bool WriteProfileValue(const std::string& section, const std::string& key, const std::string& value,
+                       const std::string& file) {
+  return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str()) !=
+         FALSE;
+}
+
+}  // namespace linvo::platform
