@@ -39,7 +39,8 @@ class WorkDir {
   void WriteSettings(int logMode, const std::string& portLines) const {
     std::ofstream(m_path + "/Linvo.ini")
         << "[Log]\nLogging=" << logMode << "\nLogFileName=" << m_path << "/Linvo%03d.log\n"
-        << "[Ports]\n" << portLines;
+        << "[Ports]\n"
+        << portLines;
   }
 
   // The [Ports] line mapping a port number to a device.

@@ -11,16 +11,16 @@ using Result = int16_t;
 // Every operation reports its outcome as one of these; 0 is success.
 enum : Result {
   kSuccess = 0,
-  kStarted = 1,        // a background receive was started (control layer)
-  kAck = 2,            // the device answered ACK
-  kNak = 3,            // the device answered NAK
-  kResponseA = 10,     // response with status letter "A"
-  kResponseR = 11,     // response with status letter "R"
-  kResponseB = 12,     // response with status letter "B"
-  kCancelled = 20,     // a receive ended on a stop request
-  kStateError = 30,    // refused by the port's state, or a platform call failed
+  kStarted = 1,      // a background receive was started (control layer)
+  kAck = 2,          // the device answered ACK
+  kNak = 3,          // the device answered NAK
+  kResponseA = 10,   // response with status letter "A"
+  kResponseR = 11,   // response with status letter "R"
+  kResponseB = 12,   // response with status letter "B"
+  kCancelled = 20,   // a receive ended on a stop request
+  kStateError = 30,  // refused by the port's state, or a platform call failed
   kParameterError = 100,
-  kNotOpen = 101,      // not open, or could not be opened
+  kNotOpen = 101,  // not open, or could not be opened
   kTimeout = 110,
   kCtsTimeout = 111,
   kDsrError = 112,
@@ -54,13 +54,13 @@ enum class Message {
   kReadTimeout,       // receive primitives: ends with a full stop
   kOperationTimeout,  // data sends and binary operations: no full stop
   kCtsTimeout,
-  kDsrTimeout,        // before a write
-  kDsrError,          // during a receive
+  kDsrTimeout,  // before a write
+  kDsrError,    // during a receive
   kBusyTimeout,
   kBccRetryError,
   kBufferOver,
   kPortBusy,
-  kThreadTypeBusy,    // takes the running worker's kind as a second value ("%x")
+  kThreadTypeBusy,  // takes the running worker's kind as a second value ("%x")
   kSend1,
   kSend2,
   kSend3,

@@ -16,7 +16,7 @@ struct Notification {
   uint16_t kind = 0;
   uint32_t inQueue = 0;
   bool hasData = false;
-  std::string data;   // pData with nDataLen bytes
+  std::string data;         // pData with nDataLen bytes
   bool terminated = false;  // pData[nDataLen] == 0
   bool hasData2 = false;
   std::string data2;
