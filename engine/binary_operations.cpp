@@ -57,7 +57,7 @@ Result CCommPort::ReadCommForBinary(uint8_t* buffer, int* length, int32_t timeou
   auto failDump = [&](Message m) { return FailDump(kErrorDumpBinaryText, g.data(), g.size(), m); };
   while (!done) {
     uint8_t byte = 0;
-    platform::IoResult r = m_hComm->ReadAvailable(&byte, 1);
+    platform::IoResult r = m_hComm->ReadQueued(&byte, 1);
     if (r.status != IoStatus::kOk) return FailedReceive(g.data(), g.size(), dsrCheck);
     if (r.bytes == 1) {
       g.push_back(byte);
@@ -133,12 +133,13 @@ Result CCommPort::ReadCommForUnformattedBinary(uint8_t* buffer, int* length, int
   auto failDump = [&](Message m) { return FailDump(kErrorDumpBinaryText, buffer, got, m); };
   // Bounded by the count wanted: a stream fills it and ends the receive.
   while (got < wanted) {
-    platform::IoResult r = m_hComm->ReadAvailable(buffer + got, wanted - got);
+    const std::size_t asked = wanted - got;
+    platform::IoResult r = m_hComm->ReadQueued(buffer + got, asked);
     if (r.status != IoStatus::kOk) return FailedReceive(buffer, got, dsrCheck);
     if (r.bytes > 0) {
       got += r.bytes;
       t = TickCount();
-      continue;
+      if (r.bytes == asked) continue;  // a short read emptied the queue: on to the quiet gap
     }
     WaitResult w = m_hComm->WaitReadable(kQuietGapMs, nullptr);
     if (w == WaitResult::kReady) continue;

@@ -249,6 +249,11 @@ class CCommPort {
   void BinaryReportWorker(Worker& self);
   void DataBCCWorker(Worker& self);
   void DataHFWorker(Worker& self);
+  // A synchronous exchange begins or ends on the line (the operation bracket): m_bSyncBusy, and
+  // the line holds the data-arrived and transmit-empty events for the exchange, so that the
+  // watcher neither wakes for them nor reports them late (see background_watcher.cpp).
+  void BeginSyncExchange();
+  void EndSyncExchange();
   // Runs until stopped. The starting DSR state and received total are read by the open, so
   // that line changes right after it are measured against the line as it was opened. A queue
   // that a reader emptied between two events is recognised by the received total: when every

@@ -219,7 +219,7 @@ Result CCommPort::ReadComm(uint8_t* buffer, int* length, int32_t timeout, int16_
     if (timeout < 0) want = std::min(want, capacity - std::min(capacity, received.size()));
     std::size_t got = 0;
     if (want > 0) {
-      platform::IoResult r = m_hComm->ReadAvailable(chunk, want);
+      platform::IoResult r = m_hComm->ReadQueued(chunk, want);
       if (r.status != IoStatus::kOk) {
         return FailedReceive(received.data(), received.size(), dsrCheck);
       }
@@ -236,7 +236,7 @@ Result CCommPort::ReadComm(uint8_t* buffer, int* length, int32_t timeout, int16_
                        received.end() - static_cast<std::ptrdiff_t>(kMaxGather / 2));
       }
       if (timeout >= 0 && mark - began > bound) return fail(Message::kReadTimeout);
-      continue;
+      if (got == want) continue;  // more may be waiting; a short read emptied the queue
     }
     // Nothing more right now: the line is idle once a quiet gap has passed without a byte.
     if (want > 0) {
@@ -280,7 +280,7 @@ Result CCommPort::ReadCommHF(uint8_t* buffer, int* length, int32_t timeout, int1
     bool idle = false;
     if (frame.size() < limit) {
       uint8_t byte = 0;
-      platform::IoResult r = m_hComm->ReadAvailable(&byte, 1);
+      platform::IoResult r = m_hComm->ReadQueued(&byte, 1);
       if (r.status != IoStatus::kOk) return FailedReceive(frame.data(), frame.size(), dsrCheck);
       if (r.bytes == 1) {
         frame.push_back(byte);

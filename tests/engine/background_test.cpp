@@ -414,15 +414,24 @@ TEST_F(Watcher, MaskGatesTheReports) {
   EXPECT_EQ(Bits(), std::vector<uint32_t>{0x010});
 }
 
+// The exchange's own data and transmit events are never reported, however late the watcher gets
+// to them: with its trace lines on, the line hands them over as held; with them off, it drops
+// them. DSR dropping after the exchange marks the end of what the watcher could report for it, so
+// the first report must be that one.
 TEST_F(Watcher, QuietDuringASynchronousExchange) {
   VirtualDevice device(m_peer,
                        [](const Bytes& m, int) { return m == kPoll ? Frame("A0000") : B({0x06}); });
-  std::string s;
-  ASSERT_EQ(m_port->SendCommandRR("lvoSendCommandRR", 1, 200, 0, 0, "S1", "", 0, &s, &s, &s), 10);
-  m_window->PumpFor(40);
-  for (const Notification& n : m_window->received) {
-    EXPECT_NE(n.bit, 0x001u) << "no data-arrived report for the exchange's own reply";
-    EXPECT_NE(n.bit, 0x002u);
+  constexpr uint32_t kDsrOff = platform::kMsCtsOn | platform::kMsRlsdOn;
+  for (int logging : {1, 0}) {
+    test::WriteFile("Linvo.ini", test::LoggingIni(m_dir.Path(), logging));
+    m_port->ReloadSettings("ReloadSettings");
+    m_window->received.clear();
+    std::string s;
+    ASSERT_EQ(m_port->SendCommandRR("lvoSendCommandRR", 1, 200, 0, 0, "S1", "", 0, &s, &s, &s), 10);
+    m_peer->SetModemLines(kDsrOff);
+    ASSERT_TRUE(m_window->WaitFor(1));
+    EXPECT_EQ(m_window->received[0].bit, 0x010u) << "logging " << logging;
+    m_peer->SetModemLines(kDsrOff | platform::kMsDsrOn);
   }
 }
 
