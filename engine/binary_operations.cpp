@@ -15,7 +15,6 @@ namespace {
 using codec::FrameCheck;
 using codec::IsBinaryControl;
 using codec::kErrorDumpBinaryText;
-using codec::kQuietGapMs;
 using codec::kSynAck;
 using codec::kSynNak;
 using codec::Remaining;
@@ -80,7 +79,7 @@ Result CCommPort::ReadCommForBinary(uint8_t* buffer, int* length, int32_t timeou
       if (!done && t - began > bound) return failDump(Message::kReadTimeout);
       continue;
     }
-    WaitResult w = m_hComm->WaitReadable(kQuietGapMs, nullptr);
+    WaitResult w = WaitQuiet(!g.empty());
     if (w == WaitResult::kReady) continue;
     if (w == WaitResult::kFailed) return FailedReceive(g.data(), g.size(), dsrCheck);
     // The line is idle.
@@ -141,7 +140,7 @@ Result CCommPort::ReadCommForUnformattedBinary(uint8_t* buffer, int* length, int
       t = TickCount();
       if (r.bytes == asked) continue;  // a short read emptied the queue: on to the quiet gap
     }
-    WaitResult w = m_hComm->WaitReadable(kQuietGapMs, nullptr);
+    WaitResult w = WaitQuiet(got > 0);
     if (w == WaitResult::kReady) continue;
     if (w == WaitResult::kFailed) return FailedReceive(buffer, got, dsrCheck);
     if (dsrCheck && !IsDSROn()) return failDump(Message::kDsrError);

@@ -210,6 +210,8 @@ class CCommPort {
   // Waits for the modem line to come on; false once more than `timeout` ms passed with it off
   // (with a time-out of 0: as soon as the clock has advanced).
   bool WaitLineOn(uint32_t bit, int32_t timeout);
+  // The quiet-gap wait of a receive (kQuietGapMs); once bytes came, the gap is timed exactly.
+  platform::WaitResult WaitQuiet(bool afterBytes);
   // Waits for a stop request only (bytes that arrive meanwhile are left alone).
   platform::WaitResult WaitForStop(int timeoutMs, int16_t dsrCheck);
 

@@ -80,6 +80,11 @@ bool CCommPort::WaitLineOn(uint32_t bit, int32_t timeout) {
   }
 }
 
+WaitResult CCommPort::WaitQuiet(bool afterBytes) {
+  return afterBytes ? m_hComm->WaitQuietGap(kQuietGapMs)
+                    : m_hComm->WaitReadable(kQuietGapMs, nullptr);
+}
+
 WaitResult CCommPort::WaitForStop(int timeoutMs, int16_t dsrCheck) {
   if (dsrCheck && (timeoutMs < 0 || timeoutMs > kDsrSliceMs)) timeoutMs = kDsrSliceMs;
   return platform::WaitForWake(ReceiveWake(), timeoutMs) ? WaitResult::kWoken
@@ -240,7 +245,7 @@ Result CCommPort::ReadComm(uint8_t* buffer, int* length, int32_t timeout, int16_
     }
     // Nothing more right now: the line is idle once a quiet gap has passed without a byte.
     if (want > 0) {
-      WaitResult w = m_hComm->WaitReadable(kQuietGapMs, nullptr);
+      WaitResult w = WaitQuiet(!received.empty());
       if (w == WaitResult::kReady) continue;
       if (w == WaitResult::kFailed) {
         return FailedReceive(received.data(), received.size(), dsrCheck);
@@ -304,7 +309,7 @@ Result CCommPort::ReadCommHF(uint8_t* buffer, int* length, int32_t timeout, int1
         if (!evaluate && frame.size() < limit) continue;
         evaluate = true;
       } else {
-        WaitResult w = m_hComm->WaitReadable(kQuietGapMs, nullptr);
+        WaitResult w = WaitQuiet(!frame.empty());
         if (w == WaitResult::kReady) continue;
         if (w == WaitResult::kFailed) return FailedReceive(frame.data(), frame.size(), dsrCheck);
         idle = true;

@@ -186,6 +186,9 @@ class SerialLine {
   // Blocks in the kernel until received bytes are waiting, `wake` (may be null) is signalled,
   // or timeoutMs passes (negative: no limit).
   virtual WaitResult WaitReadable(int timeoutMs, const WakeEvent* wake) = 0;
+  // WaitReadable for the quiet gap that ends a receive once bytes came: it should not run over,
+  // so a backend may time it more exactly (the tty backend waits without timer slack).
+  virtual WaitResult WaitQuietGap(int timeoutMs) { return WaitReadable(timeoutMs, nullptr); }
 
   // WriteFile: writes the bytes, waiting at most the write total time-out of SetTimeouts
   // (multiplier * size + constant; both zero: no limit). Returns the bytes written, which may be
