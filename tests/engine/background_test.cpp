@@ -432,6 +432,17 @@ TEST_F(Watcher, QuietDuringASynchronousExchange) {
     ASSERT_TRUE(m_window->WaitFor(1));
     EXPECT_EQ(m_window->received[0].bit, 0x010u) << "logging " << logging;
     m_peer->SetModemLines(kDsrOff | platform::kMsDsrOn);
+    if (logging == 1) {
+      // Held or not, every event the watcher sees is traced: the reply and the drained writes.
+      uint32_t traced = 0;
+      const std::string text = TraceText();
+      const std::string tag = "Event Notification: 0x";
+      for (std::size_t at = text.find(tag); at != std::string::npos; at = text.find(tag, at + 1)) {
+        traced |= static_cast<uint32_t>(std::stoul(text.substr(at + tag.size(), 8), nullptr, 16));
+      }
+      EXPECT_EQ(traced & (platform::kEvRxChar | platform::kEvTxEmpty),
+                uint32_t{platform::kEvRxChar | platform::kEvTxEmpty});
+    }
   }
 }
 
