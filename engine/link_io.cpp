@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <limits>
 #include <mutex>
+#include <utility>
 
 #include "engine/codec.h"
 #include "engine/comm_port.h"
@@ -216,6 +217,9 @@ Result CCommPort::ReadComm(uint8_t* buffer, int* length, int32_t timeout, int16_
     return FailDump(codec::kErrorDumpText, received.data(), received.size(), m);
   };
   uint8_t chunk[4096];
+  // The first pass waits before it reads: a reply has seldom come yet, and an empty read would
+  // only be followed by the same wait.
+  bool firstPass = true;
   for (;;) {
     // Take what has arrived: one byte at a time in ACK mode (the bytes after the ACK or NAK stay
     // for the next receive) and with a negative time-out no more than the buffer holds.
@@ -223,7 +227,8 @@ Result CCommPort::ReadComm(uint8_t* buffer, int* length, int32_t timeout, int16_
     if (ackMode) want = 1;
     if (timeout < 0) want = std::min(want, capacity - std::min(capacity, received.size()));
     std::size_t got = 0;
-    if (want > 0) {
+    const bool look = !std::exchange(firstPass, false);
+    if (want > 0 && look) {
       platform::IoResult r = m_hComm->ReadQueued(chunk, want);
       if (r.status != IoStatus::kOk) {
         return FailedReceive(received.data(), received.size(), dsrCheck);
