@@ -416,22 +416,22 @@ TEST_F(Watcher, MaskGatesTheReports) {
 
 // The exchange's own data and transmit events are never reported, however late the watcher gets
 // to them: with its trace lines on, the line hands them over as held; with them off, it drops
-// them. DSR dropping after the exchange marks the end of what the watcher could report for it, so
-// the first report must be that one.
+// them. Carrier (RLSD) changing after the exchange marks the end of what the watcher could report
+// for it, so the first report must be that one (0x020, reported on every change).
 TEST_F(Watcher, QuietDuringASynchronousExchange) {
   VirtualDevice device(m_peer,
                        [](const Bytes& m, int) { return m == kPoll ? Frame("A0000") : B({0x06}); });
-  constexpr uint32_t kDsrOff = platform::kMsCtsOn | platform::kMsRlsdOn;
+  uint32_t lines = platform::kMsCtsOn | platform::kMsDsrOn | platform::kMsRlsdOn;
   for (int logging : {1, 0}) {
     test::WriteFile("Linvo.ini", test::LoggingIni(m_dir.Path(), logging));
     m_port->ReloadSettings("ReloadSettings");
     m_window->received.clear();
     std::string s;
     ASSERT_EQ(m_port->SendCommandRR("lvoSendCommandRR", 1, 200, 0, 0, "S1", "", 0, &s, &s, &s), 10);
-    m_peer->SetModemLines(kDsrOff);
+    lines ^= platform::kMsRlsdOn;
+    m_peer->SetModemLines(lines);
     ASSERT_TRUE(m_window->WaitFor(1));
-    EXPECT_EQ(m_window->received[0].bit, 0x010u) << "logging " << logging;
-    m_peer->SetModemLines(kDsrOff | platform::kMsDsrOn);
+    EXPECT_EQ(m_window->received[0].bit, 0x020u) << "logging " << logging;
     if (logging == 1) {
       // Held or not, every event the watcher sees is traced: the reply and the drained writes.
       uint32_t traced = 0;
