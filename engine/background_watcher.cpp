@@ -1,5 +1,11 @@
 // The comm-event watcher, and the handling of background reports on the thread that created the
 // port object.
+//
+// Data-arrived and transmit-empty are not reported for a synchronous exchange's own bytes. The
+// exchange tells the line to hold those two events while it runs: what happens meanwhile belongs
+// to the exchange however late the watcher looks, and with its trace lines off the watcher is not
+// even woken for it (the line drops the events). With them on, the line still reports them,
+// marked as held, so that the watcher traces them as it traces every event.
 #include <cstdio>
 
 #include "engine/comm_port.h"
@@ -20,6 +26,23 @@ void CCommPort::StartWatcher() {
   }
 }
 
+namespace {
+constexpr uint32_t kExchangeEvents = platform::kEvRxChar | platform::kEvTxEmpty;
+}  // namespace
+
+void CCommPort::BeginSyncExchange() {
+  if (m_hComm) {
+    const std::shared_ptr<CTraceLog> log = Log();
+    m_hComm->HoldEvents(kExchangeEvents, log && log->Writes(kLevelInfo));
+  }
+  m_bSyncBusy.store(1);
+}
+
+void CCommPort::EndSyncExchange() {
+  m_bSyncBusy.store(0);
+  if (m_hComm) m_hComm->ReleaseEvents();
+}
+
 void CCommPort::CommEventWatcher(bool dsrWasOn, uint64_t lastReceived) {
   uint32_t previousCount = 0, currentCount = 0;
   bool dataArrived = false;
@@ -31,7 +54,8 @@ void CCommPort::CommEventWatcher(bool dsrWasOn, uint64_t lastReceived) {
   };
   while (!m_watchStop.IsSet()) {
     uint32_t events = 0;
-    platform::WaitResult w = m_hComm->WaitEvent(&events, -1, m_watchStop.Wake());
+    uint32_t held = 0;  // events that belong to a synchronous exchange
+    platform::WaitResult w = m_hComm->WaitEventHeld(&events, &held, -1, m_watchStop.Wake());
     if (w == platform::WaitResult::kFailed) return;  // no more line events until reopened
     if (w != platform::WaitResult::kReady || events == 0) continue;
     uint32_t errors = 0;
@@ -49,11 +73,12 @@ void CCommPort::CommEventWatcher(bool dsrWasOn, uint64_t lastReceived) {
     Trace(kLevelInfo, kInfo, text);
     if (m_pfnCommCallback.load() == nullptr) continue;
     if (m_bSyncBusy.load() == 0) {
-      if (events & platform::kEvRxChar) {
+      const uint32_t own = events & ~held;
+      if (own & platform::kEvRxChar) {
         if (dataArrived) post(0x001, currentCount);
         dataArrived = false;
       }
-      if (events & platform::kEvTxEmpty) post(0x002, 0);
+      if (own & platform::kEvTxEmpty) post(0x002, 0);
     }
     if (events & platform::kEvCts) post(0x008, 0);
     if (events & platform::kEvDsr) {

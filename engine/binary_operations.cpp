@@ -2,6 +2,7 @@
 // XOR of the data XOR 0x03), the two-byte control messages SYN ACK / SYN NAK, and raw bytes.
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "engine/codec.h"
@@ -15,7 +16,6 @@ namespace {
 using codec::FrameCheck;
 using codec::IsBinaryControl;
 using codec::kErrorDumpBinaryText;
-using codec::kQuietGapMs;
 using codec::kSynAck;
 using codec::kSynNak;
 using codec::Remaining;
@@ -57,7 +57,7 @@ Result CCommPort::ReadCommForBinary(uint8_t* buffer, int* length, int32_t timeou
   auto failDump = [&](Message m) { return FailDump(kErrorDumpBinaryText, g.data(), g.size(), m); };
   while (!done) {
     uint8_t byte = 0;
-    platform::IoResult r = m_hComm->ReadAvailable(&byte, 1);
+    platform::IoResult r = m_hComm->ReadQueued(&byte, 1);
     if (r.status != IoStatus::kOk) return FailedReceive(g.data(), g.size(), dsrCheck);
     if (r.bytes == 1) {
       g.push_back(byte);
@@ -80,7 +80,7 @@ Result CCommPort::ReadCommForBinary(uint8_t* buffer, int* length, int32_t timeou
       if (!done && t - began > bound) return failDump(Message::kReadTimeout);
       continue;
     }
-    WaitResult w = m_hComm->WaitReadable(kQuietGapMs, nullptr);
+    WaitResult w = WaitQuiet(!g.empty());
     if (w == WaitResult::kReady) continue;
     if (w == WaitResult::kFailed) return FailedReceive(g.data(), g.size(), dsrCheck);
     // The line is idle.
@@ -131,16 +131,20 @@ Result CCommPort::ReadCommForUnformattedBinary(uint8_t* buffer, int* length, int
   std::size_t got = 0;
   uint32_t t = TickCount();
   auto failDump = [&](Message m) { return FailDump(kErrorDumpBinaryText, buffer, got, m); };
-  // Bounded by the count wanted: a stream fills it and ends the receive.
+  // Bounded by the count wanted: a stream fills it and ends the receive. The first pass waits
+  // before it reads, as ReadComm's does.
+  bool firstPass = true;
   while (got < wanted) {
-    platform::IoResult r = m_hComm->ReadAvailable(buffer + got, wanted - got);
+    const std::size_t asked = wanted - got;
+    platform::IoResult r{};
+    if (!std::exchange(firstPass, false)) r = m_hComm->ReadQueued(buffer + got, asked);
     if (r.status != IoStatus::kOk) return FailedReceive(buffer, got, dsrCheck);
     if (r.bytes > 0) {
       got += r.bytes;
       t = TickCount();
-      continue;
+      if (r.bytes == asked) continue;  // a short read emptied the queue: on to the quiet gap
     }
-    WaitResult w = m_hComm->WaitReadable(kQuietGapMs, nullptr);
+    WaitResult w = WaitQuiet(got > 0);
     if (w == WaitResult::kReady) continue;
     if (w == WaitResult::kFailed) return FailedReceive(buffer, got, dsrCheck);
     if (dsrCheck && !IsDSROn()) return failDump(Message::kDsrError);

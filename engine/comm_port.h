@@ -210,6 +210,8 @@ class CCommPort {
   // Waits for the modem line to come on; false once more than `timeout` ms passed with it off
   // (with a time-out of 0: as soon as the clock has advanced).
   bool WaitLineOn(uint32_t bit, int32_t timeout);
+  // The quiet-gap wait of a receive (kQuietGapMs); once bytes came, the gap is timed exactly.
+  platform::WaitResult WaitQuiet(bool afterBytes);
   // Waits for a stop request only (bytes that arrive meanwhile are left alone).
   platform::WaitResult WaitForStop(int timeoutMs, int16_t dsrCheck);
 
@@ -249,6 +251,11 @@ class CCommPort {
   void BinaryReportWorker(Worker& self);
   void DataBCCWorker(Worker& self);
   void DataHFWorker(Worker& self);
+  // A synchronous exchange begins or ends on the line (the operation bracket): m_bSyncBusy, and
+  // the line holds the data-arrived and transmit-empty events for the exchange, so that the
+  // watcher neither wakes for them nor reports them late (see background_watcher.cpp).
+  void BeginSyncExchange();
+  void EndSyncExchange();
   // Runs until stopped. The starting DSR state and received total are read by the open, so
   // that line changes right after it are measured against the line as it was opened. A queue
   // that a reader emptied between two events is recognised by the received total: when every

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <limits>
 #include <mutex>
+#include <utility>
 
 #include "engine/codec.h"
 #include "engine/comm_port.h"
@@ -78,6 +79,11 @@ bool CCommPort::WaitLineOn(uint32_t bit, int32_t timeout) {
     if (w == WaitResult::kFailed) return false;
     if (Elapsed(began) > static_cast<uint32_t>(timeout)) return false;
   }
+}
+
+WaitResult CCommPort::WaitQuiet(bool afterBytes) {
+  return afterBytes ? m_hComm->WaitQuietGap(kQuietGapMs)
+                    : m_hComm->WaitReadable(kQuietGapMs, nullptr);
 }
 
 WaitResult CCommPort::WaitForStop(int timeoutMs, int16_t dsrCheck) {
@@ -211,6 +217,9 @@ Result CCommPort::ReadComm(uint8_t* buffer, int* length, int32_t timeout, int16_
     return FailDump(codec::kErrorDumpText, received.data(), received.size(), m);
   };
   uint8_t chunk[4096];
+  // The first pass waits before it reads: a reply has seldom come yet, and an empty read would
+  // only be followed by the same wait.
+  bool firstPass = true;
   for (;;) {
     // Take what has arrived: one byte at a time in ACK mode (the bytes after the ACK or NAK stay
     // for the next receive) and with a negative time-out no more than the buffer holds.
@@ -218,8 +227,9 @@ Result CCommPort::ReadComm(uint8_t* buffer, int* length, int32_t timeout, int16_
     if (ackMode) want = 1;
     if (timeout < 0) want = std::min(want, capacity - std::min(capacity, received.size()));
     std::size_t got = 0;
-    if (want > 0) {
-      platform::IoResult r = m_hComm->ReadAvailable(chunk, want);
+    const bool look = !std::exchange(firstPass, false);
+    if (want > 0 && look) {
+      platform::IoResult r = m_hComm->ReadQueued(chunk, want);
       if (r.status != IoStatus::kOk) {
         return FailedReceive(received.data(), received.size(), dsrCheck);
       }
@@ -236,11 +246,11 @@ Result CCommPort::ReadComm(uint8_t* buffer, int* length, int32_t timeout, int16_
                        received.end() - static_cast<std::ptrdiff_t>(kMaxGather / 2));
       }
       if (timeout >= 0 && mark - began > bound) return fail(Message::kReadTimeout);
-      continue;
+      if (got == want) continue;  // more may be waiting; a short read emptied the queue
     }
     // Nothing more right now: the line is idle once a quiet gap has passed without a byte.
     if (want > 0) {
-      WaitResult w = m_hComm->WaitReadable(kQuietGapMs, nullptr);
+      WaitResult w = WaitQuiet(!received.empty());
       if (w == WaitResult::kReady) continue;
       if (w == WaitResult::kFailed) {
         return FailedReceive(received.data(), received.size(), dsrCheck);
@@ -280,7 +290,7 @@ Result CCommPort::ReadCommHF(uint8_t* buffer, int* length, int32_t timeout, int1
     bool idle = false;
     if (frame.size() < limit) {
       uint8_t byte = 0;
-      platform::IoResult r = m_hComm->ReadAvailable(&byte, 1);
+      platform::IoResult r = m_hComm->ReadQueued(&byte, 1);
       if (r.status != IoStatus::kOk) return FailedReceive(frame.data(), frame.size(), dsrCheck);
       if (r.bytes == 1) {
         frame.push_back(byte);
@@ -304,7 +314,7 @@ Result CCommPort::ReadCommHF(uint8_t* buffer, int* length, int32_t timeout, int1
         if (!evaluate && frame.size() < limit) continue;
         evaluate = true;
       } else {
-        WaitResult w = m_hComm->WaitReadable(kQuietGapMs, nullptr);
+        WaitResult w = WaitQuiet(!frame.empty());
         if (w == WaitResult::kReady) continue;
         if (w == WaitResult::kFailed) return FailedReceive(frame.data(), frame.size(), dsrCheck);
         idle = true;

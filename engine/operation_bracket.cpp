@@ -18,7 +18,7 @@ OperationBracket::~OperationBracket() {
 
 void OperationBracket::BeginExchange() {
   m_exchange = true;
-  m_port.m_bSyncBusy.store(1);
+  m_port.BeginSyncExchange();
 }
 
 void OperationBracket::Info(std::string_view text) { m_port.Trace(kLevelInfo, kInfo, text); }
@@ -80,7 +80,7 @@ Result OperationBracket::FailWithoutExit(Message message) {
 void OperationBracket::EndExchange() {
   if (m_exchange) {
     m_exchange = false;
-    m_port.m_bSyncBusy.store(0);
+    m_port.EndSyncExchange();
   }
 }
 

@@ -46,6 +46,8 @@ class CTraceLog {
 
   const std::string& Path() const { return m_path; }
   int Mode() const { return m_mode; }
+  // Whether lines of the level are written.
+  bool Writes(int level) const { return Accepts(level); }
   const std::string& MutexName() const { return m_mutex.Name(); }
 
   // The text of a dump, as written (exposed for tests and benchmarks).

@@ -178,9 +178,17 @@ class SerialLine {
   virtual IoResult Read(uint8_t* buffer, std::size_t size) = 0;
   // Takes what has been received, at most `size` bytes, without waiting.
   virtual IoResult ReadAvailable(uint8_t* buffer, std::size_t size) = 0;
+  // ReadAvailable for a caller that goes on to WaitReadable whenever it gets fewer bytes than it
+  // asked for: a line that hung up may read as empty here, and that wait reports it (kFailed).
+  virtual IoResult ReadQueued(uint8_t* buffer, std::size_t size) {
+    return ReadAvailable(buffer, size);
+  }
   // Blocks in the kernel until received bytes are waiting, `wake` (may be null) is signalled,
   // or timeoutMs passes (negative: no limit).
   virtual WaitResult WaitReadable(int timeoutMs, const WakeEvent* wake) = 0;
+  // WaitReadable for the quiet gap that ends a receive once bytes came: it should not run over,
+  // so a backend may time it more exactly (the tty backend waits without timer slack).
+  virtual WaitResult WaitQuietGap(int timeoutMs) { return WaitReadable(timeoutMs, nullptr); }
 
   // WriteFile: writes the bytes, waiting at most the write total time-out of SetTimeouts
   // (multiplier * size + constant; both zero: no limit). Returns the bytes written, which may be
@@ -209,6 +217,21 @@ class SerialLine {
   // mask fails at once (kFailed). The tty backend does not report kEvRxFlag (it would have to
   // read the bytes to see the event character); the virtual line does.
   virtual WaitResult WaitEvent(uint32_t* events, int timeoutMs, const WakeEvent* wake) = 0;
+
+  // Holds the events of `mask` (kEvRxChar, kEvTxEmpty) from now until ReleaseEvents: such an
+  // event that happens meanwhile belongs to the hold, whenever a waiter gets to look at it. With
+  // `report`, WaitEventHeld returns it among the events and names it in *held; without, it is
+  // dropped: it ends no wait, and a waiter is not even woken for it. One hold at a time. A line
+  // without holds keeps these as they are (the defaults).
+  virtual void HoldEvents(uint32_t /*mask*/, bool /*report*/) {}
+  virtual void ReleaseEvents() {}
+  // WaitEvent that also tells which of the events happened only while held (*held, a part of
+  // *events; may be null).
+  virtual WaitResult WaitEventHeld(uint32_t* events, uint32_t* held, int timeoutMs,
+                                   const WakeEvent* wake) {
+    if (held != nullptr) *held = 0;
+    return WaitEvent(events, timeoutMs, wake);
+  }
 
   // What became of the open's low-latency request (see OpenSerialLine).
   virtual LowLatencyOutcome LowLatency() const { return {}; }

@@ -8,13 +8,20 @@
 // of a device that has them, and error counters of a driver that keeps them. While any of those
 // is in the mask and applies, it re-checks every kRecheckMs (a few ioctls a time); a
 // pseudo-terminal has neither modem lines nor counters, so it never does that when idle.
+//
+// The receive descriptor sits in an epoll set that WaitEvent polls, so that another thread can
+// change what wakes the waiter without waking it: a hold that drops the receive and transmit
+// events (a synchronous exchange on the line) takes the descriptor out of the waiter's view, and
+// its release puts it back, while the waiter sleeps on.
 #include "platform/serial_tty.h"
 
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -24,6 +31,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
 
 #include "platform/deadline.h"
 #include "platform/error_text.h"
@@ -41,6 +49,29 @@ constexpr uint32_t kModemEvents = kEvCts | kEvDsr | kEvRlsd | kEvRing;
 constexpr uint32_t kErrorEvents = kEvErr | kEvBreak;
 // kEvRxFlag is not reported here: telling the event character would mean reading the bytes.
 constexpr uint32_t kReceiveEvents = kEvRxChar;
+// The events a hold can take (HoldEvents).
+constexpr uint32_t kHoldableEvents = kEvRxChar | kEvTxEmpty;
+// Sets the calling thread's timer slack to the least for its lifetime, then puts back what the
+// thread had. A quiet gap waits so: poll's time-out otherwise gets the thread's slack (50 us by
+// default), a twentieth of the 1 ms gap that ends a receive.
+class ExactTimers {
+ public:
+  ExactTimers() : m_saved(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0)) {
+    if (m_saved > 1) {
+      prctl(PR_SET_TIMERSLACK, 1, 0, 0, 0);
+    } else {
+      m_saved = -1;
+    }
+  }
+  ~ExactTimers() {
+    if (m_saved > 1) prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(m_saved), 0, 0, 0);
+  }
+  ExactTimers(const ExactTimers&) = delete;
+  ExactTimers& operator=(const ExactTimers&) = delete;
+
+ private:
+  int m_saved;
+};
 
 // The rates termios names; any other goes through termios2.
 constexpr struct {
@@ -74,7 +105,17 @@ class TtyLine final : public SerialLine {
  public:
   // Takes over the descriptor (opened, locked and made exclusive by OpenTtyLine).
   TtyLine(int fd, std::string path, const TtyOptions& options)
-      : m_fd(fd), m_path(std::move(path)), m_lowLatency(std::in_place, fd, options.lowLatency) {
+      : m_fd(fd),
+        m_path(std::move(path)),
+        m_epoll(epoll_create1(EPOLL_CLOEXEC)),
+        m_lowLatency(std::in_place, fd, options.lowLatency) {
+    epoll_event interest{};  // nothing yet: WaitEvent arms what it needs
+    if (m_epoll < 0 || epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_fd, &interest) != 0) {
+      const int code = errno;
+      if (m_epoll >= 0) close(m_epoll);
+      m_lowLatency.reset();
+      throw std::system_error(code, std::generic_category(), "epoll");
+    }
     int bits = 0;
     m_hasModemLines = ioctl(m_fd, TIOCMGET, &bits) == 0;
     serial_icounter_struct counters{};
@@ -84,6 +125,7 @@ class TtyLine final : public SerialLine {
 
   ~TtyLine() override {
     m_lowLatency.reset();  // the driver's mode goes back while the line is still ours
+    close(m_epoll);
     ioctl(m_fd, TIOCNXCL);
     flock(m_fd, LOCK_UN);
     close(m_fd);
@@ -219,27 +261,17 @@ class TtyLine final : public SerialLine {
   }
 
   IoResult ReadAvailable(uint8_t* buffer, std::size_t size) override {
-    IoResult result;
-    // Reads are non-blocking and run under the mutex so that WaitEvent sees bytes either still
-    // queued or counted as taken, never neither (see CollectEvents).
-    std::lock_guard lock(m_mutex);
-    while (result.bytes < size) {
-      const ssize_t n = read(m_fd, buffer + result.bytes, size - result.bytes);
-      if (n > 0) {
-        result.bytes += static_cast<std::size_t>(n);
-        continue;
-      }
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno != EAGAIN) result.status = IoStatus::kWaitFailed;
-      break;  // 0 (VMIN 0: nothing there) or EAGAIN
-    }
-    // A hung-up tty reads as empty; poll tells the two apart.
-    if (result.status == IoStatus::kOk && result.bytes == 0 &&
-        PollDescriptor(POLLIN, 0) == WaitResult::kFailed) {
-      result.status = IoStatus::kWaitFailed;
-    }
-    m_taken += result.bytes;
-    return result;
+    return Take(buffer, size, true);
+  }
+
+  // The caller's next wait tells a hang-up, so an empty read needs no poll of its own.
+  IoResult ReadQueued(uint8_t* buffer, std::size_t size) override {
+    return Take(buffer, size, false);
+  }
+
+  WaitResult WaitQuietGap(int timeoutMs) override {
+    const ExactTimers exact;
+    return WaitReadable(timeoutMs, nullptr);
   }
 
   WaitResult WaitReadable(int timeoutMs, const WakeEvent* wake) override {
@@ -293,7 +325,8 @@ class TtyLine final : public SerialLine {
       m_unfinishedWrite = result.bytes < size;
       if (result.bytes > 0) {
         m_txPending = true;
-        if (m_eventMask & kEvTxEmpty) Kick();
+        // The waiter starts watching the output drain (unless a hold drops it).
+        if (Watched() & kEvTxEmpty) Kick();
       }
     }
     return result;
@@ -387,6 +420,7 @@ class TtyLine final : public SerialLine {
     std::lock_guard lock(m_mutex);
     m_eventMask = mask;
     m_pendingEvents = 0;
+    m_pendingHeld = 0;
     ++m_maskGeneration;
     // Events count from here: take the present state as the baseline.
     m_lastInQueue = InQueue().value_or(0);
@@ -405,7 +439,13 @@ class TtyLine final : public SerialLine {
   }
 
   WaitResult WaitEvent(uint32_t* events, int timeoutMs, const WakeEvent* wake) override {
+    return WaitEventHeld(events, nullptr, timeoutMs, wake);
+  }
+
+  WaitResult WaitEventHeld(uint32_t* events, uint32_t* held, int timeoutMs,
+                           const WakeEvent* wake) override {
     if (events != nullptr) *events = 0;
+    if (held != nullptr) *held = 0;
     const Deadline deadline = Deadline::After(timeoutMs);
     uint64_t generation;
     {
@@ -414,31 +454,27 @@ class TtyLine final : public SerialLine {
       generation = m_maskGeneration;
     }
     for (;;) {
-      bool watchInput = false;
       bool recheck = false;
       {
         std::lock_guard lock(m_mutex);
         // A new mask ends the wait with no events, as SetCommMask does to a pending wait.
         if (m_maskGeneration != generation) return WaitResult::kReady;
-        m_pendingEvents |= CollectEvents() & m_eventMask;
-        if (m_pendingEvents != 0) {
-          if (events != nullptr) *events = m_pendingEvents;
+        Account(CollectEvents() & m_eventMask);
+        if (m_pendingEvents != 0 || m_pendingHeld != 0) {
+          if (events != nullptr) *events = m_pendingEvents | m_pendingHeld;
+          if (held != nullptr) *held = m_pendingHeld & ~m_pendingEvents;
           m_pendingEvents = 0;
+          m_pendingHeld = 0;
           return WaitResult::kReady;
         }
-        const uint32_t mask = m_eventMask;
-        // POLLIN is level-triggered: it serves only while the queue is empty.
-        watchInput = m_lastInQueue == 0 && (mask & (kReceiveEvents | kErrorEvents));
-        recheck = ((mask & kReceiveEvents) && m_lastInQueue > 0) ||
-                  ((mask & kEvTxEmpty) && m_txPending) ||
-                  ((mask & kModemEvents) && m_hasModemLines) ||
-                  ((mask & kErrorEvents) && m_hasCounters);
+        recheck = ArmWaiter();
+        m_waiterRechecks = recheck;
       }
       int waitMs = deadline.RemainingMs();
       if (waitMs == 0) return WaitResult::kTimeout;
       if (recheck && (waitMs < 0 || waitMs > kRecheckMs)) waitMs = kRecheckMs;
 
-      pollfd fds[3] = {{m_fd, static_cast<short>(watchInput ? POLLIN : 0), 0},
+      pollfd fds[3] = {{m_epoll, POLLIN, 0},
                        {m_kick.Native(), POLLIN, 0},
                        {wake != nullptr ? wake->Native() : -1, POLLIN, 0}};
       const int rc = poll(fds, wake != nullptr ? 3 : 2, waitMs);
@@ -447,9 +483,56 @@ class TtyLine final : public SerialLine {
         return WaitResult::kFailed;
       }
       if (fds[2].revents & POLLIN) return WaitResult::kWoken;
-      if (Failed(fds[0].revents) || Failed(fds[2].revents)) return WaitResult::kFailed;
+      if (Failed(fds[2].revents)) return WaitResult::kFailed;
+      if (fds[0].revents & POLLIN) {
+        // The line has news: bytes (while armed), or a hang-up or error (always reported).
+        epoll_event ready{};
+        if (epoll_wait(m_epoll, &ready, 1, 0) == 1 && (ready.events & (EPOLLERR | EPOLLHUP))) {
+          return WaitResult::kFailed;
+        }
+      }
       if (fds[1].revents & POLLIN) m_kick.Clear();
     }
+  }
+
+  void HoldEvents(uint32_t mask, bool report) override {
+    std::lock_guard lock(m_mutex);
+    m_heldMask = mask & kHoldableEvents;
+    m_holdReports = report;
+    ArmWaiter();  // a dropping hold takes the receive descriptor out of the waiter's view
+  }
+
+  // What happened to the held events up to now belongs to the hold: their baselines move on here,
+  // under the mutex, so that a waiter that looks later does not take them for new ones.
+  void ReleaseEvents() override {
+    std::lock_guard lock(m_mutex);
+    if (m_heldMask == 0) return;
+    uint32_t happened = 0;
+    if (m_heldMask & kEvRxChar) {
+      const int inQueue = InQueue().value_or(m_lastInQueue);
+      const uint64_t received = m_taken + static_cast<uint64_t>(inQueue);
+      if (received > m_lastReceived) happened |= kEvRxChar;
+      m_lastReceived = received;
+      m_lastInQueue = inQueue;
+      serial_icounter_struct now{};
+      if (m_hasCounters && ioctl(m_fd, TIOCGICOUNT, &now) == 0) {
+        if (now.rx != m_eventBase.rx) happened |= kEvRxChar;
+        m_eventBase.rx = now.rx;
+      }
+    }
+    if ((m_heldMask & kEvTxEmpty) && m_txPending && OutQueue().value_or(1) == 0) {
+      happened |= kEvTxEmpty;
+      m_txPending = false;
+    }
+    happened &= m_eventMask;
+    if (m_holdReports) m_pendingHeld |= happened;
+    const bool deliver = m_holdReports && m_pendingHeld != 0;
+    m_heldMask = 0;
+    m_holdReports = false;
+    // The descriptor goes back into the waiter's view without waking it; only a re-check timer
+    // it does not have yet, or held events to hand over, need a wake.
+    const bool recheck = ArmWaiter();
+    if ((recheck && !m_waiterRechecks) || deliver) Kick();
   }
 
  private:
@@ -472,6 +555,61 @@ class TtyLine final : public SerialLine {
   }
 
   void Kick() { m_kick.Signal(); }
+
+  // Non-blocking reads under the mutex, so that WaitEvent sees bytes either still queued or
+  // counted as taken, never neither (see CollectEvents). A short read means the queue is empty.
+  IoResult Take(uint8_t* buffer, std::size_t size, bool tellHangUp) {
+    IoResult result;
+    std::lock_guard lock(m_mutex);
+    while (result.bytes < size) {
+      const std::size_t asked = size - result.bytes;
+      const ssize_t n = read(m_fd, buffer + result.bytes, asked);
+      if (n > 0) {
+        result.bytes += static_cast<std::size_t>(n);
+        if (static_cast<std::size_t>(n) < asked) break;
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN) result.status = IoStatus::kWaitFailed;
+      break;  // 0 (VMIN 0: nothing there) or EAGAIN
+    }
+    // A hung-up tty reads as empty; poll tells the two apart.
+    if (tellHangUp && result.status == IoStatus::kOk && result.bytes == 0 &&
+        PollDescriptor(POLLIN, 0) == WaitResult::kFailed) {
+      result.status = IoStatus::kWaitFailed;
+    }
+    m_taken += result.bytes;
+    return result;
+  }
+
+  // The events of the mask that a waiter must see (a dropping hold takes its events out).
+  uint32_t Watched() const { return m_eventMask & ~(m_holdReports ? 0u : m_heldMask); }
+
+  // Events found by a look (under m_mutex): those a hold takes are kept apart to be reported
+  // as held, or dropped.
+  void Account(uint32_t happened) {
+    m_pendingEvents |= happened & ~m_heldMask;
+    if (m_holdReports) m_pendingHeld |= happened & m_heldMask;
+  }
+
+  // Sets the waiter's view of the receive descriptor for the present state (under m_mutex) and
+  // tells whether the waiter must re-check by time. POLLIN is level-triggered: it serves only
+  // while the queue is empty.
+  bool ArmWaiter() {
+    const uint32_t watched = Watched();
+    const bool dropping = watched != m_eventMask;
+    const bool watchInput = m_lastInQueue == 0 &&
+                            ((watched & kReceiveEvents) || (!dropping && (watched & kErrorEvents)));
+    if (watchInput != m_inputArmed) {
+      epoll_event interest{};
+      interest.events = watchInput ? uint32_t{EPOLLIN} : 0u;
+      if (epoll_ctl(m_epoll, EPOLL_CTL_MOD, m_fd, &interest) == 0) m_inputArmed = watchInput;
+    }
+    return ((watched & kReceiveEvents) && m_lastInQueue > 0) ||
+           ((watched & kEvTxEmpty) && m_txPending) ||
+           ((watched & kModemEvents) && m_hasModemLines) ||
+           ((watched & kErrorEvents) && m_hasCounters);
+  }
 
   // The events since the previous look (under m_mutex), moving the baselines on. Bytes received
   // so far = bytes taken by reads and purges + bytes queued; it grows exactly when bytes arrive,
@@ -529,6 +667,7 @@ class TtyLine final : public SerialLine {
 
   const int m_fd;
   const std::string m_path;
+  const int m_epoll;  // holds m_fd; readable when the descriptor has what the waiter watches
   bool m_hasModemLines = false;
   bool m_hasCounters = false;
   std::optional<LowLatencyMode> m_lowLatency;
@@ -539,6 +678,11 @@ class TtyLine final : public SerialLine {
   CommTimeouts m_timeouts;
   uint32_t m_eventMask = 0;
   uint32_t m_pendingEvents = 0;
+  uint32_t m_heldMask = 0;        // events of the present hold
+  bool m_holdReports = false;     // the hold reports its events as held (else drops them)
+  uint32_t m_pendingHeld = 0;     // held events not yet handed to a waiter
+  bool m_inputArmed = false;      // m_fd's interest in m_epoll is EPOLLIN
+  bool m_waiterRechecks = false;  // the last waiter to sleep set a re-check time-out
   uint64_t m_maskGeneration = 0;
   uint64_t m_taken = 0;         // bytes taken from the receive queue by reads and purges
   uint64_t m_lastReceived = 0;  // m_taken + queued bytes at WaitEvent's previous look

@@ -69,7 +69,7 @@ struct LineState {
   void UpdateLevels() {
     hostReadable.Set(!toHost.empty() || disconnected);
     peerReadable.Set(!toPeer.empty());
-    hostEvent.Set(pendingEvents != 0 || maskInterrupt || disconnected);
+    hostEvent.Set(pendingEvents != 0 || pendingHeld != 0 || maskInterrupt || disconnected);
   }
   // Wakes every WaitModemLines; each looks at the lines again.
   void SignalModemWaiters() {
@@ -85,9 +85,13 @@ struct LineState {
     --hostWaits;
     waitsChanged.notify_all();
   }
-  // Records events for the host's WaitEvent (only those of its mask, as Windows does).
+  // Records events for the host's WaitEvent (only those of its mask, as Windows does); those of
+  // a hold are kept apart, or dropped.
   void Raise(uint32_t events) {
-    if (hostOpen) pendingEvents |= events & eventMask;
+    if (!hostOpen) return;
+    events &= eventMask;
+    pendingEvents |= events & ~heldMask;
+    if (holdReports) pendingHeld |= events & heldMask;
   }
 
   const std::string name;  // "COMn"
@@ -111,6 +115,9 @@ struct LineState {
   CommTimeouts timeouts;
   uint32_t eventMask = 0;
   uint32_t pendingEvents = 0;
+  uint32_t heldMask = 0;     // events of the host's present hold
+  bool holdReports = false;  // the hold reports its events as held (else drops them)
+  uint32_t pendingHeld = 0;  // held events not yet handed to WaitEvent
   uint64_t maskGeneration = 0;
   std::vector<WakeEvent*> modemWaiters;  // of WaitModemLines calls, signalled on a change
   int eventWaiters = 0;
@@ -145,6 +152,9 @@ class VirtualHostLine final : public SerialLine {
     s.errors = 0;
     s.eventMask = 0;
     s.pendingEvents = 0;
+    s.pendingHeld = 0;
+    s.heldMask = 0;
+    s.holdReports = false;
     s.UpdateLevels();
   }
 
@@ -359,6 +369,7 @@ class VirtualHostLine final : public SerialLine {
     std::lock_guard lock(s.mutex);
     s.eventMask = mask;
     s.pendingEvents = 0;
+    s.pendingHeld = 0;
     ++s.maskGeneration;
     if (s.eventWaiters > 0) s.maskInterrupt = true;
     s.UpdateLevels();
@@ -372,8 +383,27 @@ class VirtualHostLine final : public SerialLine {
     return true;
   }
 
+  // Events are raised as they happen, under the line's mutex, so a hold accounts them exactly.
+  void HoldEvents(uint32_t mask, bool report) override {
+    std::lock_guard lock(m_state->mutex);
+    m_state->heldMask = mask & (kEvRxChar | kEvTxEmpty);
+    m_state->holdReports = report;
+  }
+
+  void ReleaseEvents() override {
+    std::lock_guard lock(m_state->mutex);
+    m_state->heldMask = 0;
+    m_state->holdReports = false;
+  }
+
   WaitResult WaitEvent(uint32_t* events, int timeoutMs, const WakeEvent* wake) override {
+    return WaitEventHeld(events, nullptr, timeoutMs, wake);
+  }
+
+  WaitResult WaitEventHeld(uint32_t* events, uint32_t* held, int timeoutMs,
+                           const WakeEvent* wake) override {
     if (events != nullptr) *events = 0;
+    if (held != nullptr) *held = 0;
     LineState& s = *m_state;
     const Deadline deadline = Deadline::After(timeoutMs);
     uint64_t generation;
@@ -396,9 +426,11 @@ class VirtualHostLine final : public SerialLine {
         if (s.disconnected) return finish(WaitResult::kFailed);
         // A new mask ends the wait with no events, as SetCommMask does to a pending wait.
         if (s.maskGeneration != generation) return finish(WaitResult::kReady);
-        if (s.pendingEvents != 0) {
-          if (events != nullptr) *events = s.pendingEvents;
+        if (s.pendingEvents != 0 || s.pendingHeld != 0) {
+          if (events != nullptr) *events = s.pendingEvents | s.pendingHeld;
+          if (held != nullptr) *held = s.pendingHeld & ~s.pendingEvents;
           s.pendingEvents = 0;
+          s.pendingHeld = 0;
           return finish(WaitResult::kReady);
         }
       }

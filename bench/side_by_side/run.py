@@ -5,15 +5,22 @@ exchange against the same linvo-sim on a pseudo-terminal, alternating, in one ru
 For each host it prints the CPU per exchange (user + system, from the host process's own
 getrusage around its exchange loop), the system calls per exchange (strace -c, from the
 difference of a run of N and of 2N exchanges, so start-up does not count), the median and the
-99th-percentile latency, and the linvo/pyserial ratios. With --binary it also runs the 4 KiB
-binary echo benchmark and relates its throughput to the ceiling that the 1 ms quiet gap allows
-(one block per round trip, each round trip at least one quiet gap long).
+99th-percentile latency, and the linvo/pyserial ratios, per round and as medians over the rounds.
+
+--binary adds the 4 KiB binary echo (SendBinaryData, ReceiveBinaryData until the block is back;
+the pyserial host writes and reads the same block) against a second linvo-sim in raw echo mode,
+alternating likewise, and relates each host's throughput to the ceiling that the 1 ms quiet gap
+allows: one block per round trip, each round trip at least one quiet gap long.
+
+--other-costs adds the costs that must stay low, from the benchmark programs: an idle port with a
+waiting background receive and the comm-event watcher (CPU share, wake-ups per second), 256 open
+ports (resident memory), and the exchange rate with logging mode 1 against logging off.
 
 Needs the release build (cmake --preset release && cmake --build --preset release) and Debian's
 python3-serial (and strace for the system call counts).
 
 Usage: bench/side_by_side/run.py [--build build/release] [--rounds 5] [--count 2000]
-                                 [--no-strace] [--binary]
+                                 [--no-strace] [--binary] [--blocks 500] [--other-costs]
 """
 import argparse
 import json
@@ -28,6 +35,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 QUIET_GAP_S = 0.001
 BLOCK = 4096
+HOSTS = ("linvo", "pyserial")
 
 
 def percentile(values, fraction):
@@ -38,9 +46,10 @@ def percentile(values, fraction):
 class Simulator:
     """linvo-sim serving a new pseudo-terminal until the object is closed."""
 
-    def __init__(self, build):
+    def __init__(self, build, *options):
         self.process = subprocess.Popen(
-            [os.path.join(build, "tools", "linvo-sim")], stdout=subprocess.PIPE, text=True)
+            [os.path.join(build, "tools", "linvo-sim")] + list(options), stdout=subprocess.PIPE,
+            text=True)
         line = self.process.stdout.readline()
         if "serving" not in line:
             raise RuntimeError("linvo-sim did not start: %r" % line)
@@ -51,17 +60,27 @@ class Simulator:
         self.process.wait(timeout=5)
 
 
-def host_command(build, host, device, count):
+def host_command(build, host, device, count, mode="exchange"):
     if host == "linvo":
-        return [os.path.join(build, "bench", "linvo_exchange_host"), device, str(count)]
+        return [os.path.join(build, "bench", "linvo_exchange_host"), device, str(count), mode]
     # Debian's interpreter, where python3-serial is installed.
-    return ["/usr/bin/python3", os.path.join(HERE, "pyserial_host.py"), device, str(count)]
+    return ["/usr/bin/python3", os.path.join(HERE, "pyserial_host.py"), device, str(count), mode]
 
 
-def run_host(build, host, device, count):
-    out = subprocess.run(host_command(build, host, device, count), check=True,
+def run_host(build, host, device, count, mode="exchange"):
+    """One run of a host: CPU per step (user, system, total) and latency figures, in µs."""
+    out = subprocess.run(host_command(build, host, device, count, mode), check=True,
                          capture_output=True, text=True).stdout
-    return json.loads(out)
+    r = json.loads(out)
+    n = r["exchanges"]
+    return {
+        "cpu_us": (r["user_s"] + r["system_s"]) / n * 1e6,
+        "user_us": r["user_s"] / n * 1e6,
+        "system_us": r["system_s"] / n * 1e6,
+        "median_us": statistics.median(r["latencies_us"]),
+        "p99_us": percentile(r["latencies_us"], 0.99),
+        "mean_us": statistics.mean(r["latencies_us"]),
+    }
 
 
 def syscalls(build, host, device, count):
@@ -83,45 +102,39 @@ def syscalls(build, host, device, count):
     return {name: value for name, value in per.items() if value >= 0.05}
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--build", default=os.path.join(ROOT, "build", "release"))
-    parser.add_argument("--rounds", type=int, default=5)
-    parser.add_argument("--count", type=int, default=2000)
-    parser.add_argument("--no-strace", action="store_true")
-    parser.add_argument("--binary", action="store_true")
-    args = parser.parse_args()
+def alternate(build, device, rounds, count, mode, describe):
+    """Runs both hosts `rounds` times, alternating; prints each run with describe(host, run)."""
+    results = {host: [] for host in HOSTS}
+    for round_ in range(rounds):
+        for host in HOSTS:
+            run = run_host(build, host, device, count, mode)
+            results[host].append(run)
+            print("round %d %-8s %s" % (round_ + 1, host, describe(run)), flush=True)
+    return results
 
+
+def medians(runs):
+    return {key: statistics.median(run[key] for run in runs) for key in runs[0]}
+
+
+def exchange_benchmark(args):
     sim = Simulator(args.build)
     try:
-        results = {"linvo": [], "pyserial": []}
-        for round_ in range(args.rounds):
-            for host in ("linvo", "pyserial"):
-                r = run_host(args.build, host, sim.device, args.count)
-                cpu = (r["user_s"] + r["system_s"]) / r["exchanges"] * 1e6
-                results[host].append({
-                    "cpu_us": cpu,
-                    "user_us": r["user_s"] / r["exchanges"] * 1e6,
-                    "system_us": r["system_s"] / r["exchanges"] * 1e6,
-                    "median_us": statistics.median(r["latencies_us"]),
-                    "p99_us": percentile(r["latencies_us"], 0.99),
-                })
-                print("round %d %-8s cpu %6.1f us/exchange (user %5.1f, system %5.1f), "
-                      "median %7.1f us, p99 %7.1f us" % (
-                          round_ + 1, host, cpu, results[host][-1]["user_us"],
-                          results[host][-1]["system_us"], results[host][-1]["median_us"],
-                          results[host][-1]["p99_us"]), flush=True)
+        results = alternate(
+            args.build, sim.device, args.rounds, args.count, "exchange",
+            lambda r: "cpu %6.1f us/exchange (user %5.1f, system %5.1f), median %7.1f us, "
+                      "p99 %7.1f us" % (r["cpu_us"], r["user_us"], r["system_us"],
+                                        r["median_us"], r["p99_us"]))
         calls = {}
         if not args.no_strace and shutil.which("strace"):
-            for host in ("linvo", "pyserial"):
+            for host in HOSTS:
                 calls[host] = syscalls(args.build, host, sim.device, max(200, args.count // 4))
     finally:
         sim.close()
 
     print("\nper exchange (median over %d rounds of %d exchanges)" % (args.rounds, args.count))
-    summary = {}
-    for host, runs in results.items():
-        summary[host] = {key: statistics.median(run[key] for run in runs) for key in runs[0]}
+    summary = {host: medians(runs) for host, runs in results.items()}
+    for host in HOSTS:
         s = summary[host]
         line = "  %-8s cpu %6.1f us   median %7.1f us   p99 %7.1f us" % (
             host, s["cpu_us"], s["median_us"], s["p99_us"])
@@ -135,20 +148,71 @@ def main():
               ("cpu_us", "median_us", "p99_us")}
     print("  linvo / pyserial: cpu %.2f, median %.2f, p99 %.2f" % (
         ratios["cpu_us"], ratios["median_us"], ratios["p99_us"]))
-    cpu_ratios = [l["cpu_us"] / p["cpu_us"] for l, p in zip(results["linvo"], results["pyserial"])]
-    print("  cpu ratio per round: " + ", ".join("%.2f" % r for r in cpu_ratios))
+    for key, name in (("cpu_us", "cpu"), ("median_us", "median"), ("p99_us", "p99")):
+        per_round = [l[key] / p[key] for l, p in zip(results["linvo"], results["pyserial"])]
+        print("  %s ratio per round: %s" % (name, ", ".join("%.2f" % r for r in per_round)))
 
+
+def binary_benchmark(args):
+    ceiling = BLOCK / QUIET_GAP_S
+
+    def describe(r):
+        rate = BLOCK / (r["mean_us"] / 1e6)
+        return "%7.0f bytes/s, %3.0f%% of the ceiling, cpu %6.1f us/block, median %7.1f us" % (
+            rate, 100 * rate / ceiling, r["cpu_us"], r["median_us"])
+
+    print("\nbinary echo of %d-byte blocks, ceiling %.0f bytes/s (one block per 1 ms quiet gap)"
+          % (BLOCK, ceiling))
+    sim = Simulator(args.build, "--raw-echo")
+    try:
+        results = alternate(args.build, sim.device, args.rounds, args.blocks, "echo", describe)
+    finally:
+        sim.close()
+    for host in HOSTS:
+        s = medians(results[host])
+        print("  %-8s %s (median over the rounds)" % (host, describe(s)))
+
+
+def run_benchmark(build, name, filter_):
+    out = subprocess.run(
+        [os.path.join(build, "bench", name), "--benchmark_filter=" + filter_,
+         "--benchmark_format=json"], check=True, capture_output=True, text=True).stdout
+    return {b["name"]: b for b in json.loads(out)["benchmarks"]}
+
+
+def other_costs(args):
+    print("\nother costs")
+    idle = run_benchmark(args.build, "linvo_idle_bench", ".")
+    for name, b in idle.items():
+        if name.startswith("BM_IdleBackgroundReceive"):
+            print("  idle port, background receive waiting, watcher running: %.4f%% of a core, "
+                  "%.1f wake-ups/s" % (b["cpu_percent"], b["switches_per_s"]))
+        if name.startswith("BM_IdleManyPorts"):
+            print("  %d open ports: %.1f MiB resident (%.1f KiB a port), %.4f%% of a core idle"
+                  % (b["ports"], b["rss_MiB"], b["rss_per_port_KiB"], b["cpu_percent"]))
+    rates = {}
+    for name, b in run_benchmark(args.build, "linvo_exchange_bench", "SendCommandRR").items():
+        rates[1 if "logging:1" in name else 0] = b["items_per_second"]
+    print("  exchanges/s: logging off %.0f, logging mode 1 %.0f (%.0f%%)" % (
+        rates[0], rates[1], 100 * rates[1] / rates[0]))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--build", default=os.path.join(ROOT, "build", "release"))
+    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--count", type=int, default=2000)
+    parser.add_argument("--no-strace", action="store_true")
+    parser.add_argument("--binary", action="store_true")
+    parser.add_argument("--blocks", type=int, default=500)
+    parser.add_argument("--other-costs", action="store_true")
+    args = parser.parse_args()
+
+    exchange_benchmark(args)
     if args.binary:
-        out = subprocess.run(
-            [os.path.join(args.build, "bench", "linvo_binary_bench"),
-             "--benchmark_filter=BinaryDataEcho", "--benchmark_format=json"],
-            check=True, capture_output=True, text=True).stdout
-        bench = json.loads(out)["benchmarks"][0]
-        ceiling = BLOCK / QUIET_GAP_S
-        print("\nbinary echo: %.0f bytes/s of a %.0f bytes/s ceiling (%.0f%%), "
-              "%.2f receives per block" % (bench["bytes_per_second"], ceiling,
-                                           100 * bench["bytes_per_second"] / ceiling,
-                                           bench.get("receives_per_block", 0)))
+        binary_benchmark(args)
+    if args.other_costs:
+        other_costs(args)
     return 0
 
 

@@ -278,6 +278,57 @@ TEST_P(SerialLineTest, WaitEventReportsReceiveAndTransmitEmpty) {
   EXPECT_EQ(events, uint32_t{kEvTxEmpty});
 }
 
+// A hold owns the receive and transmit events that happen while it lasts, however late a waiter
+// looks at them: dropped, or handed over as held. Events after the release are the waiter's.
+TEST_P(SerialLineTest, HeldEventsBelongToTheHold) {
+  ASSERT_TRUE(m_line->SetEventMask(kEvRxChar | kEvTxEmpty));
+  constexpr uint32_t kHeld = kEvRxChar | kEvTxEmpty;
+  uint32_t events = 99;
+  uint32_t held = 99;
+  uint8_t buffer[8];
+  // An exchange: a write that drains and a reply that is read, all before anyone waits.
+  auto exchange = [&](char out, const std::string& reply) {
+    const uint8_t byte = static_cast<uint8_t>(out);
+    ASSERT_EQ(m_line->Write(&byte, 1).bytes, 1u);
+    ASSERT_EQ(m_far->Receive(1), std::string(1, out));
+    m_far->Send(reply);
+    ASSERT_EQ(m_line->WaitReadable(2000, nullptr), WaitResult::kReady);
+    ASSERT_EQ(m_line->ReadAvailable(buffer, sizeof buffer).bytes, reply.size());
+  };
+
+  m_line->HoldEvents(kHeld, false);
+  exchange('p', "a");
+  EXPECT_EQ(m_line->WaitEventHeld(&events, &held, 20, nullptr), WaitResult::kTimeout);
+  m_line->ReleaseEvents();
+  EXPECT_EQ(m_line->WaitEventHeld(&events, &held, 30, nullptr), WaitResult::kTimeout)
+      << "dropped events came back: " << events;
+
+  m_line->HoldEvents(kHeld, true);
+  exchange('q', "b");
+  m_line->ReleaseEvents();
+  ASSERT_EQ(m_line->WaitEventHeld(&events, &held, 2000, nullptr), WaitResult::kReady);
+  EXPECT_EQ(events, kHeld);
+  EXPECT_EQ(held, kHeld);
+
+  // After the release: the waiter's own events again, also for a waiter that slept through it.
+  auto waiting = std::async(std::launch::async, [&] {
+    uint32_t seen = 0;
+    uint32_t seenHeld = 99;
+    EXPECT_EQ(m_line->WaitEventHeld(&seen, &seenHeld, 2000, nullptr), WaitResult::kReady);
+    EXPECT_EQ(seenHeld, 0u);
+    return seen;
+  });
+  m_line->HoldEvents(kHeld, false);
+  m_line->ReleaseEvents();
+  m_far->Send("c");
+  EXPECT_EQ(waiting.get(), uint32_t{kEvRxChar});
+  const uint8_t out = 'r';
+  ASSERT_EQ(m_line->Write(&out, 1).bytes, 1u);
+  ASSERT_EQ(m_line->WaitEventHeld(&events, &held, 2000, nullptr), WaitResult::kReady);
+  EXPECT_EQ(events, uint32_t{kEvTxEmpty});
+  EXPECT_EQ(held, 0u);
+}
+
 TEST_P(SerialLineTest, WaitEventEndsOnWakeAndOnNewMask) {
   ASSERT_TRUE(m_line->SetEventMask(kEvCts));
   WakeEvent wake;
