@@ -63,8 +63,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
   const std::string section = Clean(in.ConsumeRandomLengthString(32), "[]\r\n");
   const std::string key = Clean(in.ConsumeRandomLengthString(32), "[]=;\r\n");
-  // Quotes are left out: the reader strips a pair of them around a value.
-  const std::string value = Clean(in.ConsumeRandomLengthString(64), "\"\r\n");
+  // Quotes of both kinds are left out: the reader strips a matching pair around a value, as the
+  // profile functions do.
+  const std::string value = Clean(in.ConsumeRandomLengthString(64), "\"'\r\n");
   const std::string content = in.ConsumeRemainingBytesAsString();
   if (section.empty() || key.empty()) return 0;
 
