@@ -1,7 +1,6 @@
 #include "platform/message.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
 
 #include <atomic>
 #include <future>
@@ -10,13 +9,12 @@
 #include <thread>
 #include <vector>
 
+#include "support/wait_handle.h"
+
 namespace linvo::platform {
 namespace {
 
-bool Readable(int fd) {
-  pollfd p{fd, POLLIN, 0};
-  return poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
-}
+bool Readable(NativeWaitHandle handle) { return test::IsSignalled(handle); }
 
 // Records what a window's handler and dropper receive.
 struct Recorder {
@@ -85,16 +83,17 @@ TEST(MessageTest, DestroyedOrUnknownWindow) {
   Recorder rec;
   const WindowHandle window = CreateMessageWindow("w", rec.Handler(), rec.Dropper());
   const WindowHandle next = CreateMessageWindow("w", rec.Handler(), rec.Dropper());
-  EXPECT_GT(next, window);
+  EXPECT_NE(next, window);
   EXPECT_TRUE(DestroyMessageWindow(window));
   EXPECT_FALSE(IsMessageWindow(window));
   EXPECT_FALSE(PostWindowMessage(window, kWmApp, 0, 0));
   EXPECT_FALSE(DestroyMessageWindow(window));
   EXPECT_FALSE(PostWindowMessage(0, kWmApp, 0, 0));
   EXPECT_FALSE(DestroyMessageWindow(0));
-  // Handles are not reused.
+  // A destroyed window's handle does not come back.
   const WindowHandle later = CreateMessageWindow("w", rec.Handler());
-  EXPECT_GT(later, next);
+  EXPECT_NE(later, window);
+  EXPECT_NE(later, next);
   EXPECT_TRUE(DestroyMessageWindow(next));
   EXPECT_TRUE(DestroyMessageWindow(later));
   EXPECT_TRUE(rec.dropped.empty());
@@ -164,8 +163,8 @@ TEST(MessageTest, ThreadExitDropsQueuedMessagesAndEndsItsWindows) {
 TEST(MessageTest, QueueFdIsReadableWhileMessagesWait) {
   Recorder rec;
   const WindowHandle window = CreateMessageWindow("w", rec.Handler());
-  const int fd = MessageQueueFd();
-  ASSERT_GE(fd, 0);
+  const NativeWaitHandle fd = MessageQueueFd();
+  ASSERT_NE(fd, kNoWaitHandle);
   EXPECT_EQ(MessageQueueFd(), fd);
   EXPECT_FALSE(Readable(fd));
   std::thread([&] { PostWindowMessage(window, kWmApp, 0, 0); }).join();
@@ -184,7 +183,7 @@ TEST(MessageTest, EachThreadHasItsOwnQueue) {
   Recorder rec;
   const WindowHandle window = CreateMessageWindow("w", rec.Handler());
   ASSERT_TRUE(PostWindowMessage(window, kWmApp, 0, 0));
-  int otherFd = -1;
+  NativeWaitHandle otherFd = kNoWaitHandle;
   int otherPumped = -1;
   std::thread([&] {
     otherFd = MessageQueueFd();
