@@ -47,7 +47,8 @@ std::string DefaultLogPath() {
     path += c;
     if (c == '%') path += '%';
   }
-  path += std::string("/") + kLogFileName;
+  path += platform::kPathSeparator;
+  path += kLogFileName;
   return SettingsTextFits(path) ? path : fallback;
 }
 

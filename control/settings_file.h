@@ -21,9 +21,9 @@ std::optional<std::string> ControlSettingsFile();
 // False when a key cannot be written.
 bool WriteDefaultSettingsFile(const std::string& file, const std::string& defaultLogPath);
 
-// The trace path pattern for a new settings file: "<desktop>/Linvo_%03d.log" when the user has
-// a desktop directory (a '%' in the directory's name doubled, so that only the port number is
-// formatted into it), else ".\Linvo_%03d.log".
+// The trace path pattern for a new settings file: "<desktop>/Linvo_%03d.log" ("\" on Windows)
+// when the user has a desktop directory (a '%' in the directory's name doubled, so that only the
+// port number is formatted into it), else ".\Linvo_%03d.log".
 std::string DefaultLogPath();
 
 // Whether a text can be a settings value: at most 255 bytes (the most the engine reads back)

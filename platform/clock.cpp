@@ -30,4 +30,15 @@ LocalTime NowLocal() {
                    static_cast<int>(ts.tv_nsec / 1000000)};
 }
 
+LocalTime LocalTimeAt(std::chrono::system_clock::time_point time) {
+  using namespace std::chrono;
+  const auto ms = duration_cast<milliseconds>(time.time_since_epoch()).count();
+  const auto seconds = static_cast<time_t>(ms / 1000);
+  tm parts{};
+  localtime_r(&seconds, &parts);
+  return LocalTime{
+      parts.tm_year + 1900, parts.tm_mon + 1,           parts.tm_mday, parts.tm_hour, parts.tm_min,
+      parts.tm_sec,         static_cast<int>(ms % 1000)};
+}
+
 }  // namespace linvo::platform

@@ -1,6 +1,7 @@
 // Millisecond tick clock and local wall-clock time.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 namespace linvo::platform {
@@ -21,5 +22,7 @@ struct LocalTime {
 
 // The current local time with milliseconds, from one clock reading.
 LocalTime NowLocal();
+// A wall-clock time as local time, with milliseconds.
+LocalTime LocalTimeAt(std::chrono::system_clock::time_point time);
 
 }  // namespace linvo::platform

@@ -7,4 +7,8 @@ namespace linvo::platform {
 
 std::string ErrorText(int code);
 
+// The text of the calling thread's last system error (errno on POSIX, GetLastError on Windows),
+// for a platform call that failed and returned only that it failed.
+std::string LastSystemErrorText();
+
 }  // namespace linvo::platform

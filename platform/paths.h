@@ -7,6 +7,13 @@
 
 namespace linvo::platform {
 
+// What separates a directory from a name in the system's own paths.
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
 // Turns a path written with backslashes (".\Linvo%03d.log") into a native one: every backslash
 // becomes a slash. A leading "\\.\" device prefix is not special here.
 std::string NativePath(std::string_view path);

@@ -60,6 +60,8 @@ OpenResult OpenSerialLine(const std::string& windowsName, const std::string& set
   return OpenTtyLine(TtyPathFor(comName, settingsFile), options);
 }
 
+OpenResult OpenSerialDevice(const std::string& device) { return OpenTtyLine(device, {}); }
+
 PseudoTerminal::PseudoTerminal() {
   auto fail = [this](const char* what) {
     const int error = errno;

@@ -260,6 +260,11 @@ struct OpenResult {
 // device (ENOTTY), and so on.
 OpenResult OpenSerialLine(const std::string& windowsName, const std::string& settingsFile);
 
+// Opens a line by the system's own name for its device: a path on POSIX ("/dev/ttyUSB0"), a port
+// name on Windows ("COM6", "\\.\COM12"). For programs that serve a line themselves (the device
+// simulator); no settings file is read and no virtual line is looked up.
+OpenResult OpenSerialDevice(const std::string& device);
+
 // The device path a name resolves to, without opening it ("virtual:COM3" for a virtual line).
 std::optional<std::string> ResolvePortName(const std::string& windowsName,
                                            const std::string& settingsFile);

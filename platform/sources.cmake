@@ -3,6 +3,7 @@
 file(GLOB platform_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp)
 set(platform_posix_only
     clock.cpp
+    error_text_posix.cpp
     log_output.cpp
     message.cpp
     named_mutex.cpp

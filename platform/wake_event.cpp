@@ -1,4 +1,4 @@
-// The wake-up primitive on eventfd.
+// The wake-up primitive on eventfd, and the handle wait on poll().
 #include "platform/wake_event.h"
 
 #include <poll.h>
@@ -34,27 +34,25 @@ void WakeEvent::Clear() {
   }
 }
 
-bool WakeEvent::Wait(int timeoutMs) const { return WaitAny({this}, timeoutMs) == 0; }
-
-int WaitAny(std::initializer_list<const WakeEvent*> events, int timeoutMs) {
-  constexpr std::size_t kMaxEvents = 8;
-  pollfd fds[kMaxEvents];
-  int index[kMaxEvents];
+int WaitAnyHandle(std::span<const NativeWaitHandle> handles, int timeoutMs) {
+  if (handles.size() > kMaxWaitHandles) return kWaitFailed;
+  pollfd fds[kMaxWaitHandles];
+  int index[kMaxWaitHandles];
   nfds_t count = 0;
-  int position = 0;
-  for (const WakeEvent* event : events) {
-    if (event != nullptr && count < kMaxEvents) {
-      fds[count] = {event->Native(), POLLIN, 0};
-      index[count++] = position;
-    }
-    ++position;
+  for (std::size_t i = 0; i < handles.size(); ++i) {
+    if (handles[i] == kNoWaitHandle) continue;
+    fds[count] = {handles[i], POLLIN, 0};
+    index[count++] = static_cast<int>(i);
   }
   const Deadline deadline = Deadline::After(timeoutMs);
   for (;;) {
     const int rc = poll(fds, count, deadline.RemainingMs());
-    if (rc < 0 && errno == EINTR) continue;
-    if (rc <= 0) return -1;
+    if (rc < 0 && errno == EINTR) continue;  // a signal; wait out the rest of the time
+    if (rc < 0) return kWaitFailed;
+    if (rc == 0) return kWaitTimedOut;
     for (nfds_t i = 0; i < count; ++i) {
+      // POLLNVAL: the descriptor is not open; no wait on it can succeed.
+      if (fds[i].revents & POLLNVAL) return kWaitFailed;
       if (fds[i].revents != 0) return index[i];
     }
   }

@@ -5,8 +5,10 @@
 // backends can put it beside their own descriptors in one poll() and hosts beside theirs.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <span>
 
 namespace linvo::platform {
 
@@ -28,6 +30,15 @@ inline int32_t WaitHandleNumber(NativeWaitHandle handle) {
                                  : static_cast<int32_t>(reinterpret_cast<std::intptr_t>(handle));
 #else
   return handle;
+#endif
+}
+// The handle back from its number (WaitHandleNumber).
+inline NativeWaitHandle WaitHandleFromNumber(int32_t number) {
+#ifdef _WIN32
+  return number == -1 ? kNoWaitHandle
+                      : reinterpret_cast<NativeWaitHandle>(static_cast<std::intptr_t>(number));
+#else
+  return number;
 #endif
 }
 
@@ -54,6 +65,21 @@ class WakeEvent {
 // entries are skipped; with no event at all this is a plain sleep. Returns the index of the
 // first signalled event in the list, or -1 when the time passed.
 int WaitAny(std::initializer_list<const WakeEvent*> events, int timeoutMs);
+
+// Blocks until one of the handles is ready or timeoutMs passes (negative: no limit). Ready is a
+// WakeEvent's handle while signalled, on POSIX a descriptor while readable, hung up or in error
+// (a read tells which), on Windows any waitable object while signalled. kNoWaitHandle entries are
+// skipped; with none at all this is a plain sleep. Returns the index of the first ready handle in
+// the list, kWaitTimedOut when the time passed, or kWaitFailed when the wait itself failed (a
+// closed handle, more than kMaxWaitHandles handles).
+inline constexpr std::size_t kMaxWaitHandles = 16;
+inline constexpr int kWaitTimedOut = -1;
+inline constexpr int kWaitFailed = -2;
+int WaitAnyHandle(std::span<const NativeWaitHandle> handles, int timeoutMs);
+inline int WaitAnyHandle(std::initializer_list<NativeWaitHandle> handles, int timeoutMs) {
+  return WaitAnyHandle(std::span<const NativeWaitHandle>(handles.begin(), handles.size()),
+                       timeoutMs);
+}
 
 // WaitAny of one event that may be null: true when it was signalled.
 inline bool WaitForWake(const WakeEvent* wake, int timeoutMs) {

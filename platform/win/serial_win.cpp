@@ -395,6 +395,25 @@ class Win32Line final : public SerialLine {
   uint64_t m_purged = 0;
 };
 
+// Opens the device ("\\.\COM6") for overlapped I/O.
+OpenResult OpenComPort(const std::string& device) {
+  // No sharing: a second open, in this process or another, fails (ERROR_ACCESS_DENIED).
+  HANDLE port = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OVERLAPPED, nullptr);
+  if (port == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    return OpenResult{nullptr,
+                      SerialError{static_cast<int>(code), Win32ErrorText(code) + ": " + device}};
+  }
+  auto line = std::make_unique<Win32Line>(port, device);
+  if (!line->Ready()) {
+    const DWORD code = GetLastError();
+    return OpenResult{nullptr,
+                      SerialError{static_cast<int>(code), Win32ErrorText(code) + ": " + device}};
+  }
+  return OpenResult{std::move(line), {}};
+}
+
 }  // namespace
 
 std::optional<std::string> ResolvePortName(const std::string& windowsName, const std::string&) {
@@ -413,22 +432,15 @@ OpenResult OpenSerialLine(const std::string& windowsName, const std::string&) {
   bool registered = false;
   OpenResult virtualLine = OpenVirtualHost(comName, &registered);
   if (registered) return virtualLine;
-  const std::string device = "\\\\.\\" + comName;
-  // No sharing: a second open, in this process or another, fails (ERROR_ACCESS_DENIED).
-  HANDLE port = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_OVERLAPPED, nullptr);
-  if (port == INVALID_HANDLE_VALUE) {
-    const DWORD code = GetLastError();
-    return OpenResult{nullptr,
-                      SerialError{static_cast<int>(code), Win32ErrorText(code) + ": " + device}};
+  return OpenComPort("\\\\.\\" + comName);
+}
+
+OpenResult OpenSerialDevice(const std::string& device) {
+  const std::string comName = NormalisePortName(device);
+  if (comName.empty()) {
+    return OpenResult{nullptr, SerialError{ERROR_INVALID_NAME, "Not a port name: " + device}};
   }
-  auto line = std::make_unique<Win32Line>(port, device);
-  if (!line->Ready()) {
-    const DWORD code = GetLastError();
-    return OpenResult{nullptr,
-                      SerialError{static_cast<int>(code), Win32ErrorText(code) + ": " + device}};
-  }
-  return OpenResult{std::move(line), {}};
+  return OpenComPort("\\\\.\\" + comName);
 }
 
 }  // namespace linvo::platform

@@ -1,4 +1,5 @@
-// The wake-up primitive on a manual-reset event object.
+// The wake-up primitive on a manual-reset event object, and the handle wait on
+// WaitForMultipleObjects.
 #include <windows.h>
 
 #include <system_error>
@@ -22,29 +23,26 @@ void WakeEvent::Signal() { SetEvent(m_handle); }
 
 void WakeEvent::Clear() { ResetEvent(m_handle); }
 
-bool WakeEvent::Wait(int timeoutMs) const { return WaitAny({this}, timeoutMs) == 0; }
-
-int WaitAny(std::initializer_list<const WakeEvent*> events, int timeoutMs) {
-  constexpr std::size_t kMaxEvents = 8;
-  HANDLE handles[kMaxEvents];
-  int index[kMaxEvents];
+int WaitAnyHandle(std::span<const NativeWaitHandle> handles, int timeoutMs) {
+  if (handles.size() > kMaxWaitHandles) return kWaitFailed;
+  HANDLE native[kMaxWaitHandles];
+  int index[kMaxWaitHandles];
   DWORD count = 0;
-  int position = 0;
-  for (const WakeEvent* event : events) {
-    if (event != nullptr && count < kMaxEvents) {
-      handles[count] = event->Native();
-      index[count++] = position;
-    }
-    ++position;
+  for (std::size_t i = 0; i < handles.size(); ++i) {
+    if (handles[i] == kNoWaitHandle) continue;
+    native[count] = handles[i];
+    index[count++] = static_cast<int>(i);
   }
   const DWORD wait = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
   if (count == 0) {
     Sleep(wait);
-    return -1;
+    return kWaitTimedOut;
   }
-  const DWORD rc = WaitForMultipleObjects(count, handles, FALSE, wait);
+  const DWORD rc = WaitForMultipleObjects(count, native, FALSE, wait);
   if (rc < WAIT_OBJECT_0 + count) return index[rc - WAIT_OBJECT_0];
-  return -1;
+  // An abandoned mutex is the caller's now: it is ready.
+  if (rc >= WAIT_ABANDONED_0 && rc < WAIT_ABANDONED_0 + count) return index[rc - WAIT_ABANDONED_0];
+  return rc == WAIT_TIMEOUT ? kWaitTimedOut : kWaitFailed;
 }
 
 }  // namespace linvo::platform

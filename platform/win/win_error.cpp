@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "platform/error_text.h"
+
 namespace linvo::platform {
 
 std::string Win32ErrorText(uint32_t code) {
@@ -12,5 +14,7 @@ std::string Win32ErrorText(uint32_t code) {
   if (n == 0) return "Error " + std::to_string(code);
   return std::string(buffer, n);
 }
+
+std::string LastSystemErrorText() { return Win32ErrorText(GetLastError()); }
 
 }  // namespace linvo::platform

@@ -100,6 +100,12 @@ TEST(ControlPersistence, SettingsFileValuesOverrideAndAForeignFileIsReplaced) {
   EXPECT_EQ(platform::ReadProfileInt("Delay", "Delay", -1, file), 0);
 }
 
+// What failed, then the system's reason ("No such file or directory", "Path not found.").
+void ExpectSystemReason(const std::string& error, const std::string& what) {
+  EXPECT_EQ(error.rfind(what + ": ", 0), 0u) << error;
+  EXPECT_GT(error.size(), what.size() + 2) << "no reason given: " << error;
+}
+
 TEST(ControlPersistence, HostileFilesLoadAsErrorsOrDefaults) {
   test::ScopedWorkDir dir;
   struct Case {
@@ -145,8 +151,9 @@ TEST(ControlPersistence, HostileFilesLoadAsErrorsOrDefaults) {
   }
   JsonPropertyBag bag;
   std::string error;
-  EXPECT_FALSE(bag.LoadFile(dir.Path() + "/missing.json", &error));
-  EXPECT_THAT(error, HasSubstr("No such file or directory"));
+  const std::string missing = dir.Path() + "/missing.json";
+  EXPECT_FALSE(bag.LoadFile(missing, &error));
+  ExpectSystemReason(error, "cannot open " + missing);
 }
 
 TEST(ControlPersistence, SaveReplacesTheFileAtomically) {
@@ -163,8 +170,9 @@ TEST(ControlPersistence, SaveReplacesTheFileAtomically) {
     files += entry.path().filename().string().rfind("control.json", 0) == 0;
   }
   EXPECT_EQ(files, 1) << "no temporary file left";
-  EXPECT_FALSE(bag.SaveFile(dir.Path() + "/no/such/dir/x.json", &error));
-  EXPECT_THAT(error, HasSubstr("No such file or directory"));
+  const std::string nowhere = dir.Path() + "/no/such/dir/x.json";
+  EXPECT_FALSE(bag.SaveFile(nowhere, &error));
+  ExpectSystemReason(error, "cannot create a temporary file for " + nowhere);
 }
 
 // A control saved while open no longer counts its port as open: line puts are taken again and

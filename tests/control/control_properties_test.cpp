@@ -1,6 +1,10 @@
 // The control's property puts and reads, and its settings-file properties.
 #include <gmock/gmock.h>
 
+#include <array>
+#include <string>
+#include <vector>
+
 #include "control/json_property_bag.h"
 #include "control/member_table.h"
 #include "control/settings_file.h"
@@ -121,10 +125,18 @@ TEST(ControlSettingsFile, PutsWriteTheKeyAndRefuseBadValues) {
   CLinvoCtrl c;
   c.SetPortNo(24);
   const std::string file = SettingsFile(dir);
-  // A new control wrote the default file, in its order.
-  EXPECT_EQ(test::ReadFile(file),
-            "[Application]\nName=Linvo INI File\n\n[Log]\nLogging=0\nLogFileName=" +
-                DefaultLogPath() + "\n\n[Delay]\nDelay=0\n\n[TimeOut]\nWriteFileTimeOut=5000\n");
+  // A new control wrote the default file, in its order: the same file as these keys written one
+  // by one (the layout, blank lines and line ends, is the profile writer's).
+  const std::string expected = dir.Path() + "/Expected.ini";
+  const std::vector<std::array<std::string, 3>> keys = {
+      {"Application", "Name", "Linvo INI File"}, {"Log", "Logging", "0"},
+      {"Log", "LogFileName", DefaultLogPath()},  {"Delay", "Delay", "0"},
+      {"TimeOut", "WriteFileTimeOut", "5000"},
+  };
+  for (const auto& [section, key, value] : keys) {
+    ASSERT_TRUE(platform::WriteProfileValue(section, key, value, expected));
+  }
+  EXPECT_EQ(test::ReadFile(file), test::ReadFile(expected));
 
   std::remove(file.c_str());
   c.SetSendDelayTime(-1);

@@ -1,8 +1,7 @@
 // A whole exchange through the C interface alone, against the device simulator on a virtual
 // line: line properties, open, a background command exchange whose response arrives as an event
-// while the host waits on the message queue descriptor, the result property, close.
+// while the host waits on the message queue handle, the result property, close.
 #include <gtest/gtest.h>
-#include <poll.h>
 
 #include <chrono>
 #include <memory>
@@ -11,6 +10,7 @@
 
 #include "c_api_fixture.h"
 #include "platform/serial.h"
+#include "platform/wake_event.h"
 #include "sim/device_sim.h"
 #include "sim/endpoint.h"
 
@@ -69,7 +69,7 @@ class ExchangeOnSim : public CApiTest {
     EXPECT_EQ(result.type, LVO_LONG) << name;
     return static_cast<int32_t>(result.number);
   }
-  // Waits on the thread's queue descriptor and pumps until `count` events were heard.
+  // Waits on the thread's queue handle and pumps until `count` events were heard.
   bool WaitForEvents(const Host& host, std::size_t count, int timeoutMs) {
     int32_t fd = -1;
     EXPECT_EQ(lvo_message_fd(&fd), LVO_OK);
@@ -79,8 +79,8 @@ class ExchangeOnSim : public CApiTest {
                             deadline - std::chrono::steady_clock::now())
                             .count();
       if (left <= 0) return false;
-      pollfd p{fd, POLLIN, 0};
-      if (::poll(&p, 1, static_cast<int>(left)) > 0) {
+      if (platform::WaitAnyHandle({platform::WaitHandleFromNumber(fd)}, static_cast<int>(left)) ==
+          0) {
         EXPECT_EQ(lvo_pump(0, nullptr), LVO_OK);
       }
     }

@@ -188,6 +188,9 @@ TEST_F(ProfileTest, WriteRemovesTemporariesOfDeadWriters) {
 TEST_F(ProfileTest, WriteCreatesFileAndSection) {
   ASSERT_TRUE(WriteProfileValue("Settings", "Baud", "9600", m_file));
   EXPECT_EQ(Contents(), "[Settings]\nBaud=9600\n");
+  // A new section comes after a blank line.
+  ASSERT_TRUE(WriteProfileValue("Log", "Logging", "0", m_file));
+  EXPECT_EQ(Contents(), "[Settings]\nBaud=9600\n\n[Log]\nLogging=0\n");
   EXPECT_EQ(ReadProfileInt("settings", "BAUD", 0, m_file), 9600);
   struct stat st {};
   ASSERT_EQ(stat(m_file.c_str(), &st), 0);

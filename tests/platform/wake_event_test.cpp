@@ -1,11 +1,13 @@
-// The wake-up event's waits and the deadline they count down.
+// The wake-up event's waits, the wait on handles of any kind, and the deadline they count down.
 #include "platform/wake_event.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <future>
 
 #include "platform/deadline.h"
+#include "platform/serial.h"
 
 namespace linvo::platform {
 namespace {
@@ -34,6 +36,25 @@ TEST(WakeEventWait, WaitAnyNamesTheSignalledEventAndSkipsNulls) {
   const Deadline slept = Deadline::After(5);
   EXPECT_FALSE(WaitForWake(nullptr, 5)) << "no event: a plain sleep";
   EXPECT_TRUE(slept.Passed());
+}
+
+// Handles of any kind: the virtual line's peer is ready while the host's bytes wait there.
+TEST(WakeEventWait, WaitAnyHandleNamesTheReadyHandleOfAnyKind) {
+  WakeEvent wake;
+  auto peer = RegisterVirtualLine("COM204");
+  auto host = OpenSerialLine("COM204", "").line;
+  ASSERT_NE(host, nullptr);
+  const NativeWaitHandle handles[] = {wake.Native(), kNoWaitHandle, peer->Fd()};
+  EXPECT_EQ(WaitAnyHandle(handles, 5), kWaitTimedOut);
+  const uint8_t byte = 0x41;
+  ASSERT_EQ(host->Write(&byte, 1).bytes, 1u);
+  EXPECT_EQ(WaitAnyHandle(handles, -1), 2);
+  wake.Signal();
+  EXPECT_EQ(WaitAnyHandle({wake.Native(), peer->Fd()}, -1), 0);
+  const NativeWaitHandle tooMany[kMaxWaitHandles + 1] = {};
+  EXPECT_EQ(WaitAnyHandle(tooMany, 0), kWaitFailed);
+  host.reset();
+  UnregisterVirtualLine("COM204");
 }
 
 TEST(DeadlineTest, CountsDownAndNeverPasses) {

@@ -1,5 +1,5 @@
 // The simulator's binary side, raw echo and modem lines, driven from the host end of a virtual
-// line, of a pseudo-terminal, and by the port object's binary operations.
+// line and by the port object's binary operations.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -19,9 +19,6 @@
 namespace linvo::sim {
 namespace {
 
-// Data 01 16 02: the 0x16 doubled, the check byte 01 ^ 16 ^ 02 ^ 03 = 16 not doubled.
-const std::string kCommand = Bytes("16 02 01 16 16 02 16 03 16");
-const std::string kSynAck = Bytes("16 06");
 const std::string kSynNak = Bytes("16 15");
 // The report 41 16 42 (check byte 41 ^ 16 ^ 42 ^ 03 = 16).
 const std::string kReportData = Bytes("41 16 42");
@@ -37,13 +34,13 @@ struct BinaryAckCase {
 
 TEST_F(SimOnVirtualLine, BinaryCommandFramesAnsweredByModeAndBcc) {
   const std::vector<BinaryAckCase> cases = {
-      {"good BCC: SYN ACK, report", AckMode::kByBcc, true, kCommand,
+      {"good BCC: SYN ACK, report", AckMode::kByBcc, true, kBinaryCommand,
        std::string("16 06 ") + kReport},
       {"wrong BCC", AckMode::kByBcc, true, Bytes("16 02 01 16 16 02 16 03 17"), "16 15"},
       {"broken by SYN 41", AckMode::kByBcc, true, Bytes("16 02 01 16 41"), "16 15"},
-      {"no report", AckMode::kByBcc, false, kCommand, "16 06"},
-      {"NAK always", AckMode::kAlwaysNak, true, kCommand, "16 15"},
-      {"silent", AckMode::kSilent, true, kCommand, ""},
+      {"no report", AckMode::kByBcc, false, kBinaryCommand, "16 06"},
+      {"NAK always", AckMode::kAlwaysNak, true, kBinaryCommand, "16 15"},
+      {"silent", AckMode::kSilent, true, kBinaryCommand, ""},
   };
   StartSim();
   for (const BinaryAckCase& c : cases) {
@@ -68,7 +65,7 @@ TEST_F(SimOnVirtualLine, WrongBccReportsRepeatedOnSynNakThenGoodOneAcked) {
   // The default report 30 30: check byte 30 ^ 30 ^ 03 = 03; spoiled, FC.
   const std::string bad = "16 02 30 30 16 03 FC";
   const std::string good = "16 02 30 30 16 03 03";
-  EXPECT_EQ(Exchange(kCommand, 2 + 7), "16 06 " + bad);
+  EXPECT_EQ(Exchange(kBinaryCommand, 2 + 7), "16 06 " + bad);
   EXPECT_EQ(Exchange(kSynNak, 7), bad);
   EXPECT_EQ(Exchange(kSynNak, 7), good);
   WriteToDevice(*m_host, kSynAck);
@@ -77,7 +74,7 @@ TEST_F(SimOnVirtualLine, WrongBccReportsRepeatedOnSynNakThenGoodOneAcked) {
   EXPECT_EQ(m_sim->GetCounters().binaryHostNaks, 2);
   EXPECT_EQ(m_sim->Events().back().bytes, "host SYN ACK of the report");
   // The count is per command.
-  EXPECT_EQ(Exchange(kCommand, 2 + 7), "16 06 " + bad);
+  EXPECT_EQ(Exchange(kBinaryCommand, 2 + 7), "16 06 " + bad);
 }
 
 TEST_F(SimOnVirtualLine, RawEchoSendsEveryByteBackUnchanged) {
@@ -181,41 +178,6 @@ TEST_F(SimWithPortObject, CommandWithReportAndRawEchoRoundTrip) {
             0);
   echoed.resize(static_cast<std::size_t>(std::max<int16_t>(length, 0)));
   EXPECT_TRUE(echoed == block) << "echoed " << length << " bytes";
-}
-
-// The host opens the pseudo-terminal's slave by a port name mapped in the settings file.
-TEST(SimBinaryOnPseudoTerminal, CommandReportAckAndReportOnDemand) {
-  test::ScopedWorkDir dir;
-  platform::PseudoTerminal pty;
-  Config config;
-  config.binaryReport = Bytes("41 16");
-  DeviceSimulator sim(MakePtyEndpoint(pty.MasterFd()), config);
-  ASSERT_TRUE(sim.Start());
-  const std::string ini = dir.Path() + "/Linvo.ini";
-  test::WriteFile(ini, "[Ports]\nCOM9=" + pty.SlavePath() + "\n");
-  auto host = platform::OpenSerialLine("COM9", ini).line;
-  ASSERT_NE(host, nullptr);
-
-  // Split between the two bytes of the doubled 0x16: the parser keeps its place across reads.
-  WriteToDevice(*host, kCommand.substr(0, 4));
-  ASSERT_TRUE(sim.WaitForReceived(4, kArrive));
-  WriteToDevice(*host, kCommand.substr(4));
-  EXPECT_EQ(HexBytes(ReadFromDevice(*host, 2 + 8, kArrive)), "16 06 16 02 41 16 16 16 03 54");
-  WriteToDevice(*host, kSynAck);
-  EXPECT_TRUE(sim.WaitForCounters([](const Counters& c) { return c.reportsAcked == 1; }, kArrive));
-
-  bool quit = false;
-  std::string error;
-  ASSERT_TRUE(RunControlLine(sim, "report 42", &quit, &error)) << error;
-  EXPECT_EQ(HexBytes(ReadFromDevice(*host, 6, kArrive)), "16 02 42 16 03 41");
-  EXPECT_FALSE(RunControlLine(sim, "report 4", &quit, &error));
-
-  // A pseudo-terminal has no modem lines.
-  EXPECT_FALSE(sim.SetModemLines(platform::kMsDsrOn));
-  EXPECT_FALSE(sim.SetModemLine(platform::kMsDsrOn, false));
-  EXPECT_FALSE(sim.InjectLineErrors(platform::kCeFrame));
-  EXPECT_EQ(sim.ModemLines(), std::nullopt);
-  EXPECT_EQ(sim.HostLines(), std::nullopt);
 }
 
 }  // namespace

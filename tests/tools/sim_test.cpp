@@ -1,10 +1,5 @@
-// The device simulator, driven with raw bytes from the host end of a virtual line or of a
-// pseudo-terminal.
+// The device simulator, driven with raw bytes from the host end of a virtual line; its options.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -20,13 +15,9 @@
 #include "sim_test_support.h"
 #include "support/test_env.h"
 
-extern char** environ;
-
 namespace linvo::sim {
 namespace {
 
-const std::string kCommandS1 = Bytes("04 02 53 31 03 61");
-const std::string kPoll = Bytes("04 05");
 const std::string kAckByte = Bytes("06");
 const std::string kNakByte = Bytes("15");
 const std::string kResponseA = Bytes("02 41 30 30 30 30 03 42");
@@ -307,24 +298,46 @@ TEST(SimEndpoint, ReadTimesOutWakesAndReads) {
   platform::UnregisterVirtualLine("COM202");
 }
 
-TEST(SimStop, StopReturnsPromptlyWhileIdleAndWhileAWriteIsBlocked) {
-  platform::PseudoTerminal pty;
-  DeviceSimulator sim(MakePtyEndpoint(pty.MasterFd()));
+// A serial line served through the platform's serial API: here the host end of a virtual line,
+// whose far end plays the host.
+TEST(SimOnSerialLine, ExchangesStopsAHeldBackWriteAndNotesTheLineGone) {
+  auto peer = platform::RegisterVirtualLine("COM203");
+  auto line = platform::OpenSerialLine("COM203", "").line;
+  ASSERT_NE(line, nullptr);
+  DeviceSimulator sim(MakeSerialEndpoint(std::move(line)));
+  platform::WakeEvent lineClosed;
+  sim.SetLogSink([&lineClosed](const LogEvent& event) {
+    if (event.direction == Direction::kNote && event.bytes == "line closed") lineClosed.Signal();
+  });
+  auto exchange = [&peer](const std::string& bytes, std::size_t count) {
+    peer->Write(bytes);
+    std::string got;
+    while (got.size() < count && peer->WaitReadable(kArrive)) {
+      const std::vector<uint8_t> chunk = peer->ReadAll();
+      got.append(chunk.begin(), chunk.end());
+    }
+    return HexBytes(got);
+  };
   ASSERT_TRUE(sim.Start());
-  auto start = std::chrono::steady_clock::now();
-  sim.Stop();
-  // Generous: only a loop that waits out a poll time-out instead of waking would miss it.
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_EQ(exchange(kCommandS1, 1), "06");
+  EXPECT_EQ(exchange(kPoll, kResponseA.size()), HexBytes(kResponseA));
 
-  // Nobody reads the pseudo-terminal: the write fills its buffer and blocks until Stop().
-  ASSERT_TRUE(sim.Start());
+  // The line holds the device's write back; Stop() ends it all the same.
+  peer->StallTransmitter(true);
   bool sent = true;
-  std::thread writer([&] { sent = sim.SendRaw(std::string(1 << 20, 'x')); });
-  // Give the writer time to block; should Stop() come first, the write fails all the same.
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::thread writer([&] { sent = sim.SendRaw("x"); });
+  // Two waiters on the host end: the endpoint's reader and the held write.
+  ASSERT_TRUE(peer->WaitHostWaiting(2, kArrive));
   sim.Stop();
   writer.join();
   EXPECT_FALSE(sent);
+
+  peer->StallTransmitter(false);
+  ASSERT_TRUE(sim.Start());
+  EXPECT_EQ(exchange(kCommandS1, 1), "06");
+  peer->Disconnect();
+  EXPECT_TRUE(lineClosed.Wait(kArrive));
+  platform::UnregisterVirtualLine("COM203");
 }
 
 TEST(SimOptions, ScenariosAndOptionsApplyInOrder) {
@@ -378,16 +391,49 @@ TEST(SimOptions, BinaryAndPollingOptions) {
   EXPECT_EQ(options.config.binaryAckMode, AckMode::kSilent);  // silent is silent on both sides
 }
 
+TEST(SimOptions, TheServedLineAndItsSettings) {
+  ProgramOptions options;
+  std::string error;
+  ASSERT_TRUE(ParseOptions({}, &options, &error)) << error;
+  EXPECT_EQ(options.port, "");  // a new pseudo-terminal
+  ASSERT_TRUE(ParseOptions({"--port", "COM6", "--baud", "115200", "--data-bits=7", "--parity", "o"},
+                           &options, &error))
+      << error;
+  EXPECT_EQ(options.port, "COM6");
+  EXPECT_EQ(options.line.baudRate, 115200u);
+  EXPECT_EQ(options.line.byteSize, 7);
+  EXPECT_EQ(options.line.parity, platform::kOddParity);
+  // The control's own defaults: 9600 baud, 8 data bits, even parity.
+  ASSERT_TRUE(ParseOptions({"--port=/dev/ttyUSB0"}, &options, &error)) << error;
+  EXPECT_EQ(options.port, "/dev/ttyUSB0");
+  EXPECT_EQ(options.line.baudRate, 9600u);
+  EXPECT_EQ(options.line.byteSize, 8);
+  EXPECT_EQ(options.line.parity, platform::kEvenParity);
+}
+
 TEST(SimOptions, BadInputIsRejectedWithTheOptionNamed) {
   const std::vector<std::vector<std::string>> bad = {
-      {"--scenario", "nope"},    {"--busy", "-1"},
-      {"--busy", "2x"},          {"--busy"},
-      {"--status", "1"},         {"--letter", "AB"},
-      {"--ack", "maybe"},        {"--data", "\\x4"},
-      {"--hf", "0,00"},          {"--silent-polls=1"},
-      {"--frobnicate"},          {"--log", ""},
-      {"--binary-report", "4G"}, {"--binary-report", "411"},
-      {"--binary-silent=1"},     {"--hf-gap", "x"},
+      {"--scenario", "nope"},
+      {"--busy", "-1"},
+      {"--busy", "2x"},
+      {"--busy"},
+      {"--status", "1"},
+      {"--letter", "AB"},
+      {"--ack", "maybe"},
+      {"--data", "\\x4"},
+      {"--hf", "0,00"},
+      {"--silent-polls=1"},
+      {"--frobnicate"},
+      {"--log", ""},
+      {"--binary-report", "4G"},
+      {"--binary-report", "411"},
+      {"--binary-silent=1"},
+      {"--hf-gap", "x"},
+      {"--port", ""},
+      {"--baud", "9600"},
+      {"--baud", "0", "--port", "COM6"},
+      {"--data-bits", "9", "--port", "COM6"},
+      {"--parity", "M", "--port", "COM6"},
   };
   for (const auto& args : bad) {
     ProgramOptions options;
@@ -395,89 +441,6 @@ TEST(SimOptions, BadInputIsRejectedWithTheOptionNamed) {
     EXPECT_FALSE(ParseOptions(args, &options, &error)) << args[0];
     EXPECT_EQ(error.rfind(args[0].substr(0, args[0].find('=')), 0), 0u) << error;
   }
-}
-
-// The host opens the pseudo-terminal's slave by a port name mapped in the settings file.
-TEST(SimOnPseudoTerminal, CommandAndPollExchange) {
-  test::ScopedWorkDir dir;
-  platform::PseudoTerminal pty;
-  Config config;
-  config.busyPolls = 1;
-  config.data = "DATA";
-  DeviceSimulator sim(MakePtyEndpoint(pty.MasterFd()), config);
-  ASSERT_TRUE(sim.Start());
-  const std::string ini = dir.Path() + "/Linvo.ini";
-  test::WriteFile(ini, "[Ports]\nCOM9=" + pty.SlavePath() + "\n");
-  auto host = platform::OpenSerialLine("COM9", ini).line;
-  ASSERT_NE(host, nullptr);
-  EXPECT_EQ(host->DevicePath(), pty.SlavePath());
-
-  WriteToDevice(*host, kCommandS1);
-  EXPECT_EQ(HexBytes(ReadFromDevice(*host, 1, kArrive)), "06");
-  WriteToDevice(*host, kPoll);
-  EXPECT_EQ(HexBytes(ReadFromDevice(*host, 12, kArrive)), "02 42 30 30 30 30 44 41 54 41 03 51");
-  WriteToDevice(*host, kPoll);
-  EXPECT_EQ(HexBytes(ReadFromDevice(*host, 12, kArrive)), "02 41 30 30 30 30 44 41 54 41 03 52");
-  sim.Stop();
-  EXPECT_EQ(sim.Received(), kCommandS1 + kPoll + kPoll);
-}
-
-// The program: prints its one line, serves, and ends with exit status 0 when standard input
-// closes.
-TEST(SimProgram, ServesUntilStdinCloses) {
-  const char* binDir = std::getenv("LINVO_TEST_BINARY_DIR");
-  const std::string program = std::string(binDir ? binDir : "") + "/tools/linvo-sim";
-  if (binDir == nullptr || ::access(program.c_str(), X_OK) != 0) {
-    GTEST_SKIP() << "linvo-sim not built";
-  }
-  test::ScopedWorkDir dir;
-  int toChild[2];
-  int fromChild[2];
-  ASSERT_EQ(::pipe(toChild), 0);
-  ASSERT_EQ(::pipe(fromChild), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addclose(&actions, toChild[1]);
-  posix_spawn_file_actions_addclose(&actions, fromChild[0]);
-  const std::string log = dir.Path() + "/sim.log";
-  std::vector<std::string> args = {program, "--scenario", "nak", "--stdin-control", "--log", log};
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(toChild[0]);
-  ::close(fromChild[1]);
-
-  std::string out;
-  char c;
-  while (::read(fromChild[0], &c, 1) == 1 && c != '\n') out += c;
-  const std::string prefix = "linvo-sim: serving ";
-  ASSERT_EQ(out.rfind(prefix, 0), 0u) << out;
-  const std::string ini = dir.Path() + "/Linvo.ini";
-  test::WriteFile(ini, "[Ports]\nCOM9=" + out.substr(prefix.size()) + "\n");
-  auto host = platform::OpenSerialLine("COM9", ini).line;
-  ASSERT_NE(host, nullptr);
-  WriteToDevice(*host, kCommandS1);
-  EXPECT_EQ(HexBytes(ReadFromDevice(*host, 1, kArrive)), "15");
-  // A control line reaches the device: "frame AB" sends STX A B ETX BCC.
-  ASSERT_EQ(::write(toChild[1], "frame AB\n", 9), 9);
-  EXPECT_EQ(HexBytes(ReadFromDevice(*host, 5, kArrive)), "02 41 42 03 00");
-
-  ::close(toChild[1]);
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  std::string rest;
-  while (::read(fromChild[0], &c, 1) == 1) rest += c;
-  ::close(fromChild[0]);
-  EXPECT_EQ(rest, "");  // exactly one line on standard output
-  const std::string logText = test::ReadFile(log);
-  EXPECT_NE(logText.find(" << 04 02 53 31 03 61\n"), std::string::npos) << logText;
-  EXPECT_NE(logText.find(" >> 15\n"), std::string::npos) << logText;
 }
 
 }  // namespace

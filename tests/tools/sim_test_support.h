@@ -47,6 +47,13 @@ inline std::string ReadFromDevice(platform::SerialLine& host, std::size_t count,
   return got;
 }
 
+// Frames the tests send: a text command ("S1") and the poll; a binary command (data 01 16 02: the
+// 0x16 doubled, the check byte 01 ^ 16 ^ 02 ^ 03 = 16 not doubled) and the host's SYN ACK.
+inline const std::string kCommandS1 = Bytes("04 02 53 31 03 61");
+inline const std::string kPoll = Bytes("04 05");
+inline const std::string kBinaryCommand = Bytes("16 02 01 16 16 02 16 03 16");
+inline const std::string kSynAck = Bytes("16 06");
+
 inline void WriteToDevice(platform::SerialLine& host, std::string_view bytes) {
   const platform::IoResult r =
       host.Write(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());

@@ -1,10 +1,10 @@
 #include "sim/device_sim.h"
 
-#include <time.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <utility>
+
+#include "platform/clock.h"
 
 namespace linvo::sim {
 
@@ -75,14 +75,10 @@ std::string HexBytes(std::string_view bytes) {
 }
 
 std::string FormatEvent(const LogEvent& event) {
-  using namespace std::chrono;
-  const auto ms = duration_cast<milliseconds>(event.time.time_since_epoch()).count();
-  const time_t seconds = static_cast<time_t>(ms / 1000);
-  tm local{};
-  localtime_r(&seconds, &local);
+  const platform::LocalTime local = platform::LocalTimeAt(event.time);
   char stamp[32];
-  std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min,
-                local.tm_sec, static_cast<int>(ms % 1000));
+  std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d", local.hour, local.minute, local.second,
+                local.millisecond);
   switch (event.direction) {
     case Direction::kReceived:
       return std::string(stamp) + " << " + HexBytes(event.bytes);

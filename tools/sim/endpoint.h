@@ -1,14 +1,15 @@
 // The device side of a line as the simulator sees it: bytes to the host, bytes from the host, and
-// a wake-up descriptor that interrupts every wait, so the simulator's loop blocks in poll() on
-// the line and on the wake-up descriptor together and never spins. A line that has modem lines
-// (the virtual line) also lets the device set the lines the host reads, inject line errors and
-// read the lines the host drives; a pseudo-terminal has none.
+// a wake-up event that interrupts every wait, so the simulator's loop blocks in the kernel on the
+// line's wait handle and on the wake-up event together and never spins. A line that has modem
+// lines (the virtual line) also lets the device set the lines the host reads, inject line errors
+// and read the lines the host drives; a pseudo-terminal and a serial line served here have none.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "platform/serial.h"
@@ -33,8 +34,8 @@ class Endpoint {
   // Takes what the host has sent, at most `size` bytes, without waiting. Sets *closed when the
   // line is gone.
   virtual std::size_t ReadAvailable(char* buffer, std::size_t size, bool* closed) = 0;
-  // Readable while bytes from the host are waiting.
-  virtual int Fd() const = 0;
+  // Ready (platform::WaitAnyHandle) while bytes from the host are waiting or the line is gone.
+  virtual platform::NativeWaitHandle Fd() const = 0;
 
   // Modem lines and line errors; the defaults are those of a line without them (false or
   // nothing). msBits are platform MS_* bits, ceBits CE_* bits, HostLines platform kHost* bits.
@@ -43,9 +44,9 @@ class Endpoint {
   virtual std::optional<uint32_t> HostLines() const { return std::nullopt; }
   virtual bool InjectErrors(uint32_t /*ceBits*/) { return false; }
 
-  // Blocks in poll() until bytes arrive, Wake() is called, extraFd (may be -1) becomes readable
+  // Blocks until bytes arrive, Wake() is called, `extra` (may be kNoWaitHandle) becomes ready
   // (reported as kWoken), or timeoutMs passes (negative: no limit).
-  WaitStatus Wait(int timeoutMs, int extraFd = -1);
+  WaitStatus Wait(int timeoutMs, platform::NativeWaitHandle extra = platform::kNoWaitHandle);
   // Waits as Wait() and then reads what is there. Returns the byte count; *status (may be null)
   // tells why nothing was read.
   std::size_t Read(char* buffer, std::size_t size, int timeoutMs, WaitStatus* status = nullptr);
@@ -53,7 +54,9 @@ class Endpoint {
   // Interrupts Wait() and a blocked Write() from any thread; stays signalled until ClearWake().
   void Wake() { m_wake.Signal(); }
   void ClearWake() { m_wake.Clear(); }
-  int WakeFd() const { return m_wake.Native(); }
+
+ protected:
+  const platform::WakeEvent& WakeUp() const { return m_wake; }
 
  private:
   platform::WakeEvent m_wake;
@@ -62,8 +65,26 @@ class Endpoint {
 // The device end of a virtual null-modem line (platform::RegisterVirtualLine).
 std::unique_ptr<Endpoint> MakeVirtualEndpoint(std::shared_ptr<platform::VirtualPeer> peer);
 
-// The master side of a pseudo-terminal. The descriptor stays owned by the caller (for example a
-// platform::PseudoTerminal that outlives the endpoint); it is switched to non-blocking mode.
+// A serial line served by the device: the line's own reader hands bytes to the loop, writes go to
+// the line in slices so that Wake() ends a stalled one. The line's settings are left as they are.
+std::unique_ptr<Endpoint> MakeSerialEndpoint(std::unique_ptr<platform::SerialLine> line);
+
+// The line settings of a served serial line; the defaults are the control's (9600 8E1).
+struct LineSettings {
+  uint32_t baudRate = 9600;
+  uint8_t byteSize = 8;
+  uint8_t parity = platform::kEvenParity;
+};
+// Opens the device (platform::OpenSerialDevice: "/dev/ttyUSB0", "COM6"), applies the settings
+// with one stop bit and no flow control, raises DTR and RTS (the host's DSR and CTS through a
+// null-modem cable), and serves it. Null with *error saying why on failure.
+std::unique_ptr<Endpoint> OpenSerialEndpoint(const std::string& device,
+                                             const LineSettings& settings, std::string* error);
+
+// POSIX only (pty_endpoint_posix.cpp): the master side of a pseudo-terminal, switched to
+// non-blocking mode. The descriptor stays owned by the caller (for example a
+// platform::PseudoTerminal that outlives the endpoint), or by the endpoint in the second form.
 std::unique_ptr<Endpoint> MakePtyEndpoint(int masterFd);
+std::unique_ptr<Endpoint> MakePtyEndpoint(std::unique_ptr<platform::PseudoTerminal> pty);
 
 }  // namespace linvo::sim

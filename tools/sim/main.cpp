@@ -1,41 +1,36 @@
-// linvo-sim: the device side of the text and binary protocols on a pseudo-terminal.
-#include <poll.h>
-#include <signal.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
-
+// linvo-sim: the device side of the text and binary protocols on a pseudo-terminal or a serial
+// line.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
-#include "platform/serial.h"
+#include "platform/wake_event.h"
+#include "program/host_system.h"
 #include "sim/device_sim.h"
 #include "sim/endpoint.h"
 #include "sim/scenarios.h"
 
 namespace {
 
+using linvo::sim::ControlInput;
 using linvo::sim::DeviceSimulator;
+using linvo::sim::StopRequests;
 
-// Serves until SIGINT/SIGTERM, or with stdin control until "quit" or the end of standard input.
-// Waits in poll() on a signalfd (and standard input); the simulator runs on its own thread.
-void Serve(DeviceSimulator& simulator, int signalFd, bool stdinControl) {
+// Serves until a stop request, or with control input until "quit" or the end of standard input.
+// The simulator runs on its own thread.
+void Serve(DeviceSimulator& simulator, const StopRequests& stop, ControlInput* input) {
   std::string pending;  // standard input not yet ended by a newline
   for (;;) {
-    pollfd fds[2] = {{signalFd, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
-    const int n = ::poll(fds, stdinControl ? 2 : 1, -1);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 || (fds[0].revents & POLLIN)) return;
-    if (!stdinControl || fds[1].revents == 0) continue;
-    char buffer[1024];
-    const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return;  // end of standard input (or it failed)
-    pending.append(buffer, static_cast<std::size_t>(got));
+    const linvo::platform::NativeWaitHandle inputHandle =
+        input != nullptr ? input->Handle() : linvo::platform::kNoWaitHandle;
+    // 0: a stop request; negative: the wait failed, and waiting again would fail again.
+    if (linvo::platform::WaitAnyHandle({stop.Handle(), inputHandle}, -1) != 1) return;
+    if (!input->Read(&pending)) return;
     for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
       const std::string line = pending.substr(0, end);
       pending.erase(0, end + 1);
@@ -64,17 +59,11 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  // Block the stop signals in every thread (the simulator's thread inherits the mask) and take
-  // them from a signalfd in the main loop.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  ::signal(SIGPIPE, SIG_IGN);  // a closed stdout or log pipe is an error return, not a kill
-  const int signalFd = ::signalfd(-1, &stopSignals, SFD_CLOEXEC);
-  if (signalFd < 0) {
-    std::fprintf(stderr, "linvo-sim: signalfd: %s\n", std::strerror(errno));
+  std::optional<StopRequests> stop;
+  try {
+    stop.emplace();
+  } catch (const std::system_error& e) {
+    std::fprintf(stderr, "linvo-sim: %s\n", e.what());
     return 1;
   }
 
@@ -88,34 +77,42 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::unique_ptr<linvo::platform::PseudoTerminal> pty;
-  try {
-    pty = std::make_unique<linvo::platform::PseudoTerminal>();
-  } catch (const std::system_error& e) {
-    std::fprintf(stderr, "linvo-sim: no pseudo-terminal: %s\n", e.what());
-    return 1;
+  linvo::sim::ServedLine line;
+  if (options.port.empty()) {
+    if (!linvo::sim::OpenDefaultLine(&line, &error)) {
+      std::fprintf(stderr, "linvo-sim: %s\n", error.c_str());
+      return 1;
+    }
+  } else {
+    line.endpoint = linvo::sim::OpenSerialEndpoint(options.port, options.line, &error);
+    if (!line.endpoint) {
+      std::fprintf(stderr, "linvo-sim: %s\n", error.c_str());
+      return 1;
+    }
+    line.device = options.port;
   }
 
-  DeviceSimulator simulator(linvo::sim::MakePtyEndpoint(pty->MasterFd()), options.config);
+  DeviceSimulator simulator(std::move(line.endpoint), options.config);
   if (options.verbose || logFile) {
     std::FILE* file = logFile.get();
     const bool verbose = options.verbose;
     simulator.SetLogSink([file, verbose](const linvo::sim::LogEvent& event) {
-      const std::string line = linvo::sim::FormatEvent(event);
-      if (verbose) std::fprintf(stderr, "%s\n", line.c_str());
+      const std::string text = linvo::sim::FormatEvent(event);
+      if (verbose) std::fprintf(stderr, "%s\n", text.c_str());
       if (file != nullptr) {
-        std::fprintf(file, "%s\n", line.c_str());
+        std::fprintf(file, "%s\n", text.c_str());
         std::fflush(file);  // readable at once (tail -f), and complete if we are killed
       }
     });
   }
+  std::optional<ControlInput> input;
+  if (options.stdinControl) input.emplace();
   simulator.Start();
 
-  std::printf("linvo-sim: serving %s\n", pty->SlavePath().c_str());
+  std::printf("linvo-sim: serving %s\n", line.device.c_str());
   std::fflush(stdout);
 
-  Serve(simulator, signalFd, options.stdinControl);
+  Serve(simulator, *stop, input ? &*input : nullptr);
   simulator.Stop();
-  ::close(signalFd);
   return 0;
 }

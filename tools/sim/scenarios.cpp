@@ -227,6 +227,39 @@ int ApplyConfigOption(OptionCursor& cur, Config* config, std::string* error) {
   return 0;
 }
 
+// Applies one option of the served serial line. Returns 1 when applied, 0 when the option is not a
+// line option, -1 on a bad value (*error set).
+int ApplyLineOption(OptionCursor& cur, LineSettings* line, std::string* error) {
+  const std::string& name = cur.name;
+  if (name != "--baud" && name != "--data-bits" && name != "--parity") return 0;
+  std::string value;
+  if (!cur.Value(&value, error)) return -1;
+  auto fail = [&](const std::string& why) {
+    *error = name + " " + value + ": " + why;
+    return -1;
+  };
+  if (name == "--baud") {
+    uint32_t baud = 0;
+    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), baud);
+    if (ec != std::errc() || end != value.data() + value.size() || baud == 0) {
+      return fail("expected a line speed in bits per second");
+    }
+    line->baudRate = baud;
+  } else if (name == "--data-bits") {
+    if (value != "7" && value != "8") return fail("expected 7 or 8");
+    line->byteSize = static_cast<uint8_t>(value[0] - '0');
+  } else if (value == "N" || value == "n") {
+    line->parity = platform::kNoParity;
+  } else if (value == "E" || value == "e") {
+    line->parity = platform::kEvenParity;
+  } else if (value == "O" || value == "o") {
+    line->parity = platform::kOddParity;
+  } else {
+    return fail("expected N, E or O");
+  }
+  return 1;
+}
+
 }  // namespace
 
 const std::vector<ScenarioInfo>& Scenarios() { return kScenarios; }
@@ -366,9 +399,14 @@ bool ParseOptions(const std::vector<std::string>& args, ProgramOptions* options,
   ProgramOptions result;
   // The program serves only through its log sink; the history would grow without end.
   result.config.keepHistory = false;
+  std::string lineOption;  // the first line option given: they need --port
   OptionCursor cur(args);
   while (cur.Next()) {
-    const int r = ApplyConfigOption(cur, &result.config, error);
+    int r = ApplyConfigOption(cur, &result.config, error);
+    if (r == 0) {
+      r = ApplyLineOption(cur, &result.line, error);
+      if (r > 0 && lineOption.empty()) lineOption = cur.name;
+    }
     if (r < 0) return false;
     if (r > 0) continue;
     if (cur.name == "--help" || cur.name == "-h") {
@@ -383,10 +421,20 @@ bool ParseOptions(const std::vector<std::string>& args, ProgramOptions* options,
         *error = "--log: empty file name";
         return false;
       }
+    } else if (cur.name == "--port") {
+      if (!cur.Value(&result.port, error)) return false;
+      if (result.port.empty()) {
+        *error = "--port: empty device name";
+        return false;
+      }
     } else {
       *error = cur.name + ": unknown option (see --help)";
       return false;
     }
+  }
+  if (!lineOption.empty() && result.port.empty()) {
+    *error = lineOption + ": sets the line of --port, which is not given";
+    return false;
   }
   *options = std::move(result);
   return true;
@@ -394,11 +442,14 @@ bool ParseOptions(const std::vector<std::string>& args, ProgramOptions* options,
 
 std::string UsageText() {
   std::ostringstream out;
-  out << "Usage: linvo-sim [--scenario NAME] [options] [--log FILE] [--verbose]\n"
+  out << "Usage: linvo-sim [--scenario NAME] [options] [--port DEVICE [line options]]\n"
+         "                 [--log FILE] [--verbose]\n"
          "\n"
-         "Plays the device side of the text and binary protocols on a new pseudo-terminal.\n"
-         "Prints \"linvo-sim: serving <device path>\" and serves until SIGINT or SIGTERM (or,\n"
-         "with --stdin-control, until standard input ends).\n"
+         "Plays the device side of the text and binary protocols on a new pseudo-terminal,\n"
+         "or with --port on a serial line (the only choice on Windows, which has no\n"
+         "pseudo-terminals). Prints \"linvo-sim: serving <device path>\" and serves until\n"
+         "SIGINT or SIGTERM, Ctrl+C on Windows (or, with --stdin-control, until standard\n"
+         "input ends).\n"
          "\n"
          "A message that starts with SYN (0x16) is binary: SYN STX data SYN ETX BCC is a\n"
          "command frame (0x16 in the data doubled, BCC = XOR of the data ^ 0x03), answered\n"
@@ -455,7 +506,15 @@ std::string UsageText() {
          "\n"
          "Modem lines (CTS, DSR, RLSD, RING), line errors and the host's DTR, RTS and break\n"
          "exist only on the in-process virtual line that the simulator library serves; a\n"
-         "pseudo-terminal has none, so this program cannot set or read them.\n"
+         "pseudo-terminal has none, and on a serial line this program keeps DTR and RTS up,\n"
+         "so it cannot set or read them.\n"
+         "\n"
+         "Serial line (a null-modem cable to the host; DTR and RTS are raised, no flow\n"
+         "control):\n"
+         "  --port DEVICE          serve this line: /dev/ttyUSB0, COM6 (Windows)\n"
+         "  --baud N               line speed (9600)\n"
+         "  --data-bits 7|8        (8)\n"
+         "  --parity N|E|O         (E)\n"
          "\n"
          "Program options:\n"
          "  --log FILE             log every byte received (<<) and sent (>>) to FILE\n"

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "sim/device_sim.h"
+#include "sim/endpoint.h"
 
 namespace linvo::sim {
 
@@ -37,6 +38,8 @@ struct ProgramOptions {
   std::string logFile;        // --log FILE
   bool verbose = false;       // --verbose: the log on standard error
   bool stdinControl = false;  // --stdin-control: commands on standard input, stop at its end
+  std::string port;           // --port DEVICE: serve this serial line (else a pseudo-terminal)
+  LineSettings line;          // --baud, --data-bits, --parity (with --port)
   bool help = false;
 };
 
