@@ -26,6 +26,14 @@ extern char** environ;
 namespace linvo::sim {
 namespace {
 
+// The host end: the pseudo-terminal's slave, opened as COM9 through a settings file that maps it.
+std::unique_ptr<platform::SerialLine> OpenHost(const test::ScopedWorkDir& dir,
+                                               const std::string& slavePath) {
+  const std::string ini = dir.Path() + "/Linvo.ini";
+  test::WriteFile(ini, "[Ports]\nCOM9=" + slavePath + "\n");
+  return platform::OpenSerialLine("COM9", ini).line;
+}
+
 // linvo-sim as a child process with pipes on its standard input, output and error.
 class SimProcess {
  public:
@@ -128,7 +136,6 @@ TEST(SimStop, StopReturnsPromptlyWhileIdleAndWhileAWriteIsBlocked) {
   EXPECT_FALSE(sent);
 }
 
-// The host opens the pseudo-terminal's slave by a port name mapped in the settings file.
 TEST(SimOnPseudoTerminal, CommandAndPollExchange) {
   test::ScopedWorkDir dir;
   platform::PseudoTerminal pty;
@@ -137,9 +144,7 @@ TEST(SimOnPseudoTerminal, CommandAndPollExchange) {
   config.data = "DATA";
   DeviceSimulator sim(MakePtyEndpoint(pty.MasterFd()), config);
   ASSERT_TRUE(sim.Start());
-  const std::string ini = dir.Path() + "/Linvo.ini";
-  test::WriteFile(ini, "[Ports]\nCOM9=" + pty.SlavePath() + "\n");
-  auto host = platform::OpenSerialLine("COM9", ini).line;
+  auto host = OpenHost(dir, pty.SlavePath());
   ASSERT_NE(host, nullptr);
   EXPECT_EQ(host->DevicePath(), pty.SlavePath());
 
@@ -153,7 +158,6 @@ TEST(SimOnPseudoTerminal, CommandAndPollExchange) {
   EXPECT_EQ(sim.Received(), kCommandS1 + kPoll + kPoll);
 }
 
-// The host opens the pseudo-terminal's slave by a port name mapped in the settings file.
 TEST(SimBinaryOnPseudoTerminal, CommandReportAckAndReportOnDemand) {
   test::ScopedWorkDir dir;
   platform::PseudoTerminal pty;
@@ -161,9 +165,7 @@ TEST(SimBinaryOnPseudoTerminal, CommandReportAckAndReportOnDemand) {
   config.binaryReport = Bytes("41 16");
   DeviceSimulator sim(MakePtyEndpoint(pty.MasterFd()), config);
   ASSERT_TRUE(sim.Start());
-  const std::string ini = dir.Path() + "/Linvo.ini";
-  test::WriteFile(ini, "[Ports]\nCOM9=" + pty.SlavePath() + "\n");
-  auto host = platform::OpenSerialLine("COM9", ini).line;
+  auto host = OpenHost(dir, pty.SlavePath());
   ASSERT_NE(host, nullptr);
 
   // Split between the two bytes of the doubled 0x16: the parser keeps its place across reads.
@@ -199,9 +201,7 @@ TEST(SimProgram, ServesUntilStdinCloses) {
   const std::string out = sim.ReadLine();
   const std::string prefix = "linvo-sim: serving ";
   ASSERT_EQ(out.rfind(prefix, 0), 0u) << out;
-  const std::string ini = dir.Path() + "/Linvo.ini";
-  test::WriteFile(ini, "[Ports]\nCOM9=" + out.substr(prefix.size()) + "\n");
-  auto host = platform::OpenSerialLine("COM9", ini).line;
+  auto host = OpenHost(dir, out.substr(prefix.size()));
   ASSERT_NE(host, nullptr);
   WriteToDevice(*host, kCommandS1);
   EXPECT_EQ(HexBytes(ReadFromDevice(*host, 1, kArrive)), "15");
