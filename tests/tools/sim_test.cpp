@@ -304,8 +304,8 @@ TEST(SimOnSerialLine, ExchangesStopsAHeldBackWriteAndNotesTheLineGone) {
   auto peer = platform::RegisterVirtualLine("COM203");
   auto line = platform::OpenSerialLine("COM203", "").line;
   ASSERT_NE(line, nullptr);
+  platform::WakeEvent lineClosed;  // outlives the simulator, whose sink signals it
   DeviceSimulator sim(MakeSerialEndpoint(std::move(line)));
-  platform::WakeEvent lineClosed;
   sim.SetLogSink([&lineClosed](const LogEvent& event) {
     if (event.direction == Direction::kNote && event.bytes == "line closed") lineClosed.Signal();
   });
