@@ -21,7 +21,7 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 
 build=build/windows
-export WINEPREFIX="$PWD/$build/wine/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="winedbg.exe=d"
+export WINEPREFIX="$PWD/$build/wine/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="winedbg.exe=d;mscoree=d;mshtml=d"
 unset DISPLAY WAYLAND_DISPLAY
 mkdir -p "$WINEPREFIX" "$build/wine/results"
 # The first start creates the prefix (about 10 s); later starts reuse it.
@@ -29,29 +29,68 @@ mkdir -p "$WINEPREFIX" "$build/wine/results"
 
 failed=0
 total=0
+# Reads a GoogleTest report: prints the verdict, the skipped tests with their reasons and, on a
+# failure, the failing lines. judge NAME LOG STATUS [EXPECTED_PASSES]
+judge() {
+  local name=$1 log=$2 status=$3 expected=${4:-}
+  local passed skipped verdict=ok
+  passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\.$/\1/p' "$log" | tail -1)
+  skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\?, listed below:$/\1/p' "$log" | tail -1)
+  if [[ -z "$passed" ]] || grep -q '^\[  FAILED  \]' "$log" ||
+     grep -q 'Unhandled \(page fault\|exception\)' "$log" || ((status != 0)) ||
+     [[ -n "$expected" && "$passed" != "$expected" ]]; then
+    verdict=FAILED
+    failed=1
+  fi
+  total=$((total + ${passed:-0}))
+  echo "windows: $name: $verdict (${passed:-0} passed, ${skipped:-0} skipped, exit $status)"
+  grep -A1 '^\[  SKIPPED \] [A-Za-z]' "$log" | grep -v '^--$' | sed 's/^/  /' || true
+  if [[ $verdict == FAILED ]]; then
+    { grep -B5 -A3 '^\[  FAILED  \]\|Unhandled\|Failure' "$log" | head -60 | sed 's/^/  | /'; } ||
+      true
+  fi
+}
+
 for program in "$build"/tests/linvo_*_tests.exe; do
   name=$(basename "$program" .exe)
   log="$build/wine/results/$name.txt"
-  start=$(date +%s)
   set +e
   # Wine writes the console with CR LF line ends.
   timeout 600 "$wine" "$program" 2>&1 | tr -d '\r' >"$log"
   status=${PIPESTATUS[0]}
   set -e
-  passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\.$/\1/p' "$log" | tail -1)
-  skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\?, listed below:$/\1/p' "$log" | tail -1)
-  verdict=ok
-  if [[ -z "$passed" ]] || grep -q '^\[  FAILED  \]' "$log" ||
-     grep -q 'Unhandled \(page fault\|exception\)' "$log" || ((status != 0)); then
-    verdict=FAILED
-    failed=1
-  fi
-  total=$((total + ${passed:-0}))
-  echo "windows: $name: $verdict (${passed:-0} passed, ${skipped:-0} skipped, exit $status, $(($(date +%s) - start)) s)"
-  grep -A1 '^\[  SKIPPED \] [A-Za-z]' "$log" | grep -v '^--$' | sed 's/^/  /' || true
-  if [[ $verdict == FAILED ]]; then
-    { grep -B5 -A3 '^\[  FAILED  \]\|Unhandled' "$log" | head -60 | sed 's/^/  | /'; } || true
-  fi
+  judge "$name" "$log" "$status"
 done
+
+# End to end: COM5 of the prefix is a pseudo-terminal served by the Linux linvo-sim; the DLL
+# drives it through its C interface (tests/wine). Both tests must pass, none skip.
+sim=build/release/tools/linvo-sim
+if [[ ! -x $sim ]]; then
+  cmake --preset release >/dev/null
+  cmake --build build/release --target linvo-sim -j "$jobs"
+fi
+coproc SIM { exec "$sim" --data READY --data-reply OK; }
+sim_pid=$SIM_PID
+trap 'kill "$sim_pid" 2>/dev/null || true' EXIT
+read -r -t 10 -u "${SIM[0]}" served || true
+device=${served##* }
+if [[ "$served" != "linvo-sim: serving /dev/"* ]]; then
+  echo "windows: linvo_e2e_tests: FAILED (linvo-sim did not start: '$served')"
+  exit 1
+fi
+ln -sfn "$device" "$WINEPREFIX/dosdevices/com5"
+work="$build/wine/e2e"
+rm -rf "$work"
+mkdir -p "$work"
+log="$build/wine/results/linvo_e2e_tests.txt"
+set +e
+(cd "$work" && LINVO_E2E_PORT=5 timeout 300 "$wine" ../../linvo_e2e_tests.exe 2>&1) |
+  tr -d '\r' >"$log"
+status=${PIPESTATUS[0]}
+set -e
+kill "$sim_pid" 2>/dev/null || true
+rm -f "$WINEPREFIX/dosdevices/com5"
+judge "linvo_e2e_tests (COM5 = $device, linvo-sim)" "$log" "$status" 2
+
 echo "windows: $total tests passed under Wine"
 exit "$failed"
