@@ -7,7 +7,7 @@
 # ("--device /dev/ttyUSB0" runs it against another device; "--help" lists the options).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-"$root/scripts/install-deps.sh"
+"$root/scripts/install-deps.sh" linux
 (cd "$root" && cmake --preset release >/dev/null)
 cmake --build "$root/build/release" --target linvo linvo-sim linvo_cli
 export LINVO_LIBRARY="$root/build/release/liblinvo.so"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the demo need. Safe to run again.
-# "scripts/install-deps.sh windows" also installs the Windows cross build and Wine.
+# Installs the Debian packages the build, the tests and the demo need, the Windows cross build
+# and Wine included. Safe to run again. "scripts/install-deps.sh linux" leaves out the Windows
+# packages (enough for the demo and "scripts/run-tests.sh release asan tsan fuzz").
 set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
@@ -10,8 +11,9 @@ packages=(
   python3 python3-pytest python3-setuptools python3-pip python3-venv python3-serial strace
   clang libclang-rt-14-dev
 )
-if [[ "${1:-}" == windows ]]; then
+if [[ "${1:-}" != linux ]]; then
   packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+             g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
              googletest wine64)
 fi
 missing=()

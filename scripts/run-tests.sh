@@ -2,14 +2,13 @@
 # Builds the project and runs every test: the optimised build, then the address/undefined-
 # behaviour sanitizer build and the thread-sanitizer build, each with the Python suite
 # (tests/python: the linvo package, the linvo command, the docs' examples), then a short run of
-# every fuzz target (scripts/run-fuzz.sh).
-# Usage: scripts/run-tests.sh [preset...] (release, asan, tsan, fuzz, windows). The windows step
-# (scripts/run-windows-tests.sh: the mingw-w64 cross build and its tests under Wine) is not in the
-# default list yet: its suite does not pass yet.
+# every fuzz target (scripts/run-fuzz.sh), then the Windows cross build with its tests under Wine
+# (scripts/run-windows-tests.sh; it uses the optimised build's linvo-sim).
+# Usage: scripts/run-tests.sh [preset...] (release, asan, tsan, fuzz, windows).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 presets=("$@")
-((${#presets[@]})) || presets=(release asan tsan fuzz)
+((${#presets[@]})) || presets=(release asan tsan fuzz windows)
 jobs=$(nproc)
 for preset in "${presets[@]}"; do
   echo "=== ${preset} ==="
@@ -18,9 +17,7 @@ for preset in "${presets[@]}"; do
     continue
   fi
   if [[ "$preset" == windows ]]; then
-    status=0
-    scripts/run-windows-tests.sh || status=$?
-    ((status == 0 || status == 77)) || exit "$status"
+    scripts/run-windows-tests.sh
     continue
   fi
   cmake --preset "$preset" >/dev/null

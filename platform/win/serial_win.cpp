@@ -88,7 +88,10 @@ CallOutcome Finish(HANDLE port, OVERLAPPED* overlapped, BOOL started, int timeou
 
 class Win32Line final : public SerialLine {
  public:
-  Win32Line(HANDLE port, std::string path) : m_port(port), m_path(std::move(path)) {}
+  Win32Line(HANDLE port, std::string path) : m_port(port), m_path(std::move(path)) {
+    DWORD bits = 0;
+    m_hasModemLines = GetCommModemStatus(m_port, &bits) != FALSE;
+  }
   ~Win32Line() override { CloseHandle(m_port); }
 
   bool Ready() const { return m_read.Valid() && m_write.Valid() && m_event.Valid(); }
@@ -261,8 +264,15 @@ class Win32Line final : public SerialLine {
   }
 
   bool GetModemStatus(uint32_t* status) override {
+    if (status == nullptr) return false;
+    if (!m_hasModemLines) {
+      // A port whose driver reports no modem lines (the emulator's ports on pseudo-terminals):
+      // wired as a line whose far end is always there and ready, as on POSIX.
+      *status = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
+      return true;
+    }
     DWORD bits = 0;
-    if (status == nullptr || !GetCommModemStatus(m_port, &bits)) return false;
+    if (!GetCommModemStatus(m_port, &bits)) return false;
     *status = bits;
     return true;
   }
@@ -385,6 +395,7 @@ class Win32Line final : public SerialLine {
 
   HANDLE m_port;
   std::string m_path;
+  bool m_hasModemLines = true;  // false when the driver cannot report them
   OverlappedCall m_read, m_write, m_event;
   std::mutex m_reader, m_writer, m_waiter;  // one caller of each role at a time
   std::mutex m_state;                       // what follows

@@ -1,0 +1,92 @@
+// The Windows library (linvo.dll, through its C interface only) against a device on a real COM
+// port: LINVO_E2E_PORT names its number. scripts/run-windows-tests.sh maps a COM port of the
+// emulator's prefix to a pseudo-terminal served by the Linux linvo-sim
+// (--data READY --data-reply OK) and runs this program with it. Without the variable every test
+// is skipped.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "linvo/linvo.hpp"
+
+namespace {
+
+int PortFromEnvironment() {
+  const char* port = std::getenv("LINVO_E2E_PORT");
+  return port == nullptr ? 0 : std::atoi(port);
+}
+
+class DeviceExchange : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_port = PortFromEnvironment();
+    if (m_port <= 0) GTEST_SKIP() << "LINVO_E2E_PORT names no COM port of a device";
+    // The trace goes to the work directory the script gives us.
+    std::ofstream("Linvo.ini") << "[Log]\nLogging=1\nLogFileName=.\\Linvo%03d.log\n";
+  }
+
+  // Opens the port with the line properties a pseudo-terminal behind the emulator allows: it
+  // has no modem lines, so the DSR and CTS checks are off.
+  void Open(linvo::Object& ctl) {
+    ctl.Put("PortNo", m_port);
+    ctl.Put("BaudRate", 19200);
+    ctl.Put("DataBit", std::string("8"));
+    ctl.Put("Parity", std::string("N"));
+    ctl.Put("DSRCheck", false);
+    ctl.Put("CTSCheck", false);
+    ctl.Put("ACKTimer", 2000);
+    ctl.Put("ResponseTimer", 2000);
+    ASSERT_EQ(std::get<int32_t>(ctl.Call("lvoOpenPort")), 0);
+  }
+
+  static std::string Text(const linvo::Value& value) { return std::get<std::string>(value); }
+
+  int m_port = 0;
+};
+
+TEST_F(DeviceExchange, CommandAndDataExchangeWithTheirTrace) {
+  {
+    linvo::Object ctl("LINVO.LinvoCtrl.1");
+    Open(ctl);
+    ctl.Put("SendData", std::string("S1"));
+    EXPECT_EQ(std::get<int32_t>(ctl.Call("lvoSendCommandRR", {0, 3000})), 10);
+    EXPECT_EQ(Text(ctl.Get("PollCmdComSts")), "00");
+    EXPECT_EQ(Text(ctl.Get("PollCmdErr")), "00");
+    EXPECT_EQ(Text(ctl.Get("PollCmdResData")), "READY");
+    ctl.Put("SendData", std::string("HELLO"));
+    EXPECT_EQ(std::get<int32_t>(ctl.Call("lvoSendDataBCCRR", {0, 2})), 0);
+    EXPECT_EQ(Text(ctl.Get("ReceiveData")), "OK");
+    EXPECT_EQ(std::get<int32_t>(ctl.Get("ReceiveDataLen")), 2);
+    EXPECT_EQ(std::get<int32_t>(ctl.Call("lvoClosePort")), 0);
+  }
+  char name[32];
+  std::snprintf(name, sizeof name, "Linvo%03d.log", m_port);
+  std::ifstream file(name);
+  std::stringstream trace;
+  trace << file.rdbuf();
+  EXPECT_NE(trace.str().find("lvoSendCommandRR"), std::string::npos) << name;
+  EXPECT_NE(trace.str().find("lvoSendDataBCCRR"), std::string::npos) << name;
+}
+
+TEST_F(DeviceExchange, BackgroundResponseArrivesAsAnEvent) {
+  linvo::Object ctl("LINVO.LinvoCtrl.1");
+  Open(ctl);
+  std::vector<std::pair<std::string, int32_t>> heard;
+  const int32_t cookie = ctl.Connect(
+      [&](int32_t, const char* event, int32_t argument) { heard.emplace_back(event, argument); });
+  ctl.Put("SendData", std::string("S1"));
+  ASSERT_EQ(std::get<int32_t>(ctl.Call("lvoSendCommandRR", {2, 3000})), 1);  // started
+  for (int i = 0; i < 50 && heard.empty(); ++i) linvo::Pump(100);
+  ASSERT_EQ(heard.size(), 1u);
+  EXPECT_EQ(heard[0], (std::pair<std::string, int32_t>{"lvoReceiveResponseEvent", 10}));
+  EXPECT_EQ(Text(ctl.Get("PollCmdResData")), "READY");
+  EXPECT_EQ(std::get<int32_t>(ctl.Call("lvoClosePort")), 0);
+  ctl.Disconnect(cookie);
+}
+
+}  // namespace
