@@ -71,9 +71,10 @@ done
 # End to end: COM5 of the prefix is a pseudo-terminal served by the Linux linvo-sim; the DLL
 # drives it through its C interface (tests/wine). Both tests must pass, none skip.
 sim=build/release/tools/linvo-sim
-if [[ ! -x $sim ]]; then
+cli=build/release/tools/linvo
+if [[ ! -x $sim || ! -x $cli ]]; then
   cmake --preset release >/dev/null
-  cmake --build build/release --target linvo-sim -j "$jobs"
+  cmake --build build/release --target linvo-sim linvo_cli -j "$jobs"
 fi
 coproc SIM { exec "$sim" --data READY --data-reply OK; }
 sim_pid=$SIM_PID
@@ -97,6 +98,45 @@ set -e
 kill "$sim_pid" 2>/dev/null || true
 rm -f "$WINEPREFIX/dosdevices/com5"
 judge "linvo_e2e_tests (COM5 = $device, linvo-sim)" "$log" "$status" 2
+
+# And the other way round: linvo-sim.exe serves COM6 of the prefix, one end of a pseudo-terminal
+# pair (socat); the Linux linvo command exchanges with it through the other end.
+pair="$build/wine/pair"
+rm -rf "$pair"
+mkdir -p "$pair"
+socat pty,raw,echo=0,link="$pair/host" pty,raw,echo=0,link="$pair/device" 2>"$pair/socat.txt" &
+socat_pid=$!
+trap 'kill "$sim_pid" "$socat_pid" "${winsim_pid:-}" 2>/dev/null || true' EXIT
+for _ in $(seq 50); do [[ -e "$pair/host" && -e "$pair/device" ]] && break; sleep 0.1; done
+ln -sfn "$(readlink -f "$pair/device")" "$WINEPREFIX/dosdevices/com6"
+"$wine" "$build/tools/linvo-sim.exe" --port COM6 --data READY --data-reply OK \
+  >"$pair/sim.txt" 2>&1 &
+winsim_pid=$!
+for _ in $(seq 100); do grep -q "serving COM6" "$pair/sim.txt" && break; sleep 0.1; done
+printf '[Ports]\nCOM7=%s\n' "$(readlink -f "$pair/host")" >"$pair/Linvo.ini"
+log="$build/wine/results/linvo-sim.exe.txt"
+set +e
+timeout 60 "$cli" run --settings-dir "$pair" --set PortNo=7 --set DSRCheck=false \
+  --call lvoOpenPort --set SendData=S1 --call "lvoSendCommandRR 0 3000" --get PollCmdResData \
+  --set SendData=HELLO --call "lvoSendDataBCCRR 0 2" --get ReceiveData --call lvoClosePort \
+  >"$log" 2>&1
+status=$?
+set -e
+kill "$winsim_pid" "$socat_pid" 2>/dev/null || true
+wait "$winsim_pid" "$socat_pid" 2>/dev/null || true
+rm -f "$WINEPREFIX/dosdevices/com6"
+expected='call lvoSendCommandRR(0, 3000) = 10
+get PollCmdResData = "READY"
+call lvoSendDataBCCRR(0, 2) = 0
+get ReceiveData = "OK"'
+if ((status == 0)) && [[ "$(grep -E '^(call lvoSend|get )' "$log")" == "$expected" ]]; then
+  echo "windows: linvo-sim.exe on COM6, the linvo command on its pair: ok"
+else
+  echo "windows: linvo-sim.exe on COM6, the linvo command on its pair: FAILED (exit $status)"
+  sed 's/^/  | /' "$log" "$pair/sim.txt" | head -40
+  failed=1
+  failing=$((failing + 1))
+fi
 
 # The 32-bit library builds from the same sources (nothing runs it: Debian has no 32-bit Wine that
 # installs cleanly); a warning there fails like any build error.

@@ -9,12 +9,12 @@
 #include <thread>
 #include <vector>
 
-#include "support/wait_handle.h"
+#include "platform/wake_event.h"
 
 namespace linvo::platform {
 namespace {
 
-bool Readable(NativeWaitHandle handle) { return test::IsSignalled(handle); }
+bool Readable(NativeWaitHandle handle) { return WaitAnyHandle({handle}, 0) == 0; }
 
 // Records what a window's handler and dropper receive.
 struct Recorder {
