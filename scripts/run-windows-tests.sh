@@ -50,7 +50,12 @@ judge() {
     failing=$((failing + ${listed:-1}))
   fi
   echo "windows: $name: $verdict (${passed:-0} passed, ${skipped:-0} skipped, exit $status)"
-  grep -A1 '^\[  SKIPPED \] [A-Za-z]' "$log" | grep -v '^--$' | sed 's/^/  /' || true
+  # Each skipped test with its reason (GoogleTest prints the reason between "Skipped" and the
+  # test's "[  SKIPPED ]" line).
+  awk '/: Skipped$/ { reason = ""; taking = 1; next }
+       /^\[  SKIPPED \] [A-Za-z].* \([0-9]+ ms\)$/ {
+         sub(/ \([0-9]+ ms\)$/, ""); print "  skipped: " substr($0, 14) ": " reason; taking = 0; next }
+       taking { reason = reason (reason == "" ? "" : " ") $0 }' "$log"
   if [[ $verdict == FAILED ]]; then
     { grep -B5 -A3 '^\[  FAILED  \]\|Unhandled\|Failure' "$log" | head -60 | sed 's/^/  | /'; } ||
       true

@@ -4,6 +4,7 @@
 // (--data READY --data-reply OK) and runs this program with it. Without the variable every test
 // is skipped.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -87,6 +88,52 @@ TEST_F(DeviceExchange, BackgroundResponseArrivesAsAnEvent) {
   EXPECT_EQ(Text(ctl.Get("PollCmdResData")), "READY");
   EXPECT_EQ(std::get<int32_t>(ctl.Call("lvoClosePort")), 0);
   ctl.Disconnect(cookie);
+}
+
+// The line calls the control leaves alone on a port without them: modem status, the DTR escape
+// and line events. A real port has them; the emulator's ports on pseudo-terminals do not, and
+// the test is skipped then with the system's reason for each.
+TEST_F(DeviceExchange, ModemLinesAndLineEventsOfThePort) {
+  const std::string name = "\\\\.\\COM" + std::to_string(m_port);
+  HANDLE port = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OVERLAPPED, nullptr);
+  ASSERT_NE(port, INVALID_HANDLE_VALUE) << name << ": error " << GetLastError();
+  std::string missing;
+  const auto refused = [&](const char* call) {
+    missing += std::string(missing.empty() ? "" : ", ") + call + " fails with error " +
+               std::to_string(GetLastError());
+  };
+  DWORD lines = 0;
+  if (!GetCommModemStatus(port, &lines)) refused("GetCommModemStatus");
+  if (!EscapeCommFunction(port, SETDTR)) refused("EscapeCommFunction(SETDTR)");
+
+  // A command frame makes the device answer, which must come as a received-character event.
+  OVERLAPPED waiting{};
+  waiting.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  DWORD events = 0;
+  bool heard = false;
+  if (SetCommMask(port, EV_RXCHAR) &&
+      (WaitCommEvent(port, &events, &waiting) || GetLastError() == ERROR_IO_PENDING)) {
+    const char frame[] = "\x04\x02S1\x03\x61";  // EOT STX "S1" ETX BCC
+    OVERLAPPED writing{};
+    writing.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD written = 0;
+    if (!WriteFile(port, frame, sizeof frame - 1, &written, &writing)) {
+      GetOverlappedResult(port, &writing, &written, TRUE);
+    }
+    CloseHandle(writing.hEvent);
+    if (WaitForSingleObject(waiting.hEvent, 2000) != WAIT_OBJECT_0) CancelIoEx(port, &waiting);
+    DWORD ignored = 0;
+    heard = GetOverlappedResult(port, &waiting, &ignored, TRUE) != FALSE;
+    if (!heard) refused("WaitCommEvent");
+  } else {
+    refused("WaitCommEvent");
+  }
+  CloseHandle(waiting.hEvent);
+  CloseHandle(port);
+  if (!missing.empty()) GTEST_SKIP() << "the port has no modem lines or line events: " << missing;
+  EXPECT_TRUE(heard);
+  EXPECT_NE(events & EV_RXCHAR, 0u);
 }
 
 }  // namespace
