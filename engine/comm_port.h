@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -212,6 +213,12 @@ class CCommPort {
   bool WaitLineOn(uint32_t bit, int32_t timeout);
   // The quiet-gap wait of a receive (kQuietGapMs); once bytes came, the gap is timed exactly.
   platform::WaitResult WaitQuiet(bool afterBytes);
+  // The first wait of a receive, before its first read (a reply has seldom come yet). With a
+  // time-out and no DSR check, nothing is looked at before a byte comes, the time-out passes or
+  // a stop request wakes the wait, so it waits for just that (no short timer armed only for the
+  // reply to cancel it), and the receive goes on to read and wait for the quiet gap as after any
+  // wait. Otherwise nothing: the quiet-gap wait is the first wait.
+  std::optional<platform::WaitResult> WaitFirstByte(int32_t timeout, int16_t dsrCheck);
   // Waits for a stop request only (bytes that arrive meanwhile are left alone).
   platform::WaitResult WaitForStop(int timeoutMs, int16_t dsrCheck);
 
