@@ -160,8 +160,10 @@ def exchange_benchmark(args):
         print("  %s ratio per round: %s" % (name, ", ".join("%.2f" % r for r in per_round)))
     if "bare" in args.hosts:
         for host in HOSTS:
-            per_round = [h["cpu_us"] / b["cpu_us"] for h, b in zip(results[host], results["bare"])]
-            print("  %s / bare cpu per round: %s" % (host, ", ".join("%.2f" % r for r in per_round)))
+            per_round = [h["cpu_us"] / b["cpu_us"]
+                         for h, b in zip(results[host], results["bare"])]
+            print("  %s / bare cpu per round: %s" % (host,
+                                                      ", ".join("%.2f" % r for r in per_round)))
         per_round = [b["cpu_us"] / p["cpu_us"] for b, p in zip(results["bare"], results["pyserial"])]
         print("  bare / pyserial cpu per round: %s" % ", ".join("%.2f" % r for r in per_round))
 
