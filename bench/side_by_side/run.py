@@ -159,13 +159,12 @@ def exchange_benchmark(args):
         per_round = [l[key] / p[key] for l, p in zip(results["linvo"], results["pyserial"])]
         print("  %s ratio per round: %s" % (name, ", ".join("%.2f" % r for r in per_round)))
     if "bare" in args.hosts:
+        def cpu_ratios(top, bottom):
+            return ", ".join("%.2f" % (t["cpu_us"] / b["cpu_us"])
+                             for t, b in zip(results[top], results[bottom]))
         for host in HOSTS:
-            per_round = [h["cpu_us"] / b["cpu_us"]
-                         for h, b in zip(results[host], results["bare"])]
-            print("  %s / bare cpu per round: %s" % (host,
-                                                      ", ".join("%.2f" % r for r in per_round)))
-        per_round = [b["cpu_us"] / p["cpu_us"] for b, p in zip(results["bare"], results["pyserial"])]
-        print("  bare / pyserial cpu per round: %s" % ", ".join("%.2f" % r for r in per_round))
+            print("  %s / bare cpu per round: %s" % (host, cpu_ratios(host, "bare")))
+        print("  bare / pyserial cpu per round: %s" % cpu_ratios("bare", "pyserial"))
 
 
 def binary_benchmark(args):
