@@ -71,6 +71,8 @@ class CCommPort {
   std::string LastErrorText() const;
   // The current trace log; a caller keeps the returned object alive while it writes.
   std::shared_ptr<CTraceLog> Log() const;
+  // False while the trace log writes nothing (mode 0, no file name).
+  bool LogOn() const { return m_logOn.load(); }
   // An "ErrInfo " line with the reason an operation ended by an exception (the entry function
   // then answers 30).
   void TraceAbort(std::string_view reason) const noexcept;
@@ -291,6 +293,9 @@ class CCommPort {
   const int16_t m_nPortNo;
   std::shared_ptr<CTraceLog> m_pLog;
   mutable std::mutex m_logLock;  // guards the m_pLog pointer only
+  // Whether m_pLog writes lines of any level, set with the pointer: while logging is off the
+  // trace calls return at once, without the pointer's lock or building their text.
+  std::atomic<bool> m_logOn{false};
   std::atomic<int32_t> m_nDelay{0};
   std::atomic<int32_t> m_nState{kStateClosed};
   std::atomic<int32_t> m_nWriteFileTimeOut{5000};

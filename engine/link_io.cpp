@@ -64,6 +64,7 @@ int CCommPort::IsCTSOn() {
 }
 
 void CCommPort::TraceDump(const uint8_t* data, std::size_t length) const {
+  if (!LogOn()) return;
   if (auto log = Log()) log->WriteDump(kLevelInfo, data, static_cast<int>(length));
 }
 
