@@ -8,15 +8,14 @@
 //             block may take more than one.
 // Usage: linvo_exchange_host DEVICE COUNT [exchange|echo]
 #include <stdlib.h>
-#include <sys/resource.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "bench/host_loop.h"
 #include "engine/result_codes.h"
 #include "portapi/port_table.h"
 
@@ -27,8 +26,6 @@ using linvo::engine::Result;
 
 constexpr int kPort = 1;
 constexpr int kBlock = 4096;
-
-double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; }
 
 // One text command exchange; an error text when it failed.
 std::string Exchange() {
@@ -79,31 +76,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::string (*const step)() = mode == "echo" ? Echo : Exchange;
-  std::vector<double> latencies;
-  latencies.reserve(static_cast<std::size_t>(count));
-  rusage before{}, after{};
-  getrusage(RUSAGE_SELF, &before);
-  for (int i = 0; i < count; ++i) {
-    const auto start = std::chrono::steady_clock::now();
-    const std::string error = step();
-    latencies.push_back(
-        std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
-            .count());
-    if (!error.empty()) {
-      std::fprintf(stderr, "linvo_exchange_host: %s\n", error.c_str());
-      return 1;
-    }
-  }
-  getrusage(RUSAGE_SELF, &after);
+  const int result = linvo::bench::RunMeasuredSteps("linvo", count, step);
   api::ClosePort("lvoClosePort", kPort);
-  std::printf(
-      "{\"host\": \"linvo\", \"exchanges\": %d, \"user_s\": %.6f, \"system_s\": %.6f, "
-      "\"latencies_us\": [",
-      count, Seconds(after.ru_utime) - Seconds(before.ru_utime),
-      Seconds(after.ru_stime) - Seconds(before.ru_stime));
-  for (std::size_t i = 0; i < latencies.size(); ++i) {
-    std::printf("%s%.1f", i ? ", " : "", latencies[i]);
-  }
-  std::printf("]}\n");
-  return 0;
+  return result;
 }

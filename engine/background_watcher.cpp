@@ -67,10 +67,12 @@ void CCommPort::CommEventWatcher(bool dsrWasOn, uint64_t lastReceived) {
       lastReceived = status.received;
       if (currentCount != 0 && (previousCount == 0 || fresh >= currentCount)) dataArrived = true;
     }
-    char text[80];
-    std::snprintf(text, sizeof text, "Event Notification: 0x%08x(%d, %d)", events,
-                  static_cast<int>(previousCount), static_cast<int>(currentCount));
-    Trace(kLevelInfo, kInfo, text);
+    if (LogOn()) {
+      char text[80];
+      std::snprintf(text, sizeof text, "Event Notification: 0x%08x(%d, %d)", events,
+                    static_cast<int>(previousCount), static_cast<int>(currentCount));
+      Trace(kLevelInfo, kInfo, text);
+    }
     if (m_pfnCommCallback.load() == nullptr) continue;
     if (m_bSyncBusy.load() == 0) {
       const uint32_t own = events & ~held;

@@ -2,6 +2,7 @@
 // XOR of the data XOR 0x03), the two-byte control messages SYN ACK / SYN NAK, and raw bytes.
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -132,12 +133,19 @@ Result CCommPort::ReadCommForUnformattedBinary(uint8_t* buffer, int* length, int
   uint32_t t = TickCount();
   auto failDump = [&](Message m) { return FailDump(kErrorDumpBinaryText, buffer, got, m); };
   // Bounded by the count wanted: a stream fills it and ends the receive. The first pass waits
-  // before it reads, as ReadComm's does.
+  // before it reads (WaitFirstByte, else the quiet gap), as ReadComm's does.
   bool firstPass = true;
   while (got < wanted) {
     const std::size_t asked = wanted - got;
     platform::IoResult r{};
-    if (!std::exchange(firstPass, false)) r = m_hComm->ReadQueued(buffer + got, asked);
+    if (std::exchange(firstPass, false)) {
+      if (std::optional<WaitResult> w = WaitFirstByte(timeout, dsrCheck)) {
+        if (*w == WaitResult::kFailed) return FailedReceive(buffer, 0, dsrCheck);
+        continue;
+      }
+    } else {
+      r = m_hComm->ReadQueued(buffer + got, asked);
+    }
     if (r.status != IoStatus::kOk) return FailedReceive(buffer, got, dsrCheck);
     if (r.bytes > 0) {
       got += r.bytes;

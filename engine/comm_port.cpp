@@ -55,6 +55,7 @@ CCommPort::~CCommPort() {
   StopThreads();
   {
     std::lock_guard<std::mutex> hold(m_logLock);
+    m_logOn.store(false);
     m_pLog.reset();
   }
   platform::DestroyMessageWindow(m_hWnd);
@@ -66,6 +67,7 @@ std::shared_ptr<CTraceLog> CCommPort::Log() const {
 }
 
 void CCommPort::Trace(int level, std::string_view label, std::string_view text) const {
+  if (!LogOn()) return;
   if (auto log = Log()) log->WriteTrace(level, text, label, 0);
 }
 
@@ -78,7 +80,7 @@ void CCommPort::TraceAbort(std::string_view reason) const noexcept {
 }
 
 void CCommPort::TraceMessage(Message message, int extra) const {
-  Trace(kLevelError, kErrInfo, FormatResultMessage(message, extra));
+  if (LogOn()) Trace(kLevelError, kErrInfo, FormatResultMessage(message, extra));
 }
 
 void CCommPort::LoadSettings() {
@@ -94,6 +96,7 @@ void CCommPort::LoadSettings() {
     std::lock_guard<std::mutex> hold(m_logLock);
     previous = std::move(m_pLog);
     m_pLog = std::move(log);
+    m_logOn.store(m_pLog->Writes(kLevelInfo) || m_pLog->Writes(kLevelError));
   }
 }
 

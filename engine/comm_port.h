@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -70,6 +71,8 @@ class CCommPort {
   std::string LastErrorText() const;
   // The current trace log; a caller keeps the returned object alive while it writes.
   std::shared_ptr<CTraceLog> Log() const;
+  // False while the trace log writes nothing (mode 0, no file name).
+  bool LogOn() const { return m_logOn.load(); }
   // An "ErrInfo " line with the reason an operation ended by an exception (the entry function
   // then answers 30).
   void TraceAbort(std::string_view reason) const noexcept;
@@ -212,6 +215,12 @@ class CCommPort {
   bool WaitLineOn(uint32_t bit, int32_t timeout);
   // The quiet-gap wait of a receive (kQuietGapMs); once bytes came, the gap is timed exactly.
   platform::WaitResult WaitQuiet(bool afterBytes);
+  // The first wait of a receive, before its first read (a reply has seldom come yet). With a
+  // time-out and no DSR check, nothing is looked at before a byte comes, the time-out passes or
+  // a stop request wakes the wait, so it waits for just that (no short timer armed only for the
+  // reply to cancel it), and the receive goes on to read and wait for the quiet gap as after any
+  // wait. Otherwise nothing: the quiet-gap wait is the first wait.
+  std::optional<platform::WaitResult> WaitFirstByte(int32_t timeout, int16_t dsrCheck);
   // Waits for a stop request only (bytes that arrive meanwhile are left alone).
   platform::WaitResult WaitForStop(int timeoutMs, int16_t dsrCheck);
 
@@ -284,6 +293,9 @@ class CCommPort {
   const int16_t m_nPortNo;
   std::shared_ptr<CTraceLog> m_pLog;
   mutable std::mutex m_logLock;  // guards the m_pLog pointer only
+  // Whether m_pLog writes lines of any level, set with the pointer: while logging is off the
+  // trace calls return at once, without the pointer's lock or building their text.
+  std::atomic<bool> m_logOn{false};
   std::atomic<int32_t> m_nDelay{0};
   std::atomic<int32_t> m_nState{kStateClosed};
   std::atomic<int32_t> m_nWriteFileTimeOut{5000};

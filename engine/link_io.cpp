@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 #include "engine/codec.h"
@@ -63,6 +64,7 @@ int CCommPort::IsCTSOn() {
 }
 
 void CCommPort::TraceDump(const uint8_t* data, std::size_t length) const {
+  if (!LogOn()) return;
   if (auto log = Log()) log->WriteDump(kLevelInfo, data, static_cast<int>(length));
 }
 
@@ -84,6 +86,11 @@ bool CCommPort::WaitLineOn(uint32_t bit, int32_t timeout) {
 WaitResult CCommPort::WaitQuiet(bool afterBytes) {
   return afterBytes ? m_hComm->WaitQuietGap(kQuietGapMs)
                     : m_hComm->WaitReadable(kQuietGapMs, nullptr);
+}
+
+std::optional<WaitResult> CCommPort::WaitFirstByte(int32_t timeout, int16_t dsrCheck) {
+  if (timeout < 0 || dsrCheck != 0) return std::nullopt;
+  return WaitForInput(timeout, 0);
 }
 
 WaitResult CCommPort::WaitForStop(int timeoutMs, int16_t dsrCheck) {
@@ -217,8 +224,8 @@ Result CCommPort::ReadComm(uint8_t* buffer, int* length, int32_t timeout, int16_
     return FailDump(codec::kErrorDumpText, received.data(), received.size(), m);
   };
   uint8_t chunk[4096];
-  // The first pass waits before it reads: a reply has seldom come yet, and an empty read would
-  // only be followed by the same wait.
+  // The first pass waits before it reads (WaitFirstByte, else the quiet gap): a reply has seldom
+  // come yet, and an empty read would only be followed by the same wait.
   bool firstPass = true;
   for (;;) {
     // Take what has arrived: one byte at a time in ACK mode (the bytes after the ACK or NAK stay
@@ -228,6 +235,14 @@ Result CCommPort::ReadComm(uint8_t* buffer, int* length, int32_t timeout, int16_
     if (timeout < 0) want = std::min(want, capacity - std::min(capacity, received.size()));
     std::size_t got = 0;
     const bool look = !std::exchange(firstPass, false);
+    if (want > 0 && !look) {
+      if (std::optional<WaitResult> w = WaitFirstByte(timeout, dsrCheck)) {
+        if (*w == WaitResult::kFailed) {
+          return FailedReceive(received.data(), received.size(), dsrCheck);
+        }
+        continue;
+      }
+    }
     if (want > 0 && look) {
       platform::IoResult r = m_hComm->ReadQueued(chunk, want);
       if (r.status != IoStatus::kOk) {

@@ -85,7 +85,7 @@ void OperationBracket::EndExchange() {
 }
 
 void OperationBracket::ReturnValue(Result result) {
-  Info("Return Value is " + std::to_string(result));
+  if (m_port.LogOn()) Info("Return Value is " + std::to_string(result));
 }
 
 void OperationBracket::Unlock(bool traced) {

@@ -320,15 +320,18 @@ class TtyLine final : public SerialLine {
         break;
       }
     }
+    bool kick = false;
     {
       std::lock_guard lock(m_mutex);
       m_unfinishedWrite = result.bytes < size;
       if (result.bytes > 0) {
         m_txPending = true;
         // The waiter starts watching the output drain (unless a hold drops it).
-        if (Watched() & kEvTxEmpty) Kick();
+        kick = (Watched() & kEvTxEmpty) != 0;
       }
     }
+    // Woken after the mutex is free, so that the waiter does not wake only to wait for it.
+    if (kick) Kick();
     return result;
   }
 

@@ -12,6 +12,11 @@ the pyserial host writes and reads the same block) against a second linvo-sim in
 alternating likewise, and relates each host's throughput to the ceiling that the 1 ms quiet gap
 allows: one block per round trip, each round trip at least one quiet gap long.
 
+--bare adds a third host, linvo_bare_host: the same exchange and echo written straight on the
+system calls (write, poll, read, the 1 ms quiet gap) with nothing else. Its figures are the
+kernel's share of an exchange on the machine at hand, which no host avoids; both hosts are
+related to it too.
+
 --other-costs adds the costs that must stay low, from the benchmark programs: an idle port with a
 waiting background receive and the comm-event watcher (CPU share, wake-ups per second), 256 open
 ports (resident memory), and the exchange rate with logging mode 1 against logging off.
@@ -20,7 +25,8 @@ Needs the release build (cmake --preset release && cmake --build --preset releas
 python3-serial (and strace for the system call counts).
 
 Usage: bench/side_by_side/run.py [--build build/release] [--rounds 5] [--count 2000]
-                                 [--no-strace] [--binary] [--blocks 500] [--other-costs]
+                                 [--no-strace] [--binary] [--blocks 500] [--bare]
+                                 [--other-costs]
 """
 import argparse
 import json
@@ -35,7 +41,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 QUIET_GAP_S = 0.001
 BLOCK = 4096
-HOSTS = ("linvo", "pyserial")
+HOSTS = ("linvo", "pyserial")  # --bare adds "bare"
 
 
 def percentile(values, fraction):
@@ -61,8 +67,9 @@ class Simulator:
 
 
 def host_command(build, host, device, count, mode="exchange"):
-    if host == "linvo":
-        return [os.path.join(build, "bench", "linvo_exchange_host"), device, str(count), mode]
+    if host in ("linvo", "bare"):
+        program = "linvo_exchange_host" if host == "linvo" else "linvo_bare_host"
+        return [os.path.join(build, "bench", program), device, str(count), mode]
     # Debian's interpreter, where python3-serial is installed.
     return ["/usr/bin/python3", os.path.join(HERE, "pyserial_host.py"), device, str(count), mode]
 
@@ -102,11 +109,11 @@ def syscalls(build, host, device, count):
     return {name: value for name, value in per.items() if value >= 0.05}
 
 
-def alternate(build, device, rounds, count, mode, describe):
-    """Runs both hosts `rounds` times, alternating; prints each run with describe(host, run)."""
-    results = {host: [] for host in HOSTS}
+def alternate(build, hosts, device, rounds, count, mode, describe):
+    """Runs the hosts `rounds` times, alternating; prints each run with describe(host, run)."""
+    results = {host: [] for host in hosts}
     for round_ in range(rounds):
-        for host in HOSTS:
+        for host in hosts:
             run = run_host(build, host, device, count, mode)
             results[host].append(run)
             print("round %d %-8s %s" % (round_ + 1, host, describe(run)), flush=True)
@@ -121,20 +128,20 @@ def exchange_benchmark(args):
     sim = Simulator(args.build)
     try:
         results = alternate(
-            args.build, sim.device, args.rounds, args.count, "exchange",
+            args.build, args.hosts, sim.device, args.rounds, args.count, "exchange",
             lambda r: "cpu %6.1f us/exchange (user %5.1f, system %5.1f), median %7.1f us, "
                       "p99 %7.1f us" % (r["cpu_us"], r["user_us"], r["system_us"],
                                         r["median_us"], r["p99_us"]))
         calls = {}
         if not args.no_strace and shutil.which("strace"):
-            for host in HOSTS:
+            for host in args.hosts:
                 calls[host] = syscalls(args.build, host, sim.device, max(200, args.count // 4))
     finally:
         sim.close()
 
     print("\nper exchange (median over %d rounds of %d exchanges)" % (args.rounds, args.count))
     summary = {host: medians(runs) for host, runs in results.items()}
-    for host in HOSTS:
+    for host in args.hosts:
         s = summary[host]
         line = "  %-8s cpu %6.1f us   median %7.1f us   p99 %7.1f us" % (
             host, s["cpu_us"], s["median_us"], s["p99_us"])
@@ -151,6 +158,13 @@ def exchange_benchmark(args):
     for key, name in (("cpu_us", "cpu"), ("median_us", "median"), ("p99_us", "p99")):
         per_round = [l[key] / p[key] for l, p in zip(results["linvo"], results["pyserial"])]
         print("  %s ratio per round: %s" % (name, ", ".join("%.2f" % r for r in per_round)))
+    if "bare" in args.hosts:
+        def cpu_ratios(top, bottom):
+            return ", ".join("%.2f" % (t["cpu_us"] / b["cpu_us"])
+                             for t, b in zip(results[top], results[bottom]))
+        for host in HOSTS:
+            print("  %s / bare cpu per round: %s" % (host, cpu_ratios(host, "bare")))
+        print("  bare / pyserial cpu per round: %s" % cpu_ratios("bare", "pyserial"))
 
 
 def binary_benchmark(args):
@@ -165,10 +179,11 @@ def binary_benchmark(args):
           % (BLOCK, ceiling))
     sim = Simulator(args.build, "--raw-echo")
     try:
-        results = alternate(args.build, sim.device, args.rounds, args.blocks, "echo", describe)
+        results = alternate(args.build, args.hosts, sim.device, args.rounds, args.blocks, "echo",
+                            describe)
     finally:
         sim.close()
-    for host in HOSTS:
+    for host in args.hosts:
         s = medians(results[host])
         print("  %-8s %s (median over the rounds)" % (host, describe(s)))
 
@@ -205,8 +220,10 @@ def main():
     parser.add_argument("--no-strace", action="store_true")
     parser.add_argument("--binary", action="store_true")
     parser.add_argument("--blocks", type=int, default=500)
+    parser.add_argument("--bare", action="store_true")
     parser.add_argument("--other-costs", action="store_true")
     args = parser.parse_args()
+    args.hosts = HOSTS + (("bare",) if args.bare else ())
 
     exchange_benchmark(args)
     if args.binary:
