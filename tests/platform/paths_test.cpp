@@ -153,9 +153,15 @@ TEST(ClockTest, TickCountFollowsTheMonotonicClock) {
 }
 
 TEST(ClockTest, NowLocalMatchesLocaltime) {
-  const time_t before = time(nullptr);
+  // The same clock as NowLocal: time() reads a coarser one that may still show the second before.
+  const auto realSeconds = [] {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return ts.tv_sec;
+  };
+  const time_t before = realSeconds();
   const LocalTime now = NowLocal();
-  const time_t after = time(nullptr);
+  const time_t after = realSeconds();
   tm parts{};
   // Compare with whichever second the reading fell in.
   bool matched = false;
