@@ -79,9 +79,11 @@ Registry& GetRegistry() {
   return *registry;
 }
 
-// Called with the registry mutex held: one record of the thread's count is gone.
-void Forget(ThreadState& state) {
-  if (state.queued > 0 && --state.queued == 0) state.notEmpty.Clear();
+// Called with the registry mutex held: `count` records of the thread's count are gone.
+void Forget(ThreadState& state, size_t count = 1) {
+  if (count == 0) return;
+  state.queued = state.queued > count ? state.queued - count : 0;
+  if (state.queued == 0) state.notEmpty.Clear();
 }
 
 void DropAll(const Window& window, const std::deque<Posted>& records) {
@@ -98,7 +100,7 @@ std::shared_ptr<Window> Unregister(HWND hwnd, std::deque<Posted>* records) {
   std::shared_ptr<Window> window = std::move(it->second);
   registry.windows.erase(it);
   *records = std::exchange(window->posted, {});
-  for (size_t i = 0; i < records->size(); ++i) Forget(*window->owner);
+  Forget(*window->owner, records->size());
   return window;
 }
 
@@ -184,7 +186,7 @@ void CALLBACK EndThread(void* data) {
     for (auto it = registry.windows.begin(); it != registry.windows.end();) {
       if (it->second->owner == *state) {
         std::deque<Posted> records = std::exchange(it->second->posted, {});
-        for (size_t i = 0; i < records.size(); ++i) Forget(**state);
+        Forget(**state, records.size());
         ended.emplace_back(std::move(it->second), std::move(records));
         it = registry.windows.erase(it);
       } else {
@@ -216,12 +218,6 @@ const std::shared_ptr<ThreadState>& CurrentThread() {
     FlsSetValue(slot, state);
   }
   return *state;
-}
-
-bool IsOurs(HWND hwnd) {
-  Registry& registry = GetRegistry();
-  std::lock_guard lock(registry.mutex);
-  return registry.windows.count(hwnd) != 0;
 }
 
 // Removes from the system queue everything posted before a marker posted now, sent messages
@@ -282,7 +278,11 @@ bool DestroyMessageWindow(WindowHandle handle) {
   return true;
 }
 
-bool IsMessageWindow(WindowHandle window) { return IsOurs(reinterpret_cast<HWND>(window)); }
+bool IsMessageWindow(WindowHandle window) {
+  Registry& registry = GetRegistry();
+  std::lock_guard lock(registry.mutex);
+  return registry.windows.count(reinterpret_cast<HWND>(window)) != 0;
+}
 
 bool PostWindowMessage(WindowHandle handle, uint32_t msg, WParam w, LParam l) {
   const HWND hwnd = reinterpret_cast<HWND>(handle);
@@ -320,11 +320,9 @@ int PumpMessages(int timeoutMs) {
       const MSG m = batch.front();
       batch.pop_front();
       LRESULT unused = 0;
-      if (m.hwnd != nullptr && IsOurs(m.hwnd)) {
-        if (Deliver(m.hwnd, m.message, m.wParam, m.lParam, &unused))
-          ++handled;
-        else
-          DispatchMessageA(&m);  // the system's default for what has no record
+      // Ours with a record goes to its handler; anything else as the system dispatches it.
+      if (m.hwnd != nullptr && Deliver(m.hwnd, m.message, m.wParam, m.lParam, &unused)) {
+        ++handled;
       } else {
         TranslateMessage(&m);
         DispatchMessageA(&m);
