@@ -126,11 +126,13 @@ Result CCommPort::WatchCommEvents(Caller caller, CommCallback callback, int32_t 
   if (!IsOpen()) return bracket.FailWithoutExit(Message::kNotOpenedYet);
   if (callback == nullptr) {
     m_pfnCommCallback.store(nullptr);
+    UpdateEventHold();
     return bracket.Succeed(kSuccess);
   }
   if (m_pfnCommCallback.load() != nullptr) return bracket.Fail(Message::kAlreadyRegistered);
   m_lCommEventMask.store(mask);
   m_pfnCommCallback.store(callback);
+  UpdateEventHold();
   return bracket.Succeed(kSuccess);
 }
 

@@ -6,6 +6,11 @@
 // to the exchange however late the watcher looks, and with its trace lines off the watcher is not
 // even woken for it (the line drops the events). With them on, the line still reports them,
 // marked as held, so that the watcher traces them as it traces every event.
+//
+// Outside exchanges the line drops the two events the same way while nothing could see them: no
+// callback takes either report and no trace line would show them. The watcher then sleeps
+// through data and writes, as it would if it were slow to look; once somebody can see them, the
+// hold ends and events count from there.
 #include <cstdio>
 
 #include "engine/comm_port.h"
@@ -27,20 +32,42 @@ void CCommPort::StartWatcher() {
 }
 
 namespace {
+// The line events behind the data-arrived and transmit-empty reports, and those reports' bits.
 constexpr uint32_t kExchangeEvents = platform::kEvRxChar | platform::kEvTxEmpty;
+constexpr uint32_t kDataArrivedReport = 0x001;
+constexpr uint32_t kTxEmptyReport = 0x002;
 }  // namespace
 
 void CCommPort::BeginSyncExchange() {
-  if (m_hComm) {
-    const std::shared_ptr<CTraceLog> log = Log();
-    m_hComm->HoldEvents(kExchangeEvents, log && log->Writes(kLevelInfo));
-  }
   m_bSyncBusy.store(1);
+  UpdateEventHold();
 }
 
 void CCommPort::EndSyncExchange() {
   m_bSyncBusy.store(0);
-  if (m_hComm) m_hComm->ReleaseEvents();
+  UpdateEventHold();
+}
+
+void CCommPort::UpdateEventHold() {
+  if (!m_hComm) {
+    m_eventHold = EventHold::kNone;
+    return;
+  }
+  const std::shared_ptr<CTraceLog> log = Log();
+  const bool traced = log && log->Writes(kLevelInfo);
+  const bool reported = m_pfnCommCallback.load() != nullptr &&
+                        (m_lCommEventMask.load() & (kDataArrivedReport | kTxEmptyReport)) != 0;
+  EventHold wanted = EventHold::kNone;
+  if (m_bSyncBusy.load() != 0) {
+    wanted = traced ? EventHold::kReport : EventHold::kDrop;
+  } else if (!traced && !reported) {
+    wanted = EventHold::kDrop;
+  }
+  if (wanted == m_eventHold) return;
+  // A hold that changes kind ends first: what happened under it stays its own.
+  if (m_eventHold != EventHold::kNone) m_hComm->ReleaseEvents();
+  if (wanted != EventHold::kNone) m_hComm->HoldEvents(kExchangeEvents, wanted == EventHold::kReport);
+  m_eventHold = wanted;
 }
 
 void CCommPort::CommEventWatcher(bool dsrWasOn, uint64_t lastReceived) {
@@ -77,10 +104,10 @@ void CCommPort::CommEventWatcher(bool dsrWasOn, uint64_t lastReceived) {
     if (m_bSyncBusy.load() == 0) {
       const uint32_t own = events & ~held;
       if (own & platform::kEvRxChar) {
-        if (dataArrived) post(0x001, currentCount);
+        if (dataArrived) post(kDataArrivedReport, currentCount);
         dataArrived = false;
       }
-      if (own & platform::kEvTxEmpty) post(0x002, 0);
+      if (own & platform::kEvTxEmpty) post(kTxEmptyReport, 0);
     }
     if (events & platform::kEvCts) post(0x008, 0);
     if (events & platform::kEvDsr) {

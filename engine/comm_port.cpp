@@ -121,6 +121,7 @@ Result CCommPort::OpenPort(Caller caller, int32_t baudRate, const char* dataBits
     return bracket.Fail(Message::kCannotBeOpened);
   }
   m_hComm = std::move(opened.line);
+  m_eventHold = EventHold::kNone;  // a new line holds nothing
   bracket.Info(std::string("PortName is ") + deviceName);
   const platform::LowLatencyOutcome lowLatency = m_hComm->LowLatency();
   if (lowLatency.state == platform::LowLatencyState::kUnavailable) {
@@ -177,6 +178,7 @@ Result CCommPort::OpenPort(Caller caller, int32_t baudRate, const char* dataBits
   (void)m_hComm->SetEventMask(kOpenEventMask);
   StartWatcher();
   m_pfnCommCallback = nullptr;
+  UpdateEventHold();
   m_nState.store(kStateOpen);
   return bracket.Succeed(kSuccess);
 }
@@ -205,6 +207,7 @@ Result CCommPort::ClosePort(Caller caller) {
 Result CCommPort::ReloadSettings(Caller /*caller*/) {
   std::lock_guard<std::recursive_mutex> hold(m_csPort);
   LoadSettings();
+  UpdateEventHold();
   return kSuccess;
 }
 

@@ -265,6 +265,9 @@ class CCommPort {
   // watcher neither wakes for them nor reports them late (see background_watcher.cpp).
   void BeginSyncExchange();
   void EndSyncExchange();
+  // Sets the line's hold of those two events for the present state: an exchange on the line,
+  // the trace level, the callback and its mask. Called (under m_csPort) whenever one changes.
+  void UpdateEventHold();
   // Runs until stopped. The starting DSR state and received total are read by the open, so
   // that line changes right after it are measured against the line as it was opened. A queue
   // that a reader emptied between two events is recognised by the received total: when every
@@ -301,6 +304,10 @@ class CCommPort {
   std::atomic<int32_t> m_nWriteFileTimeOut{5000};
   // A synchronous exchange is on the line: the watcher holds back data and transmit reports.
   std::atomic<int32_t> m_bSyncBusy{0};
+  // The line's present hold of the data-arrived and transmit-empty events (UpdateEventHold):
+  // none, dropping them, or reporting them as held. Guarded by m_csPort.
+  enum class EventHold : uint8_t { kNone, kDrop, kReport };
+  EventHold m_eventHold = EventHold::kNone;
 
   WorkerSlot m_workerSlot;
 

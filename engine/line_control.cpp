@@ -53,6 +53,7 @@ Result CCommPort::PurgeBuffers(Caller caller) {
 Result CCommPort::SetEventMask(Caller caller, uint32_t mask) {
   OperationBracket bracket(*this, caller);
   m_lCommEventMask.store(mask);
+  UpdateEventHold();
   return bracket.ExitWith(kSuccess);
 }
 

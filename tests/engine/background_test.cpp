@@ -446,6 +446,57 @@ TEST_F(Watcher, QuietDuringASynchronousExchange) {
   }
 }
 
+// While no callback takes the data-arrived report and no trace line would show it, the line
+// drops the data and transmit events and the watcher sleeps through them. Each way of coming to
+// see them ends that: the next arrival is reported (or traced).
+TEST_F(Background, DataArrivalIsSeenOnceSomebodyLooks) {
+  auto unseen = [&](const char* way) {
+    m_peer->Write(B("ab"));
+    m_window->PumpFor(30);
+    EXPECT_TRUE(m_window->received.empty()) << way;
+    std::string data;
+    int16_t length = 0;
+    ASSERT_EQ(m_port->ReceiveDataPlain("lvoReceiveData(0,0,0)", 0, &data, &length), 0) << way;
+  };
+  auto arrivalReported = [&](const char* way) {
+    m_peer->Write(B("c"));
+    ASSERT_TRUE(m_window->WaitFor(1)) << way;
+    EXPECT_EQ(m_window->received[0].bit, 0x001u) << way;
+    std::string data;
+    int16_t length = 0;
+    ASSERT_EQ(m_port->ReceiveDataPlain("lvoReceiveData(0,0,0)", 0, &data, &length), 0) << way;
+    ASSERT_EQ(m_port->WatchCommEvents("lvoOpenPort", nullptr, 0, 0), 0);
+    m_window->received.clear();
+  };
+
+  ASSERT_EQ(m_port->WatchCommEvents("lvoOpenPort", NoCallback, 0, 0x010), 0);
+  unseen("mask without the data bits");
+  ASSERT_EQ(m_port->SetEventMask("SetEventMask", 0x001), 0);
+  arrivalReported("the mask takes the data bit");
+
+  unseen("no callback");
+  ASSERT_EQ(m_port->WatchCommEvents("lvoOpenPort", NoCallback, 0, 0x002), 0);
+  const uint8_t byte = 'x';
+  ASSERT_EQ(m_port->SendBinaryData("lvoSendBinaryData", 100, 0, 0, &byte, 1), 0);
+  ASSERT_TRUE(m_window->WaitFor(1)) << "a callback for the transmit bit";
+  EXPECT_EQ(m_window->received[0].bit, 0x002u);
+  ASSERT_EQ(m_port->WatchCommEvents("lvoOpenPort", nullptr, 0, 0), 0);
+  m_window->received.clear();
+  ASSERT_EQ(m_port->WatchCommEvents("lvoOpenPort", NoCallback, 0, 0x001), 0);
+  arrivalReported("a callback for the data bit");
+
+  unseen("no callback again");
+  test::WriteFile("Linvo.ini", test::LoggingIni(m_dir.Path(), 1));
+  m_port->ReloadSettings("ReloadSettings");
+  m_peer->Write(B("e"));
+  const std::string tag = "Event Notification: 0x00000001";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (TraceText().find(tag) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_NE(TraceText().find(tag), std::string::npos) << "logging on: the arrival is traced";
+}
+
 TEST_F(Watcher, UnregisteredCallbackReportsNothing) {
   ASSERT_EQ(m_port->WatchCommEvents("lvoOpenPort", NoCallback, 0, 0xFFF), 30);
   ASSERT_EQ(m_port->WatchCommEvents("lvoOpenPort", nullptr, 0, 0), 0);
