@@ -450,6 +450,8 @@ TEST_F(Watcher, QuietDuringASynchronousExchange) {
 // drops the data and transmit events and the watcher sleeps through them. Each way of coming to
 // see them ends that: the next arrival is reported (or traced).
 TEST_F(Background, DataArrivalIsSeenOnceSomebodyLooks) {
+  test::WriteFile("Linvo.ini", test::LoggingIni(m_dir.Path(), 0));
+  m_port->ReloadSettings("ReloadSettings");
   auto unseen = [&](const char* way) {
     m_peer->Write(B("ab"));
     m_window->PumpFor(30);
