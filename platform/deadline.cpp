@@ -19,6 +19,10 @@ Deadline Deadline::After(int timeoutMs) {
   return timeoutMs < 0 ? Never() : Deadline(NowNs() + int64_t{timeoutMs} * 1'000'000);
 }
 
+Deadline Deadline::Later(int timeoutMs) const {
+  return IsNever() ? Never() : Deadline(m_ns + int64_t{std::max(timeoutMs, 0)} * 1'000'000);
+}
+
 Deadline Deadline::Earlier(Deadline a, Deadline b) {
   if (a.IsNever()) return b;
   if (b.IsNever()) return a;
@@ -26,6 +30,11 @@ Deadline Deadline::Earlier(Deadline a, Deadline b) {
 }
 
 bool Deadline::Passed() const { return !IsNever() && NowNs() >= m_ns; }
+
+int64_t Deadline::RemainingNs() const {
+  if (IsNever()) return -1;
+  return std::max<int64_t>(m_ns - NowNs(), 0);
+}
 
 int Deadline::RemainingMs() const {
   if (IsNever()) return -1;

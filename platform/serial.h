@@ -187,7 +187,8 @@ class SerialLine {
   // or timeoutMs passes (negative: no limit).
   virtual WaitResult WaitReadable(int timeoutMs, const WakeEvent* wake) = 0;
   // WaitReadable for the quiet gap that ends a receive once bytes came: it should not run over,
-  // so a backend may time it more exactly (the tty backend waits without timer slack).
+  // so a backend may time it more exactly (the tty backend waits without timer slack, and counts
+  // the gap from a moment by which every byte read so far had arrived).
   virtual WaitResult WaitQuietGap(int timeoutMs) { return WaitReadable(timeoutMs, nullptr); }
 
   // WriteFile: writes the bytes, waiting at most the write total time-out of SetTimeouts

@@ -269,25 +269,21 @@ class TtyLine final : public SerialLine {
     return Take(buffer, size, false);
   }
 
+  // The gap runs from the moment every byte taken so far was there (see Take), not from when
+  // the caller came to wait: the line was already quiet while the bytes were read and handled.
   WaitResult WaitQuietGap(int timeoutMs) override {
     const ExactTimers exact;
-    return WaitReadable(timeoutMs, nullptr);
+    Deadline quietSince = Deadline::Never();
+    {
+      std::lock_guard lock(m_mutex);
+      quietSince = m_quietSince;
+    }
+    return WaitReadableUntil(
+        quietSince.IsNever() ? Deadline::After(timeoutMs) : quietSince.Later(timeoutMs), nullptr);
   }
 
   WaitResult WaitReadable(int timeoutMs, const WakeEvent* wake) override {
-    const Deadline deadline = Deadline::After(timeoutMs);
-    for (;;) {
-      pollfd fds[2] = {{m_fd, POLLIN, 0}, {wake != nullptr ? wake->Native() : -1, POLLIN, 0}};
-      const int rc = poll(fds, wake != nullptr ? 2 : 1, deadline.RemainingMs());
-      if (rc < 0) {
-        if (errno == EINTR) continue;
-        return WaitResult::kFailed;
-      }
-      if (fds[1].revents & POLLIN) return WaitResult::kWoken;
-      if (Failed(fds[0].revents) || Failed(fds[1].revents)) return WaitResult::kFailed;
-      if (fds[0].revents & POLLIN) return WaitResult::kReady;
-      if (rc == 0) return WaitResult::kTimeout;
-    }
+    return WaitReadableUntil(Deadline::After(timeoutMs), wake);
   }
 
   IoResult Write(const uint8_t* data, std::size_t size) override {
@@ -390,6 +386,7 @@ class TtyLine final : public SerialLine {
     const int dropped = rx ? InQueue().value_or(0) : 0;
     if (tcflush(m_fd, rx && flushTx ? TCIOFLUSH : (rx ? TCIFLUSH : TCOFLUSH)) != 0) return false;
     m_taken += static_cast<uint64_t>(dropped);
+    if (rx) m_quietSince = Deadline::Never();
     return true;
   }
 
@@ -561,11 +558,18 @@ class TtyLine final : public SerialLine {
 
   // Non-blocking reads under the mutex, so that WaitEvent sees bytes either still queued or
   // counted as taken, never neither (see CollectEvents). A short read means the queue is empty.
+  // The queued bytes are counted first and only those are read: each of them was there at the
+  // moment noted between the two, which a quiet gap then counts from (m_quietSince). Bytes
+  // that come meanwhile stay queued, so the gap's wait sees them at once.
   IoResult Take(uint8_t* buffer, std::size_t size, bool tellHangUp) {
     IoResult result;
     std::lock_guard lock(m_mutex);
-    while (result.bytes < size) {
-      const std::size_t asked = size - result.bytes;
+    const std::optional<int> queued = InQueue();
+    const Deadline counted = Deadline::After(0);
+    const bool known = queued && *queued > 0;
+    const std::size_t wanted = known ? std::min(size, static_cast<std::size_t>(*queued)) : size;
+    while (result.bytes < wanted) {
+      const std::size_t asked = wanted - result.bytes;
       const ssize_t n = read(m_fd, buffer + result.bytes, asked);
       if (n > 0) {
         result.bytes += static_cast<std::size_t>(n);
@@ -582,6 +586,7 @@ class TtyLine final : public SerialLine {
       result.status = IoStatus::kWaitFailed;
     }
     m_taken += result.bytes;
+    if (result.bytes > 0) m_quietSince = known ? counted : Deadline::After(0);
     return result;
   }
 
@@ -660,6 +665,25 @@ class TtyLine final : public SerialLine {
     return happened;
   }
 
+  // Nanosecond waits (ppoll), so that a gap that began before the call ends on time.
+  WaitResult WaitReadableUntil(Deadline deadline, const WakeEvent* wake) {
+    for (;;) {
+      pollfd fds[2] = {{m_fd, POLLIN, 0}, {wake != nullptr ? wake->Native() : -1, POLLIN, 0}};
+      const int64_t remainingNs = deadline.RemainingNs();
+      const timespec left = {static_cast<time_t>(remainingNs / 1'000'000'000),
+                             static_cast<long>(remainingNs % 1'000'000'000)};
+      const int rc = ppoll(fds, wake != nullptr ? 2 : 1, remainingNs < 0 ? nullptr : &left, nullptr);
+      if (rc < 0) {
+        if (errno == EINTR) continue;
+        return WaitResult::kFailed;
+      }
+      if (fds[1].revents & POLLIN) return WaitResult::kWoken;
+      if (Failed(fds[0].revents) || Failed(fds[1].revents)) return WaitResult::kFailed;
+      if (fds[0].revents & POLLIN) return WaitResult::kReady;
+      if (rc == 0) return WaitResult::kTimeout;
+    }
+  }
+
   WaitResult PollDescriptor(short what, int timeoutMs) {
     pollfd fd = {m_fd, what, 0};
     const int rc = poll(&fd, 1, timeoutMs);
@@ -688,6 +712,8 @@ class TtyLine final : public SerialLine {
   bool m_waiterRechecks = false;  // the last waiter to sleep set a re-check time-out
   uint64_t m_maskGeneration = 0;
   uint64_t m_taken = 0;         // bytes taken from the receive queue by reads and purges
+  // A moment by which every byte taken so far had arrived (Never(): none since a purge).
+  Deadline m_quietSince = Deadline::Never();
   uint64_t m_lastReceived = 0;  // m_taken + queued bytes at WaitEvent's previous look
   int m_lastInQueue = 0;
   int m_lastModem = 0;

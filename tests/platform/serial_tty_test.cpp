@@ -1,5 +1,5 @@
 // The tty backend on pseudo-terminals: exclusive open, termios settings, a line without modem
-// lines, partial writes and a line that goes away.
+// lines, partial writes, the quiet gap's start and a line that goes away.
 #include "platform/serial_tty.h"
 
 #include <fcntl.h>
@@ -8,7 +8,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -120,6 +123,49 @@ TEST_F(SerialTtyTest, WriteReturnsWhatFitsByItsTimeOut) {
   EXPECT_LT(written.bytes, data.size());
   CommStatus status;
   EXPECT_TRUE(line->ClearError(nullptr, &status));
+}
+
+// The quiet gap counts from a moment by which every byte read had arrived: never less than the
+// gap after the read, never restarted by handling the bytes before the wait, and a byte that
+// comes during the gap ends it at once.
+TEST_F(SerialTtyTest, QuietGapCountsFromTheBytesRead) {
+  using Clock = std::chrono::steady_clock;
+  using std::chrono::milliseconds;
+  const auto line = Open();
+  ASSERT_NE(line, nullptr);
+  auto send = [&](const char* bytes) {
+    ASSERT_EQ(write(m_pty.MasterFd(), bytes, std::strlen(bytes)),
+              static_cast<ssize_t>(std::strlen(bytes)));
+  };
+  uint8_t buffer[16];
+  auto readBack = [&](std::size_t count) {
+    ASSERT_EQ(line->WaitReadable(2000, nullptr), WaitResult::kReady);
+    EXPECT_EQ(line->ReadAvailable(buffer, sizeof buffer).bytes, count);
+  };
+
+  send("abc");
+  readBack(3);
+  Clock::time_point read = Clock::now();
+  EXPECT_EQ(line->WaitQuietGap(30), WaitResult::kTimeout);
+  EXPECT_GE(Clock::now() - read, milliseconds(29)) << "the gap ended early";
+
+  send("de");
+  readBack(2);
+  std::this_thread::sleep_for(milliseconds(60));  // the caller handles the bytes
+  read = Clock::now();
+  EXPECT_EQ(line->WaitQuietGap(30), WaitResult::kTimeout);
+  EXPECT_LT(Clock::now() - read, milliseconds(25)) << "the gap began again at the wait";
+
+  send("f");
+  readBack(1);
+  std::thread late([&] {
+    std::this_thread::sleep_for(milliseconds(5));
+    send("g");
+  });
+  EXPECT_EQ(line->WaitQuietGap(2000), WaitResult::kReady);
+  late.join();
+  readBack(1);
+  EXPECT_EQ(buffer[0], 'g');
 }
 
 TEST(SerialTtyGoneTest, ClosedMasterFailsReadsWaitsAndWrites) {
