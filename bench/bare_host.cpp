@@ -5,7 +5,10 @@
 // kernel's part of such an exchange costs on the machine at hand (the pseudo-terminal writes,
 // the sleeps and wake-ups), the share no host can avoid; the benchmark prints it beside the two
 // hosts so that their figures can be judged against it.
-// Usage: linvo_bare_host DEVICE COUNT [exchange|echo]
+//
+// `sleep` mode measures one piece of that share alone: the CPU the kernel charges for a 1 ms
+// sleep that its timer ends (poll with no descriptor), as the quiet gap is. DEVICE is not opened.
+// Usage: linvo_bare_host DEVICE COUNT [exchange|echo|sleep]
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -95,9 +98,15 @@ std::string Echo(int fd) {
 
 int main(int argc, char** argv) {
   const std::string mode = argc == 4 ? argv[3] : "exchange";
-  if ((argc != 3 && argc != 4) || (mode != "exchange" && mode != "echo")) {
-    std::fprintf(stderr, "usage: linvo_bare_host DEVICE COUNT [exchange|echo]\n");
+  if ((argc != 3 && argc != 4) || (mode != "exchange" && mode != "echo" && mode != "sleep")) {
+    std::fprintf(stderr, "usage: linvo_bare_host DEVICE COUNT [exchange|echo|sleep]\n");
     return 2;
+  }
+  if (mode == "sleep") {
+    return linvo::bench::RunMeasuredSteps("bare", std::atoi(argv[2]), [] {
+      poll(nullptr, 0, kQuietGapMs);
+      return std::string();
+    });
   }
   const int fd = open(argv[1], O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   termios settings{};

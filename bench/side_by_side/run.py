@@ -15,7 +15,7 @@ allows: one block per round trip, each round trip at least one quiet gap long.
 --bare adds a third host, linvo_bare_host: the same exchange and echo written straight on the
 system calls (write, poll, read, the 1 ms quiet gap) with nothing else. Its figures are the
 kernel's share of an exchange on the machine at hand, which no host avoids; both hosts are
-related to it too.
+related to it too. It also prints what the kernel charges for one 1 ms sleep alone.
 
 --other-costs adds the costs that must stay low, from the benchmark programs: an idle port with a
 waiting background receive and the comm-event watcher (CPU share, wake-ups per second), 256 open
@@ -165,6 +165,9 @@ def exchange_benchmark(args):
         for host in HOSTS:
             print("  %s / bare cpu per round: %s" % (host, cpu_ratios(host, "bare")))
         print("  bare / pyserial cpu per round: %s" % cpu_ratios("bare", "pyserial"))
+        sleep = run_host(args.build, "bare", "-", args.count, "sleep")
+        print("  a 1 ms sleep that its timer ends is charged %.1f us of cpu here (median of %d); "
+              "every host sleeps three times an exchange" % (sleep["cpu_us"], args.count))
 
 
 def binary_benchmark(args):
