@@ -66,7 +66,8 @@ void CCommPort::UpdateEventHold() {
   if (wanted == m_eventHold) return;
   // A hold that changes kind ends first: what happened under it stays its own.
   if (m_eventHold != EventHold::kNone) m_hComm->ReleaseEvents();
-  if (wanted != EventHold::kNone) m_hComm->HoldEvents(kExchangeEvents, wanted == EventHold::kReport);
+  if (wanted != EventHold::kNone)
+    m_hComm->HoldEvents(kExchangeEvents, wanted == EventHold::kReport);
   m_eventHold = wanted;
 }
 

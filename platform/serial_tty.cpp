@@ -73,6 +73,22 @@ class ExactTimers {
   int m_saved;
 };
 
+// A descriptor the line creates for itself, closed with it; `what` names it in the error thrown
+// when the system gives none.
+class OwnedDescriptor {
+ public:
+  OwnedDescriptor(int fd, const char* what) : m_fd(fd) {
+    if (m_fd < 0) throw std::system_error(errno, std::generic_category(), what);
+  }
+  ~OwnedDescriptor() { close(m_fd); }
+  OwnedDescriptor(const OwnedDescriptor&) = delete;
+  OwnedDescriptor& operator=(const OwnedDescriptor&) = delete;
+  int Native() const { return m_fd; }
+
+ private:
+  const int m_fd;
+};
+
 // The rates termios names; any other goes through termios2.
 constexpr struct {
   uint32_t baud;
@@ -107,12 +123,11 @@ class TtyLine final : public SerialLine {
   TtyLine(int fd, std::string path, const TtyOptions& options)
       : m_fd(fd),
         m_path(std::move(path)),
-        m_epoll(epoll_create1(EPOLL_CLOEXEC)),
+        m_epoll(epoll_create1(EPOLL_CLOEXEC), "epoll"),
         m_lowLatency(std::in_place, fd, options.lowLatency) {
     epoll_event interest{};  // nothing yet: WaitEvent arms what it needs
-    if (m_epoll < 0 || epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_fd, &interest) != 0) {
+    if (epoll_ctl(m_epoll.Native(), EPOLL_CTL_ADD, m_fd, &interest) != 0) {
       const int code = errno;
-      if (m_epoll >= 0) close(m_epoll);
       m_lowLatency.reset();
       throw std::system_error(code, std::generic_category(), "epoll");
     }
@@ -125,7 +140,6 @@ class TtyLine final : public SerialLine {
 
   ~TtyLine() override {
     m_lowLatency.reset();  // the driver's mode goes back while the line is still ours
-    close(m_epoll);
     ioctl(m_fd, TIOCNXCL);
     flock(m_fd, LOCK_UN);
     close(m_fd);
@@ -474,7 +488,7 @@ class TtyLine final : public SerialLine {
       if (waitMs == 0) return WaitResult::kTimeout;
       if (recheck && (waitMs < 0 || waitMs > kRecheckMs)) waitMs = kRecheckMs;
 
-      pollfd fds[3] = {{m_epoll, POLLIN, 0},
+      pollfd fds[3] = {{m_epoll.Native(), POLLIN, 0},
                        {m_kick.Native(), POLLIN, 0},
                        {wake != nullptr ? wake->Native() : -1, POLLIN, 0}};
       const int rc = poll(fds, wake != nullptr ? 3 : 2, waitMs);
@@ -487,7 +501,8 @@ class TtyLine final : public SerialLine {
       if (fds[0].revents & POLLIN) {
         // The line has news: bytes (while armed), or a hang-up or error (always reported).
         epoll_event ready{};
-        if (epoll_wait(m_epoll, &ready, 1, 0) == 1 && (ready.events & (EPOLLERR | EPOLLHUP))) {
+        if (epoll_wait(m_epoll.Native(), &ready, 1, 0) == 1 &&
+            (ready.events & (EPOLLERR | EPOLLHUP))) {
           return WaitResult::kFailed;
         }
       }
@@ -611,7 +626,8 @@ class TtyLine final : public SerialLine {
     if (watchInput != m_inputArmed) {
       epoll_event interest{};
       interest.events = watchInput ? uint32_t{EPOLLIN} : 0u;
-      if (epoll_ctl(m_epoll, EPOLL_CTL_MOD, m_fd, &interest) == 0) m_inputArmed = watchInput;
+      if (epoll_ctl(m_epoll.Native(), EPOLL_CTL_MOD, m_fd, &interest) == 0)
+        m_inputArmed = watchInput;
     }
     return ((watched & kReceiveEvents) && m_lastInQueue > 0) ||
            ((watched & kEvTxEmpty) && m_txPending) ||
@@ -672,7 +688,8 @@ class TtyLine final : public SerialLine {
       const int64_t remainingNs = deadline.RemainingNs();
       const timespec left = {static_cast<time_t>(remainingNs / 1'000'000'000),
                              static_cast<long>(remainingNs % 1'000'000'000)};
-      const int rc = ppoll(fds, wake != nullptr ? 2 : 1, remainingNs < 0 ? nullptr : &left, nullptr);
+      const int rc =
+          ppoll(fds, wake != nullptr ? 2 : 1, remainingNs < 0 ? nullptr : &left, nullptr);
       if (rc < 0) {
         if (errno == EINTR) continue;
         return WaitResult::kFailed;
@@ -694,7 +711,8 @@ class TtyLine final : public SerialLine {
 
   const int m_fd;
   const std::string m_path;
-  const int m_epoll;  // holds m_fd; readable when the descriptor has what the waiter watches
+  const OwnedDescriptor
+      m_epoll;  // holds m_fd; readable when the descriptor has what the waiter watches
   bool m_hasModemLines = false;
   bool m_hasCounters = false;
   std::optional<LowLatencyMode> m_lowLatency;
@@ -711,7 +729,7 @@ class TtyLine final : public SerialLine {
   bool m_inputArmed = false;      // m_fd's interest in m_epoll is EPOLLIN
   bool m_waiterRechecks = false;  // the last waiter to sleep set a re-check time-out
   uint64_t m_maskGeneration = 0;
-  uint64_t m_taken = 0;         // bytes taken from the receive queue by reads and purges
+  uint64_t m_taken = 0;  // bytes taken from the receive queue by reads and purges
   // A moment by which every byte taken so far had arrived (Never(): none since a purge).
   Deadline m_quietSince = Deadline::Never();
   uint64_t m_lastReceived = 0;  // m_taken + queued bytes at WaitEvent's previous look

@@ -493,7 +493,8 @@ TEST_F(Background, DataArrivalIsSeenOnceSomebodyLooks) {
   m_peer->Write(B("e"));
   const std::string tag = "Event Notification: 0x00000001";
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  while (TraceText().find(tag) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+  while (TraceText().find(tag) == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   EXPECT_NE(TraceText().find(tag), std::string::npos) << "logging on: the arrival is traced";

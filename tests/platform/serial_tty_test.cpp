@@ -4,6 +4,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <dirent.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -11,8 +13,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/serial.h"
@@ -166,6 +168,40 @@ TEST_F(SerialTtyTest, QuietGapCountsFromTheBytesRead) {
   late.join();
   readBack(1);
   EXPECT_EQ(buffer[0], 'g');
+}
+
+// Descriptors the process has open.
+int OpenDescriptors() {
+  int count = 0;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    while (readdir(dir) != nullptr) ++count;
+    closedir(dir);
+  }
+  return count;
+}
+
+// An open that runs out of descriptors part way (the line, then its wake-up and epoll
+// descriptors) fails with the system's reason and leaves none of them open.
+TEST_F(SerialTtyTest, OpenShortOfDescriptorsLeavesNoneOpen) {
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  const int lowestFree = dup(0);
+  close(lowestFree);
+  const int before = OpenDescriptors();
+  int failures = 0;
+  for (int spare = 0; spare < 16; ++spare) {
+    rlimit limit = saved;
+    limit.rlim_cur = static_cast<rlim_t>(lowestFree + spare);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+    OpenResult opened = OpenSerialLine("COM3", m_ini);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+    if (opened.line) break;
+    ++failures;
+    EXPECT_EQ(opened.error.code, EMFILE) << spare << " spare: " << opened.error.message;
+    EXPECT_EQ(OpenDescriptors(), before) << spare << " spare descriptors";
+  }
+  EXPECT_GE(failures, 3) << "the line, its epoll and its wake-up each need a descriptor";
+  EXPECT_EQ(OpenDescriptors(), before);
 }
 
 TEST(SerialTtyGoneTest, ClosedMasterFailsReadsWaitsAndWrites) {
