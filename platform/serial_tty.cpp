@@ -575,14 +575,15 @@ class TtyLine final : public SerialLine {
   // counted as taken, never neither (see CollectEvents). A short read means the queue is empty.
   // The queued bytes are counted first and only those are read: each of them was there at the
   // moment noted between the two, which a quiet gap then counts from (m_quietSince). Bytes
-  // that come meanwhile stay queued, so the gap's wait sees them at once.
+  // that come meanwhile stay queued, so the gap's wait sees them at once. A single byte is not
+  // counted: reading it takes no longer than counting it, so the gap counts from after the read.
   IoResult Take(uint8_t* buffer, std::size_t size, bool tellHangUp) {
     IoResult result;
     std::lock_guard lock(m_mutex);
-    const std::optional<int> queued = InQueue();
+    const int queued = size > 1 ? InQueue().value_or(0) : 0;
     const Deadline counted = Deadline::After(0);
-    const bool known = queued && *queued > 0;
-    const std::size_t wanted = known ? std::min(size, static_cast<std::size_t>(*queued)) : size;
+    const bool known = queued > 0;
+    const std::size_t wanted = known ? std::min(size, static_cast<std::size_t>(queued)) : size;
     while (result.bytes < wanted) {
       const std::size_t asked = wanted - result.bytes;
       const ssize_t n = read(m_fd, buffer + result.bytes, asked);
