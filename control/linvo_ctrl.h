@@ -112,9 +112,15 @@ class CLinvoCtrl {
   // Restores the persisted properties from the bag; the four settings-file properties then come
   // from Linvo.ini.
   void Load(PropertyBag& bag);
-  // Writes the persisted properties to the bag and clears the modified mark.
-  void Save(PropertyBag& bag);
+  // Writes the persisted properties to the bag (the property exchange) and clears the modified
+  // mark unless told to keep it.
+  void Save(PropertyBag& bag, bool clearModified = true);
+  // Writes what Save would write, without the exchange's other effects (the port-open flags and
+  // the settings file are left alone): for a host that asks how large a save will be.
+  void WriteProperties(PropertyBag& bag) const;
   bool IsModified() const { return m_modified; }
+  // Marks the control modified (a host's save that failed leaves it so).
+  void SetModifiedFlag() { m_modified = true; }
 
   // Whether this control holds the port open (its port-open flag; port numbers 1..256).
   bool IsPortOpen(int32_t portNo) const;
@@ -129,7 +135,6 @@ class CLinvoCtrl {
  private:
   enum class Direction { kLoad, kSave, kDefaults };
 
-  void SetModifiedFlag() { m_modified = true; }
   BOOL DsrFlag() const { return m_props.DSRCheck == TRUE ? 1 : 0; }
   BOOL CtsFlag() const { return m_props.CTSCheck == TRUE ? 1 : 0; }
   // Not open: the port-open flag of PortNo is 0 (a PortNo outside 1..256 counts as not open).

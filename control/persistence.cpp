@@ -15,40 +15,42 @@ void CLinvoCtrl::InitNew() { Exchange(nullptr, Direction::kDefaults); }
 
 void CLinvoCtrl::Load(PropertyBag& bag) { Exchange(&bag, Direction::kLoad); }
 
-void CLinvoCtrl::Save(PropertyBag& bag) {
+void CLinvoCtrl::Save(PropertyBag& bag, bool clearModified) {
   Exchange(&bag, Direction::kSave);
-  m_modified = false;
+  if (clearModified) m_modified = false;
+}
+
+void CLinvoCtrl::WriteProperties(PropertyBag& bag) const {
+  bag.WriteLong("_Version", kExchangeVersion);
+  for (const MemberInfo* m : ExchangeOrder()) {
+    if (m->type == VarType::kText) {
+      bag.WriteText(m->name, m_props.*m->textField);
+    } else if (m->type == VarType::kBool) {
+      bag.WriteBool(m->name, m_props.*m->longField);
+    } else {
+      bag.WriteLong(m->name, m_props.*m->longField);
+    }
+  }
 }
 
 // Exchanges every property under its name, in the exchange order, with its default; then no
 // port counts as open for this control, and the settings file decides the four settings-file
 // properties.
 void CLinvoCtrl::Exchange(PropertyBag* bag, Direction direction) {
-  if (direction == Direction::kSave) bag->WriteLong("_Version", kExchangeVersion);
-  for (const MemberInfo* m : ExchangeOrder()) {
-    if (m->type == VarType::kText) {
-      std::string& field = m_props.*m->textField;
-      if (direction == Direction::kSave) {
-        bag->WriteText(m->name, field);
+  if (direction == Direction::kSave) {
+    WriteProperties(*bag);
+  } else {
+    for (const MemberInfo* m : ExchangeOrder()) {
+      if (m->type == VarType::kText) {
+        m_props.*m->textField = direction == Direction::kLoad
+                                    ? bag->ReadText(m->name, m->defaultText)
+                                    : std::string(m->defaultText);
+      } else if (direction == Direction::kDefaults) {
+        m_props.*m->longField = m->defaultLong;
       } else {
-        field = direction == Direction::kLoad ? bag->ReadText(m->name, m->defaultText)
-                                              : std::string(m->defaultText);
+        m_props.*m->longField = m->type == VarType::kBool ? bag->ReadBool(m->name, m->defaultLong)
+                                                          : bag->ReadLong(m->name, m->defaultLong);
       }
-      continue;
-    }
-    int32_t& field = m_props.*m->longField;
-    const bool boolean = m->type == VarType::kBool;
-    if (direction == Direction::kSave) {
-      if (boolean) {
-        bag->WriteBool(m->name, field);
-      } else {
-        bag->WriteLong(m->name, field);
-      }
-    } else if (direction == Direction::kLoad) {
-      field =
-          boolean ? bag->ReadBool(m->name, m->defaultLong) : bag->ReadLong(m->name, m->defaultLong);
-    } else {
-      field = m->defaultLong;
     }
   }
   m_portOpen.fill(false);

@@ -21,7 +21,15 @@ inline VarType TypeOf(const Value& value) { return static_cast<VarType>(value.in
 
 // The control holds VARIANT_BOOL properties as 32-bit BOOLs in which TRUE is 1.
 using BOOL = int32_t;
+// The Windows headers define TRUE and FALSE as macros (1 and 0); they are set aside here so that
+// these constants can be declared whichever is included first.
+#pragma push_macro("TRUE")
+#pragma push_macro("FALSE")
+#undef TRUE
+#undef FALSE
 inline constexpr BOOL TRUE = 1;
 inline constexpr BOOL FALSE = 0;
+#pragma pop_macro("FALSE")
+#pragma pop_macro("TRUE")
 
 }  // namespace linvo::control

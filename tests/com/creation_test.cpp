@@ -1,0 +1,103 @@
+// Creating the control as hosts do: by ProgID and by CLSID through the registered server, the
+// class factory's refusals, and DllCanUnloadNow following the objects and server locks.
+#include <gtest/gtest.h>
+
+#include "com/com_support.h"
+#include "support/test_env.h"
+
+namespace linvo::test::com {
+namespace {
+
+constexpr wchar_t kClsid[] = L"{77A0F111-E375-4BD5-A72D-C8D24B8DA93A}";
+constexpr wchar_t kPageClsid[] = L"{ED855060-6847-4049-ADF2-DB863C54FC2B}";
+
+CLSID Clsid(const wchar_t* text) {
+  CLSID clsid{};
+  CLSIDFromString(text, &clsid);
+  return clsid;
+}
+
+// DllCanUnloadNow of the DLL that COM loaded into this process.
+HRESULT CanUnloadNow() {
+  HMODULE dll = GetModuleHandleW(L"linvo.dll");
+  if (dll == nullptr) return E_FAIL;
+  auto canUnload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+      reinterpret_cast<void*>(GetProcAddress(dll, "DllCanUnloadNow")));
+  return canUnload ? canUnload() : E_FAIL;
+}
+
+class Creation : public ::testing::Test {
+ protected:
+  Apartment m_apartment;
+  ScopedWorkDir m_dir;
+};
+
+TEST_F(Creation, ByProgIdAndByClsid) {
+  CLSID fromProgId{};
+  ASSERT_EQ(CLSIDFromProgID(kProgId, &fromProgId), S_OK);
+  EXPECT_TRUE(IsEqualCLSID(fromProgId, Clsid(kClsid)));
+  for (const CLSID& clsid : {fromProgId, Clsid(kClsid)}) {
+    ComPtr<IUnknown> object;
+    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                               reinterpret_cast<void**>(object.Put())),
+              S_OK);
+    ComPtr<IDispatch> dispatch;
+    ASSERT_EQ(object->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(dispatch.Put())),
+              S_OK);
+    EXPECT_EQ(LongOf(Get(dispatch.Get(), L"BaudRate")), 9600);
+    // IUnknown is one object whichever interface it is asked through.
+    ComPtr<IUnknown> again;
+    ASSERT_EQ(dispatch->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(again.Put())), S_OK);
+    EXPECT_EQ(again.Get(), object.Get());
+  }
+}
+
+TEST_F(Creation, FactoryRefusals) {
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(CoGetClassObject(Clsid(kClsid), CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                             reinterpret_cast<void**>(factory.Put())),
+            S_OK);
+  ComPtr<IUnknown> object;
+  ComPtr<IUnknown> outer;
+  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(outer.Put())),
+            S_OK);
+  EXPECT_EQ(factory->CreateInstance(outer.Get(), IID_IUnknown,
+                                    reinterpret_cast<void**>(object.Put())),
+            CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(factory->CreateInstance(nullptr, IID_IStream, reinterpret_cast<void**>(object.Put())),
+            E_NOINTERFACE);
+  EXPECT_EQ(object.Get(), nullptr);
+  // The property page class is registered by name but cannot be created yet.
+  EXPECT_EQ(CoCreateInstance(Clsid(kPageClsid), nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                             reinterpret_cast<void**>(object.Put())),
+            REGDB_E_CLASSNOTREG);
+}
+
+TEST_F(Creation, CanUnloadOnlyWithoutObjectsOrLocks) {
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(CoGetClassObject(Clsid(kClsid), CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                             reinterpret_cast<void**>(factory.Put())),
+            S_OK);
+  EXPECT_EQ(CanUnloadNow(), S_OK);
+  {
+    ComPtr<IDispatch> ctl = CreateControl();
+    EXPECT_EQ(CanUnloadNow(), S_FALSE);
+    ComPtr<IEnumConnectionPoints> points;
+    ComPtr<IConnectionPointContainer> container;
+    ASSERT_EQ(ctl->QueryInterface(IID_IConnectionPointContainer,
+                                  reinterpret_cast<void**>(container.Put())),
+              S_OK);
+    ASSERT_EQ(container->EnumConnectionPoints(points.Put()), S_OK);
+    ctl.Reset();
+    container.Reset();
+    EXPECT_EQ(CanUnloadNow(), S_FALSE);  // the enumerator still lives
+  }
+  EXPECT_EQ(CanUnloadNow(), S_OK);
+  ASSERT_EQ(factory->LockServer(TRUE), S_OK);
+  EXPECT_EQ(CanUnloadNow(), S_FALSE);
+  ASSERT_EQ(factory->LockServer(FALSE), S_OK);
+  EXPECT_EQ(CanUnloadNow(), S_OK);
+}
+
+}  // namespace
+}  // namespace linvo::test::com
