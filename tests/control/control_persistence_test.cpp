@@ -8,6 +8,7 @@
 #include "control/json_property_bag.h"
 #include "control/member_table.h"
 #include "control_fixture.h"
+#include "persisted_values.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
 #include "portapi/port_table.h"
@@ -16,31 +17,6 @@ namespace linvo::control {
 namespace {
 
 using ::testing::HasSubstr;
-
-// A value of the property's type unlike its default (and valid for its field).
-Value Distinct(const MemberInfo& m) {
-  switch (m.type) {
-    case VarType::kText:
-      return std::string("t") + std::to_string(m.dispid) + "\x82\xa0";  // not UTF-8 on purpose
-    case VarType::kBool:
-      return m.defaultLong == FALSE;
-    default:
-      return m.defaultLong + 1000 + m.dispid;
-  }
-}
-
-Value FieldOf(const CLinvoCtrl& c, const MemberInfo& m) {
-  const ControlProperties& p = c.Properties();
-  if (m.type == VarType::kText) return p.*m.textField;
-  if (m.type == VarType::kBool) return p.*m.longField != FALSE;
-  return p.*m.longField;
-}
-
-void Write(PropertyBag& bag, const MemberInfo& m, const Value& v) {
-  if (m.type == VarType::kText) bag.WriteText(m.name, std::get<std::string>(v));
-  if (m.type == VarType::kBool) bag.WriteBool(m.name, std::get<bool>(v));
-  if (m.type == VarType::kLong) bag.WriteLong(m.name, std::get<int32_t>(v));
-}
 
 TEST(ControlPersistence, JsonRoundTripKeepsTheThirtyThreeAndTheSettingsFileWins) {
   test::ScopedWorkDir dir;
