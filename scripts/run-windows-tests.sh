@@ -100,9 +100,59 @@ set +e
   tr -d '\r' >"$log"
 status=${PIPESTATUS[0]}
 set -e
+judge "linvo_e2e_tests (COM5 = $device, linvo-sim)" "$log" "$status" 2
+
+# The DLL as a COM server, as a C++ host reaches it (tests/com): it registers the DLL with regsvr32
+# (machine-wide, then per user), creates the control by ProgID and CLSID, drives it through
+# IDispatch, persists it, and hears its events during background exchanges with the same
+# linvo-sim on COM5. Its test of text in the Japanese ANSI code page runs again with the locale
+# that gives the process code page 932; there it must pass, not skip.
+log="$build/wine/results/linvo_com_tests.txt"
+set +e
+(cd "$work" && LINVO_E2E_PORT=5 timeout 300 "$wine" ../../linvo_com_tests.exe 2>&1) |
+  tr -d '\r' >"$log"
+status=${PIPESTATUS[0]}
+set -e
+judge "linvo_com_tests (COM5 = linvo-sim)" "$log" "$status"
+log="$build/wine/results/linvo_com_tests-cp932.txt"
+set +e
+(cd "$work" && LC_ALL=ja_JP.UTF-8 timeout 120 "$wine" ../../linvo_com_tests.exe \
+   --gtest_filter=Dispatch.TextCrossesAsTheAnsiCodePage 2>&1) | tr -d '\r' >"$log"
+status=${PIPESTATUS[0]}
+set -e
+judge "linvo_com_tests (code page 932)" "$log" "$status" 1
+
+# Script hosts: VBScript and JScript through Wine's cscript create the registered control by
+# ProgID and check themselves (tests/wine/scripts), the exchange against linvo-sim on COM5
+# included. A script passes when it ends with "N checks, 0 failed" and exits with 0.
+# judge_script NAME LOG STATUS
+judge_script() {
+  local name=$1 log=$2 status=$3 checks
+  checks=$(sed -n 's/^\([0-9]*\) checks, 0 failed$/\1/p' "$log" | tail -1)
+  if ((status == 0)) && [[ -n "$checks" ]] && ! grep -q '^not ok' "$log" &&
+     ! grep -q '^skip' "$log"; then
+    echo "windows: $name: ok ($checks checks)"
+    total=$((total + checks))
+  else
+    echo "windows: $name: FAILED (exit $status)"
+    grep -v '^ok' "$log" | head -20 | sed 's/^/  | /'
+    failed=1
+    failing=$((failing + 1))
+  fi
+}
+# A Linux path as the prefix's Z: drive names it.
+windows_path() { local path; path=$(readlink -f "$1"); echo "Z:${path//\//\\}"; }
+for script in tests/wine/scripts/*.vbs tests/wine/scripts/*.js; do
+  log="$build/wine/results/$(basename "$script").txt"
+  set +e
+  (cd "$work" && LINVO_E2E_PORT=5 timeout 120 "$wine" cscript //nologo "$(windows_path "$script")" \
+     2>&1) | tr -d '\r' >"$log"
+  status=${PIPESTATUS[0]}
+  set -e
+  judge_script "$(basename "$script") (cscript, COM5 = linvo-sim)" "$log" "$status"
+done
 kill "$sim_pid" 2>/dev/null || true
 rm -f "$WINEPREFIX/dosdevices/com5"
-judge "linvo_e2e_tests (COM5 = $device, linvo-sim)" "$log" "$status" 2
 
 # And the other way round: linvo-sim.exe serves COM6 of the prefix, one end of a pseudo-terminal
 # pair (socat); the Linux linvo command exchanges with it through the other end.
@@ -155,6 +205,46 @@ else
   grep -B2 -A6 'warning:\|error:' "$build/wine/results/windows32-build.txt" | head -40 | sed 's/^/  | /'
   failed=1
 fi
+
+# Both DLLs as COM servers, read back with the cross tools (the 32-bit one is never loaded): the
+# server entry points exported under their plain names (not stdcall-decorated), the type library
+# as TYPELIB resource 1 and the version resource (type 16, id 1). check_dll LABEL TRIPLET DLL
+check_dll() {
+  local label=$1 triplet=$2 dll=$3 dump exports resources item missing=()
+  if ! dump=$("$triplet-objdump" -p "$dll" 2>&1); then
+    echo "windows: $label exports and resources: FAILED ($triplet-objdump cannot read $dll)"
+    failing=$((failing + 1))
+    failed=1
+    return
+  fi
+  exports=$(sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/s/^[[:space:]]*\[ *[0-9]*\] //p' <<<"$dump")
+  # The resource directory as "type id" lines: type entries are indented by three, name entries by
+  # five; numbers become decimal.
+  resources=$(awk '/^[0-9a-f]+   Entry: / { type = $0; sub(/.*Entry: (name: \[[^]]*\]: |ID: )/, "", type)
+                                           sub(/, Value:.*/, "", type); next }
+                   /^[0-9a-f]+     Entry: / { id = $0; sub(/.*Entry: (name: \[[^]]*\]: |ID: )/, "", id)
+                                           sub(/, Value:.*/, "", id); print type, id }' <<<"$dump" |
+    while read -r type id; do
+      [[ $type == 0x* ]] && type=$((type))
+      [[ $id == 0x* ]] && id=$((id))
+      echo "$type $id"
+    done)
+  for item in DllRegisterServer DllUnregisterServer DllGetClassObject DllCanUnloadNow DllInstall; do
+    grep -qx "$item" <<<"$exports" || missing+=("export $item")
+  done
+  grep -qx 'TYPELIB 1' <<<"$resources" || missing+=("resource TYPELIB 1 (the type library)")
+  grep -qx '16 1' <<<"$resources" || missing+=("resource 16 1 (the version)")
+  if ((${#missing[@]} == 0)); then
+    echo "windows: $label exports and resources: ok"
+  else
+    echo "windows: $label exports and resources: FAILED"
+    printf '  missing: %s\n' "${missing[@]}"
+    failing=$((failing + 1))
+    failed=1
+  fi
+}
+check_dll "64-bit linvo.dll" x86_64-w64-mingw32 "$build/linvo.dll"
+check_dll "32-bit linvo.dll" i686-w64-mingw32 build/windows32/linvo.dll
 
 # The closing line in the form test runners use.
 echo "windows: $total passed, $failing failed"

@@ -190,10 +190,10 @@ TEST_F(Dispatch, TextCrossesAsTheAnsiCodePage) {
     GTEST_SKIP() << "the ANSI code page is " << GetACP()
                  << ", not 932 (Japanese); run with LC_ALL=ja_JP.UTF-8 under Wine";
   }
-  EXPECT_EQ(TextOf(Call(m_ctl.Get(), L"lvoCharAscHConv", {Var(0), Var(L"\uFF71\u3042")})),
-            L"B182A0");
-  EXPECT_EQ(TextOf(Call(m_ctl.Get(), L"lvoCharAscHConv", {Var(1), Var(L"B182A0")})),
-            L"\uFF71\u3042");
+  EXPECT_EQ(TextOf(Call(m_ctl.Get(), L"lvoCharAscHConv", {Var(0), Var(L"\uFF71\u3044")})),
+            L"B182A2");
+  EXPECT_EQ(TextOf(Call(m_ctl.Get(), L"lvoCharAscHConv", {Var(1), Var(L"B182A2")})),
+            L"\uFF71\u3044");
   ASSERT_EQ(Put(m_ctl.Get(), L"SendData", Var(L"\uFF71")).hr, S_OK);
   EXPECT_EQ(TextOf(Get(m_ctl.Get(), L"SendData")), L"\uFF71");
 }
