@@ -217,8 +217,9 @@ bool StreamPropertyBag::Load(std::span<const uint8_t> record, std::string* error
 }
 
 std::vector<uint8_t> StreamPropertyBag::Record() const {
-  std::vector<uint8_t> out(std::begin(kMagic), std::end(kMagic));
+  std::vector<uint8_t> out;
   out.reserve(m_store->bytes);
+  for (const uint8_t byte : kMagic) out.push_back(byte);
   PutLe(out, kMajor, 2);
   PutLe(out, kMinor, 2);
   PutLe(out, static_cast<uint32_t>(m_store->bytes - kHeaderBytes), 4);

@@ -14,6 +14,7 @@ packages=(
 if [[ "${1:-}" != linux ]]; then
   packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
              g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+             mingw-w64-tools libwine-dev
              googletest wine64 socat)
 fi
 missing=()

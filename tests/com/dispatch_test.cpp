@@ -183,6 +183,33 @@ TEST_F(Dispatch, TypeInformationIsTheDispatchInterface) {
   EXPECT_EQ(m_ctl->GetTypeInfo(1, LOCALE_USER_DEFAULT, info.Put()), DISP_E_BADINDEX);
 }
 
+// A careless host: null pointers get E_POINTER, a text of 16 million characters is carried whole.
+TEST_F(Dispatch, NullPointersAndHugeTexts) {
+  EXPECT_EQ(m_ctl->QueryInterface(IID_IDispatch, nullptr), E_POINTER);
+  EXPECT_EQ(m_ctl->GetTypeInfoCount(nullptr), E_POINTER);
+  EXPECT_EQ(m_ctl->GetTypeInfo(0, LOCALE_USER_DEFAULT, nullptr), E_POINTER);
+  DISPID id = 0;
+  EXPECT_EQ(m_ctl->GetIDsOfNames(IID_NULL, nullptr, 1, LOCALE_USER_DEFAULT, &id), E_POINTER);
+  LPOLESTR nullName[] = {nullptr};
+  EXPECT_EQ(m_ctl->GetIDsOfNames(IID_NULL, nullName, 1, LOCALE_USER_DEFAULT, &id),
+            DISP_E_UNKNOWNNAME);
+  ComPtr<IConnectionPointContainer> container;
+  ASSERT_EQ(m_ctl->QueryInterface(IID_IConnectionPointContainer,
+                                  reinterpret_cast<void**>(container.Put())),
+            S_OK);
+  EXPECT_EQ(container->FindConnectionPoint(IID_IDispatch, nullptr), E_POINTER);
+
+  const std::wstring huge(16 << 20, L'Z');
+  Var text;
+  V_VT(&text.v) = VT_BSTR;
+  V_BSTR(&text.v) = SysAllocStringLen(huge.data(), static_cast<UINT>(huge.size()));
+  ASSERT_EQ(Put(m_ctl.Get(), L"SendData", text).hr, S_OK);
+  const CallResult got = Get(m_ctl.Get(), L"SendData");
+  ASSERT_EQ(V_VT(&got.value.v), VT_BSTR);
+  EXPECT_EQ(SysStringLen(V_BSTR(&got.value.v)), huge.size());
+  EXPECT_EQ(TextOf(Call(m_ctl.Get(), L"lvoDataSumCalc", {Var(L"")})), L"00");
+}
+
 // Text reaches the control as narrow text in the ANSI code page: on a Japanese system the
 // half-width katakana U+FF71 is the Shift_JIS byte B1, and comes back as the same character.
 TEST_F(Dispatch, TextCrossesAsTheAnsiCodePage) {

@@ -36,7 +36,6 @@ struct GiveBack {
   ITypeInfo* info;
   void operator()(TYPEATTR* attr) const { info->ReleaseTypeAttr(attr); }
   void operator()(FUNCDESC* desc) const { info->ReleaseFuncDesc(desc); }
-  void operator()(VARDESC* desc) const { info->ReleaseVarDesc(desc); }
 };
 template <typename D>
 using Lent = std::unique_ptr<D, GiveBack>;
@@ -51,11 +50,6 @@ Lent<FUNCDESC> Function(ITypeInfo* info, UINT index) {
   FUNCDESC* desc = nullptr;
   info->GetFuncDesc(index, &desc);
   return Lent<FUNCDESC>(desc, GiveBack{info});
-}
-Lent<VARDESC> Variable(ITypeInfo* info, UINT index) {
-  VARDESC* desc = nullptr;
-  info->GetVarDesc(index, &desc);
-  return Lent<VARDESC>(desc, GiveBack{info});
 }
 
 std::wstring Decode(std::string_view bytes, UINT codePage) {
@@ -139,6 +133,7 @@ struct Row {
   control::VarType result;
   std::span<const control::ParamInfo> params;
   const char* help;
+  INVOKEKIND kind = INVOKE_FUNC;  // a method, or a property's get or put
 };
 
 void ExpectFunction(ITypeInfo* info, UINT index, const Row& row) {
@@ -147,7 +142,7 @@ void ExpectFunction(ITypeInfo* info, UINT index, const Row& row) {
   ASSERT_TRUE(desc) << "no function " << index;
   EXPECT_EQ(desc->memid, row.dispid);
   EXPECT_EQ(desc->funckind, FUNC_DISPATCH);
-  EXPECT_EQ(desc->invkind, INVOKE_FUNC);
+  EXPECT_EQ(desc->invkind, row.kind);
   EXPECT_EQ(desc->elemdescFunc.tdesc.vt, AutomationType(row.result));
   ASSERT_EQ(desc->cParams, static_cast<SHORT>(row.params.size()));
   std::vector<std::wstring> expectedNames{Wide(row.name)};
@@ -156,7 +151,10 @@ void ExpectFunction(ITypeInfo* info, UINT index, const Row& row) {
         << row.params[p].name;
     expectedNames.push_back(Wide(row.params[p].name));
   }
-  EXPECT_EQ(Names(info, desc->memid), expectedNames);
+  // GetNames finds a DISPID's first function: a method's names, a property's get's.
+  if (row.kind != INVOKE_PROPERTYPUT) {
+    EXPECT_EQ(Names(info, desc->memid), expectedNames);
+  }
   EXPECT_EQ(Document(info, desc->memid).help, HostHelp(row.help));
 }
 
@@ -222,9 +220,8 @@ TEST_F(TypeLibrary, DispatchInterface) {
   ASSERT_TRUE(baseAttr);
   EXPECT_EQ(baseAttr->guid, IID_IDispatch);
 
-  // Properties are its variables and methods its functions, each in DISPID order. (widl takes no
-  // help string on a dispinterface's property, so properties carry none.)
-  UINT variables = 0;
+  // In DISPID order: each property as a get and a put function (read-write, with its help), each
+  // method as a function.
   UINT functions = 0;
   for (const control::MemberInfo& m : Types().members()) {
     SCOPED_TRACE(m.name);
@@ -232,15 +229,16 @@ TEST_F(TypeLibrary, DispatchInterface) {
       ExpectFunction(info.Get(), functions++, {m.dispid, m.name, m.type, m.Params(), m.help});
       continue;
     }
-    const Lent<VARDESC> desc = Variable(info.Get(), variables++);
-    ASSERT_TRUE(desc);
-    EXPECT_EQ(desc->memid, m.dispid);
-    EXPECT_EQ(desc->varkind, VAR_DISPATCH);
-    EXPECT_EQ(desc->elemdescVar.tdesc.vt, AutomationType(m.type));
-    EXPECT_EQ(Document(info.Get(), desc->memid).name, Wide(m.name));
+    const control::ParamInfo value{"newValue", m.type};
+    ExpectFunction(info.Get(), functions++,
+                   {m.dispid, m.name, m.type, {}, m.help, INVOKE_PROPERTYGET});
+    ExpectFunction(info.Get(), functions++,
+                   {m.dispid, m.name, control::VarType::kVoid, {&value, 1}, m.help,
+                    INVOKE_PROPERTYPUT});
+    EXPECT_EQ(Document(info.Get(), m.dispid).name, Wide(m.name));
   }
-  EXPECT_EQ(UINT{attr->cVars}, variables);   // 37
-  EXPECT_EQ(UINT{attr->cFuncs}, functions);  // 21
+  EXPECT_EQ(attr->cVars, 0);
+  EXPECT_EQ(UINT{attr->cFuncs}, functions);  // 37 * 2 + 21
 }
 
 TEST_F(TypeLibrary, EventInterface) {

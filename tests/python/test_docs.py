@@ -1,5 +1,6 @@
-"""The documentation cannot drift: the member reference is what linvo-reference prints, and the
-C and C++ examples compile and run against linvo-sim."""
+"""The documentation cannot drift: the member reference is what linvo-reference prints, the type
+library's IDL what linvo-idl prints, and the C and C++ examples compile and run against
+linvo-sim."""
 
 import re
 import subprocess
@@ -16,6 +17,31 @@ def test_member_reference_matches_the_member_table():
                                text=True, check=True).stdout
     assert (DOCS / "reference.md").read_text() == generated, (
         "docs/reference.md is stale: build/release/tools/linvo-reference > docs/reference.md")
+
+
+def test_type_library_idl_matches_the_member_table():
+    # Bytes, not text: the IDL's help strings are in code page 932.
+    generated = subprocess.run([str(BUILD / "tools" / "linvo-idl")], capture_output=True,
+                               check=True).stdout
+    assert (ROOT / "module" / "win" / "linvo.idl").read_bytes() == generated, (
+        "module/win/linvo.idl is stale: build/release/tools/linvo-idl > module/win/linvo.idl")
+
+
+def test_registration_free_manifest_matches_the_class_table():
+    generated = subprocess.run([str(BUILD / "tools" / "linvo-idl"), "--manifest"],
+                               capture_output=True, check=True).stdout
+    assert (ROOT / "module" / "win" / "linvo.manifest").read_bytes() == generated, (
+        "module/win/linvo.manifest is stale: "
+        "build/release/tools/linvo-idl --manifest > module/win/linvo.manifest")
+
+
+@pytest.mark.parametrize("language, example", [("vbscript", "exchange.vbs"),
+                                               ("javascript", "exchange.js"),
+                                               ("cpp", "com_host.cpp")])
+def test_windows_examples_are_the_tested_files(language, example):
+    # The Windows test step runs examples/windows/; the page shows them as they are.
+    assert code_block("windows.md", language) == (ROOT / "examples" / "windows" /
+                                                  example).read_text()
 
 
 def code_block(page, language):
