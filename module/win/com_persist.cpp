@@ -46,15 +46,6 @@ Status ReadExactly(IStream* stream, uint8_t* data, std::size_t size, const char*
   return {};
 }
 
-// Clears the VARIANT it holds when it goes.
-struct ScopedVariant {
-  VARIANT v;
-  ScopedVariant() { VariantInit(&v); }
-  ~ScopedVariant() { VariantClear(&v); }
-  ScopedVariant(const ScopedVariant&) = delete;
-  ScopedVariant& operator=(const ScopedVariant&) = delete;
-};
-
 // A value a bag may hold for a property: a number, a boolean, a text or nothing. Objects (whose
 // conversion would call into them) and arrays are refused.
 bool ScalarValue(const VARIANT& v) {

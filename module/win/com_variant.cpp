@@ -7,15 +7,6 @@ namespace {
 
 using control::VarType;
 
-// Clears the VARIANT it holds when it goes.
-struct ScopedVariant {
-  VARIANT v;
-  ScopedVariant() { VariantInit(&v); }
-  ~ScopedVariant() { VariantClear(&v); }
-  ScopedVariant(const ScopedVariant&) = delete;
-  ScopedVariant& operator=(const ScopedVariant&) = delete;
-};
-
 VARTYPE TargetType(VarType type) {
   switch (type) {
     case VarType::kLong:

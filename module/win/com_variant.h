@@ -15,6 +15,15 @@
 
 namespace linvo::module::com {
 
+// Clears the VARIANT it holds when it goes.
+struct ScopedVariant {
+  VARIANT v;
+  ScopedVariant() { VariantInit(&v); }
+  ~ScopedVariant() { VariantClear(&v); }
+  ScopedVariant(const ScopedVariant&) = delete;
+  ScopedVariant& operator=(const ScopedVariant&) = delete;
+};
+
 // A wide text as narrow text in the ANSI code page (characters it lacks become its default
 // character). A null BSTR is the empty text.
 std::string NarrowText(const wchar_t* text, std::size_t length);

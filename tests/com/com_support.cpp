@@ -45,6 +45,14 @@ DWORD RunProgram(const std::wstring& commandLine) {
   return status;
 }
 
+HRESULT CanUnloadNow() {
+  HMODULE dll = GetModuleHandleW(L"linvo.dll");
+  auto canUnload = dll ? reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(
+                             GetProcAddress(dll, "DllCanUnloadNow")))
+                       : nullptr;
+  return canUnload ? canUnload() : E_FAIL;
+}
+
 ComPtr<IDispatch> CreateControl() {
   CLSID clsid{};
   ComPtr<IDispatch> object;

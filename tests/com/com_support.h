@@ -19,6 +19,18 @@ namespace linvo::test::com {
 using module::com::ComPtr;
 
 inline constexpr wchar_t kProgId[] = L"LINVO.LinvoCtrl.1";
+inline constexpr wchar_t kClsid[] = L"{77A0F111-E375-4BD5-A72D-C8D24B8DA93A}";
+inline constexpr wchar_t kPageClsid[] = L"{ED855060-6847-4049-ADF2-DB863C54FC2B}";
+inline constexpr wchar_t kLibid[] = L"{4437D2F7-7F23-4975-A527-CFEBA0608D2A}";
+inline constexpr wchar_t kDispatchIid[] = L"{D5F45558-688C-4893-B57A-FE645A0096FE}";
+inline constexpr wchar_t kEventsIid[] = L"{6BB9DAD9-9F83-4ECB-AA6D-9FCEB0C7DD2B}";
+
+// A GUID from its registry text.
+inline GUID Guid(const wchar_t* text) {
+  GUID guid{};
+  EXPECT_EQ(IIDFromString(text, &guid), S_OK);
+  return guid;
+}
 
 // A single-threaded apartment for the calling thread while it lives.
 class Apartment {
@@ -82,6 +94,9 @@ std::wstring DllPath();
 
 // Runs a program with the command line and returns its exit code (~0u when it cannot start).
 DWORD RunProgram(const std::wstring& commandLine);
+
+// DllCanUnloadNow of the linvo.dll that COM loaded into this process (E_FAIL when none is).
+HRESULT CanUnloadNow();
 
 // Creates the control by ProgID (registered machine-wide by the test environment).
 ComPtr<IDispatch> CreateControl();

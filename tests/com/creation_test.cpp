@@ -8,24 +8,6 @@
 namespace linvo::test::com {
 namespace {
 
-constexpr wchar_t kClsid[] = L"{77A0F111-E375-4BD5-A72D-C8D24B8DA93A}";
-constexpr wchar_t kPageClsid[] = L"{ED855060-6847-4049-ADF2-DB863C54FC2B}";
-
-CLSID Clsid(const wchar_t* text) {
-  CLSID clsid{};
-  CLSIDFromString(text, &clsid);
-  return clsid;
-}
-
-// DllCanUnloadNow of the DLL that COM loaded into this process.
-HRESULT CanUnloadNow() {
-  HMODULE dll = GetModuleHandleW(L"linvo.dll");
-  if (dll == nullptr) return E_FAIL;
-  auto canUnload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
-      reinterpret_cast<void*>(GetProcAddress(dll, "DllCanUnloadNow")));
-  return canUnload ? canUnload() : E_FAIL;
-}
-
 class Creation : public ::testing::Test {
  protected:
   Apartment m_apartment;
@@ -35,8 +17,8 @@ class Creation : public ::testing::Test {
 TEST_F(Creation, ByProgIdAndByClsid) {
   CLSID fromProgId{};
   ASSERT_EQ(CLSIDFromProgID(kProgId, &fromProgId), S_OK);
-  EXPECT_TRUE(IsEqualCLSID(fromProgId, Clsid(kClsid)));
-  for (const CLSID& clsid : {fromProgId, Clsid(kClsid)}) {
+  EXPECT_TRUE(IsEqualCLSID(fromProgId, Guid(kClsid)));
+  for (const CLSID& clsid : {fromProgId, Guid(kClsid)}) {
     ComPtr<IUnknown> object;
     ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                reinterpret_cast<void**>(object.Put())),
@@ -54,7 +36,7 @@ TEST_F(Creation, ByProgIdAndByClsid) {
 
 TEST_F(Creation, FactoryRefusals) {
   ComPtr<IClassFactory> factory;
-  ASSERT_EQ(CoGetClassObject(Clsid(kClsid), CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+  ASSERT_EQ(CoGetClassObject(Guid(kClsid), CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
                              reinterpret_cast<void**>(factory.Put())),
             S_OK);
   ComPtr<IUnknown> object;
@@ -68,14 +50,14 @@ TEST_F(Creation, FactoryRefusals) {
             E_NOINTERFACE);
   EXPECT_EQ(object.Get(), nullptr);
   // The property page class is registered by name but cannot be created yet.
-  EXPECT_EQ(CoCreateInstance(Clsid(kPageClsid), nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+  EXPECT_EQ(CoCreateInstance(Guid(kPageClsid), nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                              reinterpret_cast<void**>(object.Put())),
             REGDB_E_CLASSNOTREG);
 }
 
 TEST_F(Creation, CanUnloadOnlyWithoutObjectsOrLocks) {
   ComPtr<IClassFactory> factory;
-  ASSERT_EQ(CoGetClassObject(Clsid(kClsid), CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+  ASSERT_EQ(CoGetClassObject(Guid(kClsid), CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
                              reinterpret_cast<void**>(factory.Put())),
             S_OK);
   EXPECT_EQ(CanUnloadNow(), S_OK);

@@ -16,15 +16,6 @@
 namespace linvo::test::com {
 namespace {
 
-constexpr wchar_t kEventsIid[] = L"{6BB9DAD9-9F83-4ECB-AA6D-9FCEB0C7DD2B}";
-constexpr wchar_t kClsid[] = L"{77A0F111-E375-4BD5-A72D-C8D24B8DA93A}";
-
-IID Iid(const wchar_t* text) {
-  IID iid{};
-  IIDFromString(text, &iid);
-  return iid;
-}
-
 struct Heard {
   DISPID dispid;
   int32_t argument;
@@ -38,7 +29,7 @@ class Sink final : public IDispatch {
 
   STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
     if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
-        (m_answersEventsIid && IsEqualIID(riid, Iid(kEventsIid)))) {
+        (m_answersEventsIid && IsEqualIID(riid, Guid(kEventsIid)))) {
       *object = static_cast<IDispatch*>(this);
       AddRef();
       return S_OK;
@@ -93,7 +84,7 @@ ComPtr<IConnectionPoint> EventPoint(IDispatch* ctl) {
                                 reinterpret_cast<void**>(container.Put())),
             S_OK);
   if (container) {
-    EXPECT_EQ(container->FindConnectionPoint(Iid(kEventsIid), point.Put()), S_OK);
+    EXPECT_EQ(container->FindConnectionPoint(Guid(kEventsIid), point.Put()), S_OK);
   }
   return point;
 }
@@ -120,7 +111,7 @@ TEST_F(Events, ConnectionPointAndClassInformation) {
   ASSERT_EQ(fetched, 1u);
   IID iid{};
   ASSERT_EQ(listed[0]->GetConnectionInterface(&iid), S_OK);
-  EXPECT_TRUE(IsEqualIID(iid, Iid(kEventsIid)));
+  EXPECT_TRUE(IsEqualIID(iid, Guid(kEventsIid)));
   ComPtr<IConnectionPointContainer> back;
   ASSERT_EQ(listed[0]->GetConnectionPointContainer(back.Put()), S_OK);
   EXPECT_EQ(back.Get(), container.Get());
@@ -132,16 +123,14 @@ TEST_F(Events, ConnectionPointAndClassInformation) {
             S_OK);
   GUID source{};
   ASSERT_EQ(info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source), S_OK);
-  EXPECT_TRUE(IsEqualIID(source, Iid(kEventsIid)));
+  EXPECT_TRUE(IsEqualIID(source, Guid(kEventsIid)));
   EXPECT_EQ(info->GetGUID(12345, &source), E_INVALIDARG);
   ComPtr<ITypeInfo> coclass;
   ASSERT_EQ(info->GetClassInfo(coclass.Put()), S_OK);
   TYPEATTR* attr = nullptr;
   ASSERT_EQ(coclass->GetTypeAttr(&attr), S_OK);
   EXPECT_EQ(attr->typekind, TKIND_COCLASS);
-  CLSID clsid{};
-  CLSIDFromString(kClsid, &clsid);
-  EXPECT_TRUE(IsEqualCLSID(attr->guid, clsid));
+  EXPECT_TRUE(IsEqualCLSID(attr->guid, Guid(kClsid)));
   coclass->ReleaseTypeAttr(attr);
 }
 

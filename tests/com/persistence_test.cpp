@@ -299,11 +299,9 @@ TEST_F(Persistence, HostileBagsAreRefusedAndChangeNothing) {
 
 TEST_F(Persistence, SafetyOptionsAndErrorInformation) {
   auto safety = As<IObjectSafety>(m_ctl.Get(), IID_IObjectSafety);
-  IID dispatchIid{};
-  IIDFromString(L"{D5F45558-688C-4893-B57A-FE645A0096FE}", &dispatchIid);
   constexpr DWORD kBoth = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
   for (const IID& iid :
-       {IID_IDispatch, dispatchIid, IID_IPersistStreamInit, IID_IPersistPropertyBag}) {
+       {IID_IDispatch, Guid(kDispatchIid), IID_IPersistStreamInit, IID_IPersistPropertyBag}) {
     DWORD supported = 0, enabled = 0;
     ASSERT_EQ(safety->GetInterfaceSafetyOptions(iid, &supported, &enabled), S_OK);
     EXPECT_EQ(supported, kBoth);

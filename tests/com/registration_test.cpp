@@ -109,8 +109,7 @@ TEST(Registration, MachineWideEntriesAndTheirRemoval) {
   // The test environment registered the DLL with regsvr32.
   ExpectRegistered(HKEY_LOCAL_MACHINE);
   ComPtr<ITypeLib> library;
-  GUID libid{};
-  IIDFromString(L"{4437D2F7-7F23-4975-A527-CFEBA0608D2A}", &libid);
+  const GUID libid = Guid(kLibid);
   for (LCID lcid : {0x409, 0}) {
     EXPECT_EQ(LoadRegTypeLib(libid, 1, 0, lcid, library.Put()), S_OK) << lcid;
   }

@@ -45,9 +45,7 @@ TEST_F(Threading, CallsFromAnotherThreadWithoutMarshallingAreRefused) {
 }
 
 TEST_F(Threading, MarshalledCallsAreServedOnTheControlsThread) {
-  IID dispatchIid{};
-  IIDFromString(L"{D5F45558-688C-4893-B57A-FE645A0096FE}", &dispatchIid);
-  for (const IID& iid : {IID_IDispatch, dispatchIid}) {
+  for (const IID& iid : {IID_IDispatch, Guid(kDispatchIid)}) {
     IStream* stream = nullptr;
     ASSERT_EQ(CoMarshalInterThreadInterfaceInStream(iid, m_ctl.Get(), &stream), S_OK);
     std::atomic<bool> done{false};
@@ -78,6 +76,16 @@ TEST_F(Threading, MarshalledCallsAreServedOnTheControlsThread) {
     EXPECT_EQ(LongOf(Get(m_ctl.Get(), L"PortNo")), 7);
     ASSERT_EQ(Put(m_ctl.Get(), L"PortNo", Var(1)).hr, S_OK);
   }
+}
+
+// A host that lets go of its last reference on the wrong thread: the control is destroyed on its
+// own thread when that thread next handles its messages, not under the other thread.
+TEST_F(Threading, LastReleaseOnAnotherThreadDestroysOnTheControlsThread) {
+  IDispatch* raw = m_ctl.Detach();
+  EXPECT_EQ(CanUnloadNow(), S_FALSE);
+  std::thread([raw] { raw->Release(); }).join();
+  EXPECT_EQ(CanUnloadNow(), S_FALSE);
+  EXPECT_TRUE(PumpUntil([] { return CanUnloadNow() == S_OK; }, 5000));
 }
 
 }  // namespace
