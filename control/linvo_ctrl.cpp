@@ -79,13 +79,23 @@ CLinvoCtrl::CLinvoCtrl() {
   InitNew();
 }
 
+// Closes every port this control opened and has not closed: PortNo's first, as the control's own
+// close does, then any other (a property exchange forgets that the port is open, and a later
+// PortNo may name another port).
 CLinvoCtrl::~CLinvoCtrl() {
   if (!NotOpen()) {
-    if (api::ClosePort("lvoClosePort", m_props.PortNo) == engine::kSuccess) {
+    if (api::ClosePort("lvoClosePort", Port()) == engine::kSuccess) {
       SetPortOpen(m_props.PortNo, false);
     }
   }
+  for (int32_t port = 1; port <= api::kMaxPortNo; ++port) {
+    if (m_opened[port]) api::ClosePort("lvoClosePort", port);
+  }
   platform::DestroyMessageWindow(m_window);
+}
+
+int32_t CLinvoCtrl::Port() const {
+  return m_props.PortNo >= 1 && m_props.PortNo <= api::kMaxPortNo ? m_props.PortNo : 0;
 }
 
 bool CLinvoCtrl::IsPortOpen(int32_t portNo) const {
@@ -93,7 +103,9 @@ bool CLinvoCtrl::IsPortOpen(int32_t portNo) const {
 }
 
 void CLinvoCtrl::SetPortOpen(int32_t portNo, bool open) {
-  if (portNo >= 1 && portNo <= api::kMaxPortNo) m_portOpen[portNo] = open;
+  if (portNo < 1 || portNo > api::kMaxPortNo) return;
+  m_portOpen[portNo] = open;
+  m_opened[portNo] = open;
 }
 
 void CLinvoCtrl::lvoResPropertyClear() {
@@ -108,7 +120,7 @@ void CLinvoCtrl::lvoResPropertyClear() {
 }
 
 int32_t CLinvoCtrl::lvoOpenPort() {
-  const int32_t port = m_props.PortNo;
+  const int32_t port = Port();
   // The slot names this control before the open is tried, and stays so when it fails.
   engine::SetControlWindow(port, m_window);
   const engine::Result opened = api::OpenPort(
@@ -137,7 +149,7 @@ int32_t CLinvoCtrl::RegisterCommWatcher(int32_t portNo, int32_t eventMask) {
 }
 
 int32_t CLinvoCtrl::lvoClosePort() {
-  const engine::Result code = api::ClosePort("lvoClosePort", m_props.PortNo);
+  const engine::Result code = api::ClosePort("lvoClosePort", Port());
   if (code == engine::kSuccess) SetPortOpen(m_props.PortNo, false);
   return code;
 }
@@ -157,7 +169,7 @@ void CLinvoCtrl::ApplyResponse(int32_t code, const std::string& status, const st
 int32_t CLinvoCtrl::lvoSendCommandRR(int32_t iRecMode, int32_t lBusyTimeOut) {
   lvoResPropertyClear();
   const Command command = SplitCommand(m_props.SendData);
-  const int32_t port = m_props.PortNo;
+  const int32_t port = Port();
   if (iRecMode == 0 || iRecMode == 1) {
     std::string status, code, data;
     const engine::Result r =
@@ -178,13 +190,13 @@ int32_t CLinvoCtrl::lvoSendCommandRR(int32_t iRecMode, int32_t lBusyTimeOut) {
 int32_t CLinvoCtrl::lvoSendCommand() {
   lvoResPropertyClear();
   const Command command = SplitCommand(m_props.SendData);
-  return api::SendCommand("lvoSendCommand", m_props.PortNo, m_props.ACKTimer, DsrFlag(),
+  return api::SendCommand("lvoSendCommand", Port(), m_props.ACKTimer, DsrFlag(),
                           command.code.c_str(), command.parameter.c_str(),
                           Length(command.parameter));
 }
 
 int32_t CLinvoCtrl::lvoReceiveResponse(int32_t iRecMode, int32_t lBusyTimeOut) {
-  const int32_t port = m_props.PortNo;
+  const int32_t port = Port();
   if (iRecMode == 0 || iRecMode == 1) {
     std::string status, code, data;
     const engine::Result r =
@@ -199,7 +211,7 @@ int32_t CLinvoCtrl::lvoReceiveResponse(int32_t iRecMode, int32_t lBusyTimeOut) {
 
 int32_t CLinvoCtrl::lvoSendDataBCCRR(int32_t lResponseMode, int32_t lRetryCount) {
   lvoResPropertyClear();
-  const int32_t port = m_props.PortNo;
+  const int32_t port = Port();
   const std::string& data = m_props.SendData;
   if (lResponseMode == 0) {
     std::string reply;
@@ -226,7 +238,7 @@ int32_t CLinvoCtrl::lvoSendData(int32_t lACKCheck, int32_t lRetryCount, int32_t 
   char caller[64];
   std::snprintf(caller, sizeof caller, "lvoSendData(%d,%d)", lACKCheck, lStxEtxBcc);
   lvoResPropertyClear();
-  const int32_t port = m_props.PortNo;
+  const int32_t port = Port();
   const std::string& data = m_props.SendData;
   if (lStxEtxBcc != 0) {
     return api::SendDataFramed(caller, port, lACKCheck, lRetryCount, m_props.ACKTimer, DsrFlag(),
@@ -244,7 +256,7 @@ int32_t CLinvoCtrl::lvoReceiveData(int32_t lResponseMode, int32_t lACKResponse,
   char caller[64];
   std::snprintf(caller, sizeof caller, "lvoReceiveData(%d,%d,%d)", lResponseMode, lACKResponse,
                 lStxEtxBcc);
-  const int32_t port = m_props.PortNo;
+  const int32_t port = Port();
   if (lResponseMode != 0) {
     // The start writes its opening lines only for its own bare name, which this formatted name
     // never is: the bracket has its closing lines only.
@@ -299,7 +311,7 @@ void ApplyHF(const HFReply& r, ControlProperties& p) {
 }  // namespace
 
 int32_t CLinvoCtrl::lvoReceiveDataHF(int32_t lResponseMode, int32_t lACKJudge) {
-  const int32_t port = m_props.PortNo;
+  const int32_t port = Port();
   if (lResponseMode != 0) {
     return Started(api::ReceiveDataHFAsync("lvoReceiveDataHF", port, lACKJudge,
                                            m_props.ResponseTimer, DsrFlag(), kWorkerEventMask));
@@ -313,7 +325,7 @@ int32_t CLinvoCtrl::lvoReceiveDataHF(int32_t lResponseMode, int32_t lACKJudge) {
 
 int32_t CLinvoCtrl::lvoSendDataHFRR(int32_t lResponseMode, int32_t lACKJudge) {
   lvoResPropertyClear();
-  const int32_t port = m_props.PortNo;
+  const int32_t port = Port();
   const std::string& data = m_props.SendData;
   const engine::Result sent =
       api::SendDataFramed(Caller{"lvoSendDataHFRR", Bracket::kOpens}, port, 0, 0, m_props.ACKTimer,
@@ -332,7 +344,7 @@ int32_t CLinvoCtrl::lvoSendDataHFRR(int32_t lResponseMode, int32_t lACKJudge) {
 }
 
 int32_t CLinvoCtrl::lvoComBufferClear(int32_t lTxRxFlag) {
-  const int32_t port = m_props.PortNo;
+  const int32_t port = Port();
   switch (lTxRxFlag) {
     case 0: {
       const engine::Result purged =
@@ -366,7 +378,7 @@ int32_t CLinvoCtrl::lvoSendBinaryCommandRR(int32_t lResponseMode, int32_t lRetry
   lvoResPropertyClear();
   const std::vector<uint8_t> bytes = HexToBytes(m_props.SendData);
   const int32_t count = static_cast<int32_t>(bytes.size());
-  const int32_t port = m_props.PortNo;
+  const int32_t port = Port();
   if (lResponseMode == 0) {
     std::vector<uint8_t> buffer(kBinaryCapacity);
     int16_t length = 0;
@@ -388,13 +400,13 @@ int32_t CLinvoCtrl::lvoSendBinaryCommandRR(int32_t lResponseMode, int32_t lRetry
 int32_t CLinvoCtrl::lvoSendBinaryCommand(int32_t lRetryCount) {
   lvoResPropertyClear();
   const std::vector<uint8_t> bytes = HexToBytes(m_props.SendData);
-  return api::SendBinaryCommand("lvoSendBinaryCommand", m_props.PortNo, m_props.ACKTimer,
-                                lRetryCount, DsrFlag(), CtsFlag(), bytes.data(),
+  return api::SendBinaryCommand("lvoSendBinaryCommand", Port(), m_props.ACKTimer, lRetryCount,
+                                DsrFlag(), CtsFlag(), bytes.data(),
                                 static_cast<int32_t>(bytes.size()));
 }
 
 int32_t CLinvoCtrl::lvoReceiveBinaryReport(int32_t lResponseMode, int32_t lRetryCount) {
-  const int32_t port = m_props.PortNo;
+  const int32_t port = Port();
   if (lResponseMode == 0) {
     std::vector<uint8_t> buffer(kBinaryCapacity);
     int16_t length = 0;
@@ -412,16 +424,16 @@ int32_t CLinvoCtrl::lvoReceiveBinaryReport(int32_t lResponseMode, int32_t lRetry
 int32_t CLinvoCtrl::lvoSendBinaryData() {
   lvoResPropertyClear();
   const std::vector<uint8_t> bytes = HexToBytes(m_props.SendData);
-  return api::SendBinaryData("lvoSendBinaryData", m_props.PortNo, m_props.ACKTimer, DsrFlag(),
-                             CtsFlag(), bytes.data(), static_cast<int32_t>(bytes.size()));
+  return api::SendBinaryData("lvoSendBinaryData", Port(), m_props.ACKTimer, DsrFlag(), CtsFlag(),
+                             bytes.data(), static_cast<int32_t>(bytes.size()));
 }
 
 int32_t CLinvoCtrl::lvoReceiveBinaryData() {
   std::vector<uint8_t> buffer(kBinaryCapacity);
   int16_t length = 0;
   const engine::Result r =
-      api::ReceiveBinaryData("lvoReceiveBinaryData", m_props.PortNo, m_props.ResponseTimer,
-                             DsrFlag(), buffer.data(), kBinaryCapacity, &length);
+      api::ReceiveBinaryData("lvoReceiveBinaryData", Port(), m_props.ResponseTimer, DsrFlag(),
+                             buffer.data(), kBinaryCapacity, &length);
   ApplyBinaryResult(r, buffer, length);
   return r;
 }

@@ -139,6 +139,10 @@ class CLinvoCtrl {
   BOOL CtsFlag() const { return m_props.CTSCheck == TRUE ? 1 : 0; }
   // Not open: the port-open flag of PortNo is 0 (a PortNo outside 1..256 counts as not open).
   bool NotOpen() const { return !IsPortOpen(m_props.PortNo); }
+  // PortNo as the entry functions are given it: a number outside 1..256 (which only loaded data
+  // can bring) becomes 0, which they refuse with 100, so that it cannot name another port through
+  // their 16-bit port numbers.
+  int32_t Port() const;
   void SetPortOpen(int32_t portNo, bool open);
   void ApplyResponse(int32_t code, const std::string& status, const std::string& codeText,
                      const std::string& data);
@@ -161,6 +165,9 @@ class CLinvoCtrl {
 
   ControlProperties m_props;
   std::array<bool, 257> m_portOpen{};  // indexed by port number 1..256
+  // The ports this control opened and has not closed; unlike the port-open flags, the property
+  // exchange leaves them, so that the destructor closes them all.
+  std::array<bool, 257> m_opened{};
   bool m_modified = false;
   std::string m_defaultLogPath;
   platform::WindowHandle m_window = 0;

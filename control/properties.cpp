@@ -37,7 +37,7 @@ std::string CLinvoCtrl::GetGetPortNames() {
 
 std::string CLinvoCtrl::GetGetCommStatus() {
   uint32_t status = 0;
-  const engine::Result r = api::GetModemStatus("GetGetCommStatus", m_props.PortNo, &status);
+  const engine::Result r = api::GetModemStatus("GetGetCommStatus", Port(), &status);
   if (r == engine::kSuccess) {
     std::string text = "000";
     if (status & 0x20) text[0] = '1';  // DSR
@@ -51,7 +51,7 @@ std::string CLinvoCtrl::GetGetCommStatus() {
 }
 
 BOOL CLinvoCtrl::GetClaimed() {
-  const int32_t r = api::IsClaimed("GetClaimed", m_props.PortNo);
+  const int32_t r = api::IsClaimed("GetClaimed", Port());
   if (r == 0 || r == 1) m_props.Claimed = r;
   return m_props.Claimed;
 }
@@ -119,8 +119,7 @@ void CLinvoCtrl::SetResponseTimer(int32_t value) {
 }
 
 void CLinvoCtrl::SetEventMask(int32_t value) {
-  if (api::SetEventMask("SetEventMask", m_props.PortNo, static_cast<uint32_t>(value)) ==
-      engine::kSuccess) {
+  if (api::SetEventMask("SetEventMask", Port(), static_cast<uint32_t>(value)) == engine::kSuccess) {
     m_props.EventMask = value;
   }
   SetModifiedFlag();
@@ -129,7 +128,7 @@ void CLinvoCtrl::SetEventMask(int32_t value) {
 void CLinvoCtrl::SetCancelFlag(BOOL value) {
   if (value == TRUE) {
     m_props.CancelFlag =
-        api::SetCancelFlag("SetCancelFlag", m_props.PortNo, 1) == engine::kSuccess ? TRUE : FALSE;
+        api::SetCancelFlag("SetCancelFlag", Port(), 1) == engine::kSuccess ? TRUE : FALSE;
   } else if (value == FALSE) {
     m_props.CancelFlag = FALSE;
   }
@@ -137,21 +136,21 @@ void CLinvoCtrl::SetCancelFlag(BOOL value) {
 }
 
 void CLinvoCtrl::SetDTRLineControl(BOOL value) {
-  if (api::SetLineControl("SetDTRLineControl", m_props.PortNo, 1, value) == engine::kSuccess) {
+  if (api::SetLineControl("SetDTRLineControl", Port(), 1, value) == engine::kSuccess) {
     m_props.DTRLineControl = value;
   }
   SetModifiedFlag();
 }
 
 void CLinvoCtrl::SetRTSLineControl(BOOL value) {
-  if (api::SetLineControl("SetRTSLineControl", m_props.PortNo, 2, value) == engine::kSuccess) {
+  if (api::SetLineControl("SetRTSLineControl", Port(), 2, value) == engine::kSuccess) {
     m_props.RTSLineControl = value;
   }
   SetModifiedFlag();
 }
 
 void CLinvoCtrl::SetBreakControl(BOOL value) {
-  if (api::SetLineControl("SetBreakControl", m_props.PortNo, 3, value) == engine::kSuccess) {
+  if (api::SetLineControl("SetBreakControl", Port(), 3, value) == engine::kSuccess) {
     m_props.BreakControl = value;
   }
   SetModifiedFlag();
@@ -184,7 +183,7 @@ void CLinvoCtrl::SetLogFileFolder(const std::string& value) {
 void CLinvoCtrl::PutSettingsValue(const MemberInfo& member, const Value& value) {
   SetModifiedFlag();
   const SettingsKey& key = *member.settings;
-  const int32_t port = m_props.PortNo;
+  const int32_t port = Port();
   if (port < 1 || port > api::kMaxPortNo || !NotOpen()) return;
   std::string text;
   if (const int32_t* number = std::get_if<int32_t>(&value)) {

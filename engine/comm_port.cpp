@@ -89,6 +89,7 @@ void CCommPort::LoadSettings() {
   m_nWriteFileTimeOut.store(s.writeFileTimeOut);
   auto log = std::make_shared<CTraceLog>(s.logPath, s.logMode, m_nPortNo);
   log->WriteTrace(kLevelInfo, std::string("OCX Version = ") + LibraryVersion(), kInfo, 0);
+  if (!s.unused.empty()) log->WriteTrace(kLevelError, s.unused, kErrInfo, 0);
   // The previous log stays alive for as long as an operation on another thread still holds it,
   // and is destroyed by the last holder: nothing is used after it is freed, nothing accumulates.
   std::shared_ptr<CTraceLog> previous;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <utility>
 
 #include "platform/paths.h"
 #include "platform/profile.h"
@@ -10,17 +12,40 @@
 
 namespace linvo::engine {
 
-std::string EngineSettingsFile() {
-  if (platform::FileExists(platform::NativePath(".\\Linvo.ini"))) {
-    return platform::NativePath(".\\Linvo.ini");
+SettingsFileChoice ChooseEngineSettingsFile() {
+  SettingsFileChoice choice;
+  // Whether the file is one to read; a file that is there but unusable is noted and passed over.
+  const auto usable = [&choice](const std::string& file) {
+    std::string reason;
+    const platform::ProfileFileState state = platform::ProbeProfileFile(file, &reason);
+    if (state == platform::ProfileFileState::kUnusable) {
+      choice.unused += (choice.unused.empty() ? "" : "; ") + std::string("Settings file ") + file +
+                       " not used: it " + reason;
+    }
+    return state == platform::ProfileFileState::kReadable;
+  };
+  const std::string local = platform::NativePath(".\\Linvo.ini");
+  if (usable(local)) {
+    choice.file = local;
+    return choice;
   }
-  if (auto temp = platform::TempDirectory()) return *temp + "Linvo.ini";
-  return "Linvo.ini";
+  const std::optional<std::string> temp = platform::TempDirectory();
+  if (!temp) {
+    choice.file = "Linvo.ini";  // the current directory's, already looked at
+    return choice;
+  }
+  choice.file = *temp + "Linvo.ini";
+  usable(choice.file);
+  return choice;
 }
+
+std::string EngineSettingsFile() { return ChooseEngineSettingsFile().file; }
 
 EngineSettings LoadEngineSettings(int16_t portNo) {
   EngineSettings s;
-  s.file = EngineSettingsFile();
+  SettingsFileChoice choice = ChooseEngineSettingsFile();
+  s.file = std::move(choice.file);
+  s.unused = std::move(choice.unused);
   s.logMode = platform::ReadProfileInt("Log", "Logging", 0, s.file);
   if (s.logMode < 1 || s.logMode > 4) s.logMode = 0;
   s.logPattern = platform::ReadProfileString("Log", "LogFileName", kDefaultLogPattern, s.file, 256);

@@ -17,6 +17,7 @@ inline constexpr int32_t kMaxWriteFileTimeOutMs = 60'000;
 
 struct EngineSettings {
   std::string file;                 // the settings file that was read
+  std::string unused;               // why a settings file that is there was not read ("": none)
   int logMode = 0;                  // 0..4
   std::string logPattern;           // as read, at most 255 characters
   std::string logPath;              // the pattern expanded for the port number
@@ -24,8 +25,15 @@ struct EngineSettings {
   int32_t writeFileTimeOut = 5000;  // ms, 0..kMaxWriteFileTimeOutMs
 };
 
-// The file the engine reads: ".\Linvo.ini" when it exists in the current directory, else
-// "Linvo.ini" in the per-user temporary directory, else the bare name.
+// The file the engine reads: ".\Linvo.ini" when the current directory has one the settings reads
+// can use, else "Linvo.ini" in the per-user temporary directory, else the bare name. A file that
+// is there but unusable (a symbolic link, a directory, a FIFO, unreadable, too large) is passed
+// over, and `unused` says so: "Settings file ./Linvo.ini not used: it is a directory".
+struct SettingsFileChoice {
+  std::string file;
+  std::string unused;
+};
+SettingsFileChoice ChooseEngineSettingsFile();
 std::string EngineSettingsFile();
 
 // Reads the settings for port number portNo (defaults and clamps applied).

@@ -34,6 +34,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/error_text.h"
+
 namespace linvo::platform {
 
 namespace {
@@ -83,29 +85,40 @@ struct FileContent {
 
 // Reads the whole file. A missing file (and a symbolic link when symlinkIsMissing) gives empty,
 // non-existing content; nullopt means the file is there but unusable (a symbolic link when
-// writing, not a regular file, too large, a read error).
-std::optional<FileContent> ReadFile(const std::string& file, bool symlinkIsMissing) {
+// writing, not a regular file, too large, a read error), and *why (may be null) says which.
+std::optional<FileContent> ReadFile(const std::string& file, bool symlinkIsMissing,
+                                    std::string* why = nullptr) {
+  const auto unusable = [why](std::string reason) -> std::optional<FileContent> {
+    if (why != nullptr) *why = std::move(reason);
+    return std::nullopt;
+  };
   FileContent content;
   // O_NONBLOCK so that a FIFO put in the file's place cannot hang the open.
   Fd fd(open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
   if (fd.Get() < 0) {
     if (errno == ENOENT || (errno == ELOOP && symlinkIsMissing)) return content;
-    return std::nullopt;
+    if (errno == ELOOP) {
+      return unusable("is a symbolic link (settings files are not read through links)");
+    }
+    return unusable("cannot be read: " + ErrorText(errno));
   }
   struct stat st {};
-  if (fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileSize) {
-    return std::nullopt;
-  }
+  if (fstat(fd.Get(), &st) != 0) return unusable("cannot be read: " + ErrorText(errno));
+  if (S_ISDIR(st.st_mode)) return unusable("is a directory");
+  if (!S_ISREG(st.st_mode)) return unusable("is not a regular file");
+  if (st.st_size > kMaxFileSize) return unusable("is larger than 16 MiB");
   content.exists = true;
   content.mode = st.st_mode & 07777;
   char chunk[8192];
   for (;;) {
     const ssize_t n = read(fd.Get(), chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return std::nullopt;
+    if (n < 0) return unusable("cannot be read: " + ErrorText(errno));
     if (n == 0) break;
     content.bytes.append(chunk, static_cast<size_t>(n));
-    if (content.bytes.size() > static_cast<size_t>(kMaxFileSize)) return std::nullopt;
+    if (content.bytes.size() > static_cast<size_t>(kMaxFileSize)) {
+      return unusable("is larger than 16 MiB");
+    }
   }
   return content;
 }
@@ -262,6 +275,16 @@ Fd LockFor(const std::string& file) {
 }
 
 }  // namespace
+
+ProfileFileState ProbeProfileFile(const std::string& file, std::string* reason) {
+  std::string why;
+  const auto content = ReadFile(file, /*symlinkIsMissing=*/false, &why);
+  if (!content) {
+    if (reason != nullptr) *reason = why;
+    return ProfileFileState::kUnusable;
+  }
+  return content->exists ? ProfileFileState::kReadable : ProfileFileState::kAbsent;
+}
 
 int ReadProfileInt(const std::string& section, const std::string& key, int defaultValue,
                    const std::string& file) {

@@ -29,6 +29,11 @@ std::string ReadProfileString(const std::string& section, const std::string& key
 std::vector<std::pair<std::string, std::string>> ReadProfileSection(const std::string& section,
                                                                     const std::string& file);
 
+// Whether the reads above can use the file: absent (they give the defaults), readable, or present
+// but unusable, with the reason ("is a symbolic link", "is a directory", "Permission denied"...).
+enum class ProfileFileState { kAbsent, kReadable, kUnusable };
+ProfileFileState ProbeProfileFile(const std::string& file, std::string* reason);
+
 // Sets key=value in the section, creating the file and the section when missing. Returns false
 // when the file cannot be written.
 bool WriteProfileValue(const std::string& section, const std::string& key, const std::string& value,

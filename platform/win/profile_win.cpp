@@ -2,9 +2,12 @@
 #include <windows.h>
 
 #include <climits>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/profile.h"
+#include "platform/win/win_error.h"
 
 namespace linvo::platform {
 namespace {
@@ -13,6 +16,31 @@ namespace {
 constexpr std::size_t kLongestValue = 65535;
 
 }  // namespace
+
+ProfileFileState ProbeProfileFile(const std::string& file, std::string* reason) {
+  const auto unusable = [reason](std::string why) {
+    if (reason != nullptr) *reason = std::move(why);
+    return ProfileFileState::kUnusable;
+  };
+  const DWORD attributes = GetFileAttributesA(file.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+      return ProfileFileState::kAbsent;
+    }
+    return unusable("cannot be read: " + Win32ErrorText(error));
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return unusable("is a directory");
+  HANDLE handle = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return unusable("cannot be read: " + Win32ErrorText(GetLastError()));
+  }
+  const DWORD type = GetFileType(handle);
+  CloseHandle(handle);
+  if (type != FILE_TYPE_DISK) return unusable("is not a regular file");
+  return ProfileFileState::kReadable;
+}
 
 int ReadProfileInt(const std::string& section, const std::string& key, int defaultValue,
                    const std::string& file) {

@@ -151,9 +151,9 @@ TEST(ControlPersistence, SaveReplacesTheFileAtomically) {
   ExpectSystemReason(error, "cannot create a temporary file for " + nowhere);
 }
 
-// A control saved while open no longer counts its port as open: line puts are taken again and
-// its destructor leaves the port open.
-TEST_F(ControlOnSim, SavingClearsThePortOpenFlags) {
+// A control saved while open no longer counts its port as open, so line puts are taken again;
+// its destructor still closes the port it opened.
+TEST_F(ControlOnSim, SavingClearsThePortOpenFlagsYetTheDestructorCloses) {
   Open();
   JsonPropertyBag bag;
   m_ctrl->Save(bag);
@@ -161,8 +161,23 @@ TEST_F(ControlOnSim, SavingClearsThePortOpenFlags) {
   m_ctrl->SetBaudRate(19200);
   EXPECT_EQ(m_ctrl->Properties().BaudRate, 19200);
   m_ctrl.reset();
-  EXPECT_EQ(portapi::IsClaimed("probe", kPort), 1);
-  EXPECT_EQ(portapi::ClosePort("lvoClosePort", kPort), 0);
+  EXPECT_EQ(portapi::IsClaimed("probe", kPort), 0);
+}
+
+// A loaded PortNo outside 1..256 reaches no port, also one its low 16 bits would name.
+TEST_F(ControlOnSim, LoadedPortNumberOutsideTheRangeReachesNoPort) {
+  JsonPropertyBag bag;
+  m_ctrl->Save(bag);
+  for (const int32_t loaded : {65536 + kPort, -65536 + kPort, 0, 257}) {
+    SCOPED_TRACE(loaded);
+    bag.WriteLong("PortNo", loaded);
+    m_ctrl->Load(bag);
+    ASSERT_EQ(m_ctrl->Properties().PortNo, loaded);  // the exchange does not check it
+    EXPECT_EQ(m_ctrl->lvoOpenPort(), 100);
+    EXPECT_EQ(m_ctrl->lvoClosePort(), 100);
+    EXPECT_EQ(m_ctrl->GetGetCommStatus(), "???");
+    EXPECT_EQ(portapi::IsClaimed("probe", kPort), 0);
+  }
 }
 
 }  // namespace

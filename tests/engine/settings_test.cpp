@@ -1,6 +1,9 @@
 #include "engine/settings.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
 
 #include "engine/comm_port.h"
 #include "support/test_env.h"
@@ -109,6 +112,50 @@ TEST(Settings, PortObjectReloadsAndWritesTheVersionLine) {
       (std::vector<std::string>{"Info    |OCX Version = 1, 0, 0, 0", "Info    |still usable"}));
   EXPECT_EQ(test::TraceSequence(dir.Path() + "/second4.log"),
             std::vector<std::string>{"Info    |OCX Version = 1, 0, 0, 0"});
+}
+
+// A Linvo.ini in the current directory that the reads cannot use is passed over for the per-user
+// file, and the port object says why in one ErrInfo line when it is created.
+TEST(Settings, UnusableLocalFileIsPassedOverWithItsReason) {
+  struct Case {
+    const char* what;
+    std::function<void(const std::string& path)> make;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"symbolic link",
+       [](const std::string& path) {
+         WriteFile(path + ".target", "[Delay]\nDelay=9\n");
+         ASSERT_EQ(symlink((path + ".target").c_str(), path.c_str()), 0);
+       },
+       "is a symbolic link (settings files are not read through links)"},
+      {"directory", [](const std::string& path) { ASSERT_EQ(mkdir(path.c_str(), 0700), 0); },
+       "is a directory"},
+      {"FIFO", [](const std::string& path) { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); },
+       "is not a regular file"},
+      {"too large",
+       [](const std::string& path) {
+         WriteFile(path, "[Delay]\nDelay=9\n");
+         ASSERT_EQ(truncate(path.c_str(), (16 << 20) + 1), 0);
+       },
+       "is larger than 16 MiB"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScopedWorkDir dir;
+    ::mkdir(dir.TempDir().c_str(), 0700);
+    WriteFile(dir.TempDir() + "Linvo.ini", test::LoggingIni(dir.Path()) + "[Delay]\nDelay=4\n");
+    c.make(dir.Path() + "/Linvo.ini");
+    const std::string unused = std::string("Settings file ./Linvo.ini not used: it ") + c.reason;
+    const EngineSettings s = LoadEngineSettings(5);
+    EXPECT_EQ(s.file, dir.TempDir() + "Linvo.ini");
+    EXPECT_EQ(s.unused, unused);
+    EXPECT_EQ(s.delay, 4);
+    CCommPort port(5);
+    EXPECT_EQ(
+        test::TraceSequence(dir.Path() + "/trace005.log"),
+        (std::vector<std::string>{"Info    |OCX Version = 1, 0, 0, 0", "ErrInfo |" + unused}));
+  }
 }
 
 TEST(Settings, DestroyingThePortAppendsOneEmptyLine) {

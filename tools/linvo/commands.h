@@ -17,8 +17,11 @@ int Run(const Args& args);
 
 // Prints "linvo <command>: <message> (see linvo <command> --help)" and returns 2.
 int Usage(const char* command, const std::string& message);
-// Enters the settings directory (the engine reads Linvo.ini from the current directory and
-// writes its relative trace paths there). False with a message printed when it cannot.
-bool EnterSettingsDir(const char* command, const std::string& dir);
+// Enters the settings directory when one is given (the engine reads Linvo.ini from the current
+// directory and writes its relative trace paths there); false with a message printed when it
+// cannot. Then warns on standard error when a settings file there, or the per-user one, cannot
+// be used, and says why ("linvo: warning: Settings file ./Linvo.ini not used: it is a
+// directory").
+bool UseSettings(const char* command, const std::string& dir);
 
 }  // namespace linvo::cli

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "commands.h"
+#include "engine/settings.h"
 #include "linvo/linvo.hpp"
 
 namespace linvo::cli {
@@ -16,10 +17,15 @@ int Usage(const char* command, const std::string& message) {
   return 2;
 }
 
-bool EnterSettingsDir(const char* command, const std::string& dir) {
-  if (::chdir(dir.c_str()) == 0) return true;
-  Usage(command, "cannot enter settings directory " + dir + ": " + std::strerror(errno));
-  return false;
+bool UseSettings(const char* command, const std::string& dir) {
+  if (!dir.empty() && ::chdir(dir.c_str()) != 0) {
+    Usage(command, "cannot enter settings directory " + dir + ": " + std::strerror(errno));
+    return false;
+  }
+  const engine::SettingsFileChoice settings = engine::ChooseEngineSettingsFile();
+  if (!settings.unused.empty())
+    std::fprintf(stderr, "linvo: warning: %s\n", settings.unused.c_str());
+  return true;
 }
 
 }  // namespace linvo::cli

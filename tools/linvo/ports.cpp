@@ -59,7 +59,7 @@ int Ports(const Args& args) {
                    arg == "--settings-dir" ? arg + " needs a directory" : "unknown option " + arg);
     }
   }
-  if (!settingsDir.empty() && !EnterSettingsDir("ports", settingsDir)) return 2;
+  if (!UseSettings("ports", settingsDir)) return 2;
 
   const Printer out(json);
   Object control(kProgId);

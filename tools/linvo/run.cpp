@@ -181,7 +181,7 @@ int Run(const Args& args) {
     std::fputs(kHelp, stdout);
     return 0;
   }
-  if (!plan.settingsDir.empty() && !EnterSettingsDir("run", plan.settingsDir)) return 2;
+  if (!UseSettings("run", plan.settingsDir)) return 2;
   Runner runner(info, plan);
   return runner.RunAll() ? 0 : 1;
 }
