@@ -1,17 +1,20 @@
 """Objects created by name whose attributes are the members of their type information."""
 
 import ctypes
+import dis
 import inspect
 import threading
+import types
 import weakref
 
 from . import _capi
-from ._errors import DispatchError, check
-from ._typeinfo import type_info
+from ._errors import DispatchError, check, quoted
+from ._typeinfo import class_key, type_info
 
 _lib = _capi.lib
 _PY_TYPES = {_capi.LONG: int, _capi.BOOL: bool, _capi.TEXT: str, _capi.EMPTY: None}
 _INT64 = range(-(1 << 63), 1 << 63)
+_TEXT_MAX = 0xFFFFFFFF  # an lvo_value's length is 32 bits
 
 # Exceptions raised by event handlers while the library was calling back; pump() re-raises them.
 _pending = threading.local()
@@ -25,11 +28,15 @@ def _to_c(value, encoding, keep):
         return _capi.Value(_capi.BOOL, 0, -1 if value else 0, None)
     if isinstance(value, int):
         if value not in _INT64:
-            raise DispatchError(_capi.E_OVERFLOW, f"the number {value} is out of range")
+            shown = value if value.bit_length() <= 128 else f"of {value.bit_length()} bits"
+            raise DispatchError(_capi.E_OVERFLOW, f"the number {shown} is out of range")
         return _capi.Value(_capi.LONG, 0, value, None)
     if isinstance(value, str):
         value = value.encode(encoding, "surrogateescape")
     if isinstance(value, (bytes, bytearray, memoryview)):
+        size = memoryview(value).nbytes
+        if size > _TEXT_MAX:  # checked before the copy, which it would only waste
+            raise DispatchError(_capi.E_OVERFLOW, f"a text of {size} bytes is too long")
         data = bytes(value)
         buffer = ctypes.create_string_buffer(data, len(data) + 1)
         keep.append(buffer)
@@ -56,14 +63,18 @@ def _from_c(value, encoding):
 class CDispatch:
     """A control created by ProgID or CLSID text. Its attributes are the control's members:
     properties are read and assigned, methods are called with positional arguments. Member names
-    compare case-insensitively. Use the object on the thread that created it."""
+    compare case-insensitively. Use the object on the thread that created it. It is its control:
+    it cannot be copied or pickled."""
 
     _type_info = None  # set in each generated class
-    _members_only = True  # assigning a non-member raises AttributeError (false for handlers)
+    _handler_names = frozenset()  # what a handler object keeps besides the members
 
     def __init__(self, prog_id, encoding="latin-1"):
+        key = class_key(prog_id)
+        "".encode(encoding)  # an encoding that cannot carry text fails here, not at first use
+        b"".decode(encoding)
         handle = ctypes.c_void_p()
-        check(_lib.lvo_create(prog_id.encode(), ctypes.byref(handle)))
+        check(_lib.lvo_create(key, ctypes.byref(handle)))
         object.__setattr__(self, "_handle", handle)
         object.__setattr__(self, "_prog_id", prog_id)
         object.__setattr__(self, "_encoding", encoding)
@@ -85,10 +96,13 @@ class CDispatch:
     def _member(self, name):
         member = self._type_info.by_name.get(name.lower())
         if member is None:
-            raise AttributeError(
-                f"{self._type_info.interface} has no member {name!r}", name=name, obj=self
-            )
+            raise self._no_member(name)
         return member
+
+    def _no_member(self, name):
+        return AttributeError(
+            f"{self._type_info.interface} has no member {quoted(name)}", name=name, obj=self
+        )
 
     def __getattr__(self, name):
         # Reached only when the exact spelling is not a class attribute.
@@ -97,14 +111,13 @@ class CDispatch:
         return getattr(self, self._member(name).name)
 
     def __setattr__(self, name, value):
-        if not self._members_only and name.lower() not in self._type_info.by_name:
-            object.__setattr__(self, name, value)  # the handlers' own state
-            return
-        member = self._member(name)
-        if member.is_method:
-            self._invoke(member.dispid, _capi.PROPERTYPUT, [value])  # the library says why not
+        member = self._type_info.by_name.get(name.lower())
+        if member is not None:  # a method too: the library says why not
+            self._invoke(member.dispid, _capi.PROPERTYPUT, [value])
+        elif name in self._handler_names:
+            object.__setattr__(self, name, value)
         else:
-            object.__setattr__(self, member.name, value)
+            raise self._no_member(name)
 
     # -- events ----------------------------------------------------------------------------
 
@@ -166,6 +179,19 @@ class CDispatch:
         return f"<linvo.Dispatch {self.__dict__.get('_prog_id')!r} at 0x{id(self):x}>"
 
 
+def _refuse_copy(self, *_):
+    # A copy would share the native handle, which the first of the two to go releases.
+    raise TypeError(
+        f"a {type(self).__name__} control cannot be copied or pickled: "
+        "create another with linvo.Dispatch"
+    )
+
+
+_COPY_HOOKS = ("__copy__", "__deepcopy__", "__reduce__", "__reduce_ex__")
+for _hook in _COPY_HOOKS:
+    setattr(CDispatch, _hook, _refuse_copy)
+
+
 def _pending_errors():
     if not hasattr(_pending, "errors"):
         _pending.errors = []
@@ -202,9 +228,10 @@ _classes = {}  # lower-case class name -> its Python class
 
 def dispatch_class(class_name):
     """The Python class of the objects of a class: one attribute per member."""
+    info = type_info(class_name)  # refuses what is not a class name
     key = class_name.lower()
     if key not in _classes:
-        _classes[key] = _make_class(type_info(class_name))
+        _classes[key] = _make_class(info)
     return _classes[key]
 
 
@@ -233,22 +260,63 @@ def Dispatch(prog_id, encoding="latin-1"):
     return dispatch_class(prog_id)(prog_id, encoding)
 
 
+def _handler_classes(handlers):
+    """The classes whose definitions make up a handler class: it and its bases, without object
+    and the controls' own classes."""
+    return [k for k in handlers.__mro__ if k is not object and not issubclass(k, CDispatch)]
+
+
+def _handler_names(classes):
+    """The state a handler class keeps: the names the classes define or annotate and the
+    attribute names their code assigns (x.name = ... in their methods, static and class methods,
+    property accessors, what their decorators wrap, and the functions nested in these), without
+    Python's own __dunder__ names."""
+    names = set()
+    code = set()
+
+    def add(function_code):
+        if function_code not in code:
+            code.add(function_code)
+            for constant in function_code.co_consts:
+                if isinstance(constant, types.CodeType):
+                    add(constant)
+
+    for cls in classes:
+        names.update(vars(cls), vars(cls).get("__annotations__", {}))
+        for attribute in vars(cls).values():
+            accessors = (getattr(attribute, a, None) for a in ("__func__", "fget", "fset", "fdel"))
+            for function in (attribute, *accessors):
+                if callable(function):
+                    for defined in (function, inspect.unwrap(function)):
+                        if isinstance(defined, types.FunctionType):
+                            add(defined.__code__)
+    for function_code in code:
+        names.update(i.argval for i in dis.get_instructions(function_code)
+                     if i.opname == "STORE_ATTR")
+    return frozenset(n for n in names if not (n.startswith("__") and n.endswith("__")))
+
+
 def DispatchWithEvents(prog_id, handlers, encoding="latin-1"):
     """Creates the control as an object of a class derived from handlers and the control's
     class: handlers.On<EventName>(self, argument) runs for each event while the thread pumps, with
-    self the control. handlers.__init__(self) runs after creation, when handlers defines it. Such
-    an object also keeps attributes of its own (names that are not members)."""
+    self the control. handlers.__init__(self) (its own or inherited) runs after creation. Besides
+    the members the object keeps the handler's state: the names the handler class defines or
+    annotates and the attribute names its code assigns; assigning any other name raises
+    AttributeError."""
+    if not isinstance(handlers, type):
+        raise TypeError(f"handlers must be a class, not {type(handlers).__name__}")
     base = dispatch_class(prog_id)
-    combined = type(
-        handlers.__name__,
-        (handlers, base),
-        {"__module__": handlers.__module__, "_members_only": False},
-    )
+    classes = _handler_classes(handlers)
+    namespace = {"__module__": handlers.__module__, "_handler_names": _handler_names(classes)}
+    # The handler class cannot make the control copyable.
+    namespace.update((hook, _refuse_copy) for hook in _COPY_HOOKS)
+    combined = type(handlers.__name__, (handlers, base), namespace)
     obj = combined.__new__(combined)
     base.__init__(obj, prog_id, encoding)
     obj._connect(obj, hold_sink=False)  # the object's own connection must not keep it alive
-    if "__init__" in vars(handlers):
-        handlers.__init__(obj)
+    init = next((vars(k)["__init__"] for k in classes if "__init__" in vars(k)), None)
+    if init is not None:
+        init(obj)
     return obj
 
 
@@ -256,6 +324,8 @@ def WithEvents(obj, handlers):
     """Connects a new handlers() object to an existing control and returns it: its
     On<EventName>(self, argument) methods run for each event of obj while the thread pumps. The
     connection lasts as long as obj."""
+    if not isinstance(obj, CDispatch):
+        raise TypeError(f"a control from linvo.Dispatch is expected, not {type(obj).__name__}")
     sink = handlers()
     obj._connect(sink)
     return sink

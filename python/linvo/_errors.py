@@ -2,6 +2,15 @@
 
 from . import _capi
 
+QUOTE_LIMIT = 64  # characters of caller text an error message shows
+
+
+def quoted(text):
+    """Caller text (str or bytes) as an error message shows it: escaped as repr() does, at most
+    QUOTE_LIMIT characters of it followed by "..." when it is longer, so that no input makes a
+    message long, cut or unprintable."""
+    return repr(text[:QUOTE_LIMIT]) + ("..." if len(text) > QUOTE_LIMIT else "")
+
 
 class DispatchError(Exception):
     """A call the library refused: code is its status (an HRESULT, negative as a signed 32-bit

@@ -5,7 +5,7 @@ import dataclasses
 import functools
 
 from . import _capi
-from ._errors import check
+from ._errors import check, quoted
 
 
 @dataclasses.dataclass(frozen=True)
@@ -64,8 +64,17 @@ def _text(raw):
     return raw.decode("utf-8") if raw is not None else ""
 
 
-def _load(class_name):
-    key = class_name.encode()
+def class_key(class_name):
+    """A ProgID or CLSID text as the NUL-terminated bytes the library takes. A NUL inside it is
+    refused rather than cut at, as Python refuses it in a path."""
+    if not isinstance(class_name, str):
+        raise TypeError(f"a ProgID or CLSID text is expected, not {type(class_name).__name__}")
+    if "\0" in class_name:
+        raise ValueError(f"a ProgID or CLSID text contains a NUL character: {quoted(class_name)}")
+    return class_name.encode()
+
+
+def _load(key):
     library = _capi.LibraryInfo()
     check(_capi.lib.lvo_type_library(key, ctypes.byref(library)))
     count = ctypes.c_int32()
@@ -102,7 +111,8 @@ _cache = {}  # lower-case class name -> TypeInfo
 
 def type_info(class_name):
     """The type information of the class with this ProgID or CLSID text (any case)."""
-    key = class_name.lower()
-    if key not in _cache:
-        _cache[key] = _load(class_name)
-    return _cache[key]
+    key = class_key(class_name)
+    cached = class_name.lower()
+    if cached not in _cache:
+        _cache[cached] = _load(key)
+    return _cache[cached]

@@ -2,6 +2,7 @@
 asyncio, and what a failing handler does."""
 
 import asyncio
+import functools
 import time
 
 import pytest
@@ -101,3 +102,67 @@ def test_pump_and_message_fd_without_messages():
     assert linvo.pump(0.05) == 0
     assert time.monotonic() - started >= 0.04  # it waited in the kernel for the time given
     assert linvo.message_fd() == linvo.message_fd() >= 0
+
+
+def passed_on(method):
+    @functools.wraps(method)
+    def wrapper(self, *args):
+        return method(self, *args)
+
+    return wrapper
+
+
+class Base:
+    def __init__(self):
+        self.events = []  # set up by an inherited __init__
+
+
+class Stateful(Base):
+    count = 0  # state the class defines
+    limit: int  # or only declares
+
+    def OnlvoReceiveResponseEvent(self, lResponse):
+        self.count += 1
+        self.last = lResponse
+        self.seen = True  # first assigned in a handler method
+
+        def later():
+            self.later = lResponse  # in a function nested in one
+
+        later()
+
+    @passed_on  # what a decorator wraps is the handler's code
+    def note(self, text):
+        self.note_text = text
+
+
+def test_handler_state_and_misspelled_members(workdir):
+    ctl = linvo.DispatchWithEvents(linvo.PROGID, Stateful)
+    assert ctl.events == []
+    ctl.OnlvoReceiveResponseEvent(10)
+    ctl.note("x")
+    assert (ctl.count, ctl.last, ctl.seen, ctl.later, ctl.note_text) == (1, 10, True, 10, "x")
+    # From outside too: names the handler's code assigns or its class defines, and members.
+    ctl.events, ctl.count, ctl.limit = [1], 5, 3
+    ctl.portno = 7
+    assert (ctl.events, ctl.count, ctl.limit, ctl.PortNo) == ([1], 5, 3, 7)
+    # Any other name is refused, the object and the control left as they were.
+    for name in ["PortN0", "Seen", "_handle", "__dict__", "PortNo\0"]:
+        with pytest.raises(AttributeError, match="_DLinvo has no member "):
+            setattr(ctl, name, 9)
+        assert vars(ctl).get(name) != 9
+    assert ctl.PortNo == 7
+    ctl._release()
+
+
+def test_state_first_set_by_the_event_handler(line):
+    class Remember:
+        def OnlvoReceiveResponseEvent(self, lResponse):
+            self.response = (lResponse, self.PollCmdResData)
+
+    with linvo.DispatchWithEvents(linvo.PROGID, Remember) as ctl:
+        ctl.response = None  # a name the handler assigns may be set up from outside too
+        start_background_command(ctl, line)
+        assert pump_until(lambda: ctl.response is not None)
+        assert ctl.response == (10, "READY")
+        ctl.lvoClosePort()
