@@ -1,72 +1,168 @@
 #include "control/json_property_bag.h"
 
+#include <cmath>
+#include <functional>
 #include <limits>
+#include <map>
 #include <nlohmann/json.hpp>
+#include <utility>
+#include <vector>
 
-#include "control/text_conversion.h"
+#include "control/json_text.h"
 #include "platform/file_io.h"
 
 namespace linvo::control {
 namespace {
 
-// Keys keep the order in which they were written: the exchange order.
 using json = nlohmann::ordered_json;
 
-constexpr const char* kBytesKey = "bytes";
+// A discarded value stands for a name that reads as its default and is left out of the text.
+json Dropped() { return json(json::value_t::discarded); }
 
-bool ValidUtf8(std::string_view text) {
-  try {
-    (void)json(std::string(text)).dump();
+// The names in the order they were first written or loaded (the exchange order), each with a
+// number, a boolean, a string, the bytes form or Dropped(). Lookups go through a tree, so that
+// no choice of names in a file makes loading it slow.
+class Values {
+ public:
+  const json* Find(std::string_view name) const {
+    const auto it = m_positions.find(name);
+    if (it == m_positions.end()) return nullptr;
+    const json& value = m_entries[it->second].second;
+    return value.is_discarded() ? nullptr : &value;
+  }
+
+  // A name written again keeps its place.
+  void Set(std::string_view name, json value) {
+    const auto it = m_positions.find(name);
+    if (it != m_positions.end()) {
+      m_entries[it->second].second = std::move(value);
+      return;
+    }
+    m_positions.emplace(std::string(name), m_entries.size());
+    m_entries.emplace_back(std::string(name), std::move(value));
+  }
+
+  const std::vector<std::pair<std::string, json>>& Entries() const { return m_entries; }
+
+ private:
+  std::vector<std::pair<std::string, json>> m_entries;
+  std::map<std::string, std::size_t, std::less<>> m_positions;
+};
+
+// Takes the parser's events and keeps under each name of the top object only what a property
+// can be: a number, a boolean, a string or the bytes form. Any other value (null, an array,
+// another object, anything nested deeper) is skipped as it is read, so no structure of the
+// file is ever held, and its name reads as its default. The parser itself keeps one bit per
+// level of nesting.
+class Loader final : public nlohmann::json_sax<json> {
+ public:
+  explicit Loader(Values& values) : m_values(values) {}
+
+  bool TopIsObject() const { return m_topIsObject; }
+
+  bool null() override { return Value(Dropped()); }
+  bool boolean(bool value) override { return Value(value); }
+  bool number_integer(number_integer_t value) override { return Value(value); }
+  bool number_unsigned(number_unsigned_t value) override { return Value(value); }
+  bool number_float(number_float_t value, const string_t& /*text*/) override {
+    return Value(value);
+  }
+  bool string(string_t& value) override { return Value(std::move(value)); }
+  bool binary(binary_t& /*value*/) override { return Value(Dropped()); }  // not in JSON text
+
+  bool start_object(std::size_t /*size*/) override { return Open(true); }
+  bool start_array(std::size_t /*size*/) override { return Open(false); }
+  bool end_object() override { return Close(); }
+  bool end_array() override { return Close(); }
+
+  bool key(string_t& key) override {
+    if (m_depth == 1) {
+      m_name = std::move(key);
+    } else if (m_depth == 2) {
+      m_formOk = m_formOk && m_form.is_null() && key == "bytes";
+    }
     return true;
-  } catch (const json::type_error&) {
+  }
+
+  bool parse_error(std::size_t /*position*/, const std::string& /*token*/,
+                   const nlohmann::detail::exception& /*error*/) override {
     return false;
   }
-}
 
-// Bytes of an even-length hexadecimal text, or nullopt.
-std::optional<std::string> FromHex(const std::string& hex) {
-  if (hex.size() % 2 != 0) return std::nullopt;
-  std::string out;
-  for (std::size_t i = 0; i < hex.size(); i += 2) {
-    int value = 0;
-    for (char c : {hex[i], hex[i + 1]}) {
-      const int digit = c >= '0' && c <= '9'   ? c - '0'
-                        : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                        : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                               : -1;
-      if (digit < 0) return std::nullopt;
-      value = value * 16 + digit;
+ private:
+  bool Value(json value) {
+    // A number out of the double range reads as infinity, which has no JSON form.
+    if (value.is_number_float() && !std::isfinite(value.get<double>())) value = Dropped();
+    if (m_depth == 1 && m_topIsObject) {
+      m_values.Set(m_name, std::move(value));
+    } else if (m_depth == 2) {
+      m_formOk = m_formOk && value.is_string();
+      if (m_formOk) m_form = json::object({{"bytes", std::move(value)}});
     }
-    out.push_back(static_cast<char>(value));
+    return true;
   }
-  return out;
+
+  bool Open(bool object) {
+    if (m_depth == 0) {
+      m_topIsObject = object;
+    } else if (m_depth == 1) {  // a value under a name: only the bytes form can count
+      m_formOk = object;
+      m_form = nullptr;
+    } else {
+      m_formOk = false;
+    }
+    ++m_depth;
+    return true;
+  }
+
+  bool Close() {
+    --m_depth;
+    if (m_depth == 1 && m_topIsObject) {
+      const bool form = m_formOk && m_form.is_object() && TextFromJson(m_form).has_value();
+      m_values.Set(m_name, form ? std::move(m_form) : Dropped());
+      m_form = nullptr;
+    }
+    return true;
+  }
+
+  Values& m_values;
+  std::size_t m_depth = 0;  // containers open
+  bool m_topIsObject = false;
+  std::string m_name;     // the name of the top object's value being read
+  bool m_formOk = false;  // the value under m_name is, so far, the bytes form
+  json m_form;            // that form once its member came
+};
+
+// A value as it stands in the two-space indented object: an object's lines go two further in.
+std::string Indented(const json& value) {
+  std::string text = value.dump(2);
+  for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 3)) {
+    text.insert(at + 1, "  ");
+  }
+  return text;
 }
 
 }  // namespace
 
 struct JsonPropertyBag::Store {
-  json values = json::object();
-
-  const json* Find(std::string_view name) const {
-    const auto it = values.find(std::string(name));
-    return it == values.end() ? nullptr : &*it;
-  }
+  Values values;
 };
 
 JsonPropertyBag::JsonPropertyBag() : m_store(std::make_unique<Store>()) {}
 JsonPropertyBag::~JsonPropertyBag() = default;
 
 bool JsonPropertyBag::LoadText(std::string_view text, std::string* error) {
-  json parsed = json::parse(text, nullptr, /*allow_exceptions=*/false);
-  if (parsed.is_discarded()) {
+  auto store = std::make_unique<Store>();
+  Loader loader(store->values);
+  if (!json::sax_parse(text, &loader)) {
     if (error) *error = "not JSON text";
     return false;
   }
-  if (!parsed.is_object()) {
+  if (!loader.TopIsObject()) {
     if (error) *error = "not a JSON object";
     return false;
   }
-  m_store->values = std::move(parsed);
+  m_store = std::move(store);
   return true;
 }
 
@@ -80,14 +176,26 @@ bool JsonPropertyBag::LoadFile(const std::string& path, std::string* error) {
   return true;
 }
 
-std::string JsonPropertyBag::Text() const { return m_store->values.dump(2) + "\n"; }
+std::string JsonPropertyBag::Text() const {
+  std::string text = "{";
+  const char* separator = "\n  ";
+  for (const auto& [name, value] : m_store->values.Entries()) {
+    if (value.is_discarded()) continue;
+    // Names are the program's own; one that is not UTF-8 cannot stop the save.
+    text += separator + json(name).dump(-1, ' ', false, json::error_handler_t::replace) + ": " +
+            Indented(value);
+    separator = ",\n  ";
+  }
+  text += text.size() == 1 ? "}\n" : "\n}\n";
+  return text;
+}
 
 bool JsonPropertyBag::SaveFile(const std::string& path, std::string* error) const {
   return platform::ReplaceWholeFile(path, Text(), error);
 }
 
 int32_t JsonPropertyBag::ReadLong(std::string_view name, int32_t defaultValue) {
-  const json* v = m_store->Find(name);
+  const json* v = m_store->values.Find(name);
   if (v == nullptr || !v->is_number_integer()) return defaultValue;
   if (v->is_number_unsigned()) {
     const auto u = v->get<uint64_t>();
@@ -102,38 +210,28 @@ int32_t JsonPropertyBag::ReadLong(std::string_view name, int32_t defaultValue) {
 }
 
 BOOL JsonPropertyBag::ReadBool(std::string_view name, BOOL defaultValue) {
-  const json* v = m_store->Find(name);
+  const json* v = m_store->values.Find(name);
   if (v == nullptr || !v->is_boolean()) return defaultValue;
   return v->get<bool>() ? TRUE : FALSE;
 }
 
 std::string JsonPropertyBag::ReadText(std::string_view name, std::string_view defaultValue) {
-  const json* v = m_store->Find(name);
-  std::optional<std::string> text;
-  if (v != nullptr && v->is_string()) {
-    text = v->get<std::string>();
-  } else if (v != nullptr && v->is_object() && v->size() == 1 && v->contains(kBytesKey) &&
-             (*v)[kBytesKey].is_string()) {
-    text = FromHex((*v)[kBytesKey].get<std::string>());
-  }
+  const json* v = m_store->values.Find(name);
+  const std::optional<std::string> text = v ? TextFromJson(*v) : std::nullopt;
   if (!text || text->size() > kMaxText) return std::string(defaultValue);
   return *text;
 }
 
 void JsonPropertyBag::WriteLong(std::string_view name, int32_t value) {
-  m_store->values[std::string(name)] = value;
+  m_store->values.Set(name, value);
 }
 
 void JsonPropertyBag::WriteBool(std::string_view name, BOOL value) {
-  m_store->values[std::string(name)] = value != FALSE;
+  m_store->values.Set(name, value != FALSE);
 }
 
 void JsonPropertyBag::WriteText(std::string_view name, std::string_view value) {
-  if (ValidUtf8(value)) {
-    m_store->values[std::string(name)] = std::string(value);
-  } else {
-    m_store->values[std::string(name)] = json{{kBytesKey, CharAscHConv(0, value)}};
-  }
+  m_store->values.Set(name, TextToJson(value));
 }
 
 }  // namespace linvo::control

@@ -10,8 +10,11 @@
 namespace linvo::control {
 
 // Longs are JSON integers, BOOLs JSON booleans, texts JSON strings (a text that is not valid
-// UTF-8 is kept exactly as {"bytes": "<hex>"}). Reading a name whose value is missing, of
-// another kind, out of range or longer than kMaxText bytes gives the default.
+// UTF-8 is kept exactly as {"bytes": "<hex>"}, control/json_text.h). Reading a name whose value
+// is missing, of another kind, out of range or longer than kMaxText bytes gives the default. A
+// load keeps under a name only a number, a boolean, a string or that bytes form: any other
+// value (null, an array, another object, deeper nesting) is skipped as it is read, reads as the
+// default and is left out of Text().
 class JsonPropertyBag : public PropertyBag {
  public:
   static constexpr std::size_t kMaxFileBytes = 1 << 20;
@@ -23,8 +26,8 @@ class JsonPropertyBag : public PropertyBag {
   JsonPropertyBag& operator=(const JsonPropertyBag&) = delete;
 
   // Replaces the contents with a JSON object read from the text or file. On failure (not JSON,
-  // not an object, a file that cannot be read or is larger than kMaxFileBytes) returns false
-  // with *error saying why, and the bag is left as it was.
+  // not an object, a file that cannot be read, is not a regular file or is larger than
+  // kMaxFileBytes) returns false with *error saying why, and the bag is left as it was.
   bool LoadText(std::string_view text, std::string* error);
   bool LoadFile(const std::string& path, std::string* error);
   // The contents as JSON text.

@@ -1,9 +1,11 @@
 #include "platform/file_io.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -25,37 +27,60 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
+// Why a file of this kind is not read whole, or null for a regular file.
+const char* NotRegular(const struct stat& st) {
+  if (S_ISDIR(st.st_mode)) return "is a directory";
+  if (!S_ISREG(st.st_mode)) return "is not a regular file";
+  return nullptr;
+}
+
+// Closes the descriptor when it goes.
+class Fd {
+ public:
+  explicit Fd(int fd) : m_fd(fd) {}
+  ~Fd() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int Get() const { return m_fd; }
+
+ private:
+  int m_fd;
+};
+
 }  // namespace
 
 std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t maxBytes,
                                          std::string* error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (error) *error = Errno("cannot open", path);
+  const auto fail = [error](std::string message) -> std::optional<std::string> {
+    if (error) *error = std::move(message);
     return std::nullopt;
-  }
+  };
+  const auto tooLarge = [&] {
+    return path + ": larger than " + std::to_string(maxBytes) + " bytes";
+  };
+  // The path is looked at before the open, so that a device is never opened (opening a serial
+  // port changes its modem lines); the open does not block (a FIFO would wait for a writer),
+  // and the descriptor is looked at again, as the path may have changed in between.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return fail(Errno("cannot open", path));
+  if (const char* why = NotRegular(st)) return fail(path + ": " + why);
+  const Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (fd.Get() < 0) return fail(Errno("cannot open", path));
+  if (::fstat(fd.Get(), &st) != 0) return fail(Errno("cannot read", path));
+  if (const char* why = NotRegular(st)) return fail(path + ": " + why);
+  if (static_cast<std::uintmax_t>(st.st_size) > maxBytes) return fail(tooLarge());
   std::string text;
   char buffer[65536];
-  bool ok = true;
   for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      if (error) *error = Errno("cannot read", path);
-      ok = false;
-      break;
-    }
-    if (n == 0) break;
+    if (n < 0) return fail(Errno("cannot read", path));
+    if (n == 0) return text;
     text.append(buffer, static_cast<std::size_t>(n));
-    if (text.size() > maxBytes) {
-      if (error) *error = path + ": larger than " + std::to_string(maxBytes) + " bytes";
-      ok = false;
-      break;
-    }
+    if (text.size() > maxBytes) return fail(tooLarge());  // it grew since fstat
   }
-  ::close(fd);
-  if (!ok) return std::nullopt;
-  return text;
 }
 
 bool ReplaceWholeFile(const std::string& path, std::string_view bytes, std::string* error) {

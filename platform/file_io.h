@@ -8,9 +8,11 @@
 
 namespace linvo::platform {
 
-// The file's bytes; nothing when it cannot be opened or read or holds more than maxBytes, with
-// *error (may be null) saying why ("cannot open <path>: <reason>", "cannot read <path>:
-// <reason>", "<path>: larger than <maxBytes> bytes").
+// The file's bytes; nothing when it cannot be opened or read, is not a regular file (a FIFO, a
+// device, a directory: refused without waiting) or holds more than maxBytes, with *error (may
+// be null) saying why ("cannot open <path>: <reason>", "cannot read <path>: <reason>", "<path>:
+// is a directory", "<path>: is not a regular file", "<path>: larger than <maxBytes> bytes").
+// A symbolic link is followed.
 std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t maxBytes,
                                          std::string* error);
 

@@ -16,11 +16,22 @@ std::string Failure(const std::string& what, const std::string& path) {
 
 std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t maxBytes,
                                          std::string* error) {
+  const auto fail = [error](std::string message) -> std::optional<std::string> {
+    if (error) *error = std::move(message);
+    return std::nullopt;
+  };
+  // A directory cannot be opened as a file; say so rather than "Access is denied.".
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return fail(path + ": is a directory");
+  }
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    if (error) *error = Failure("cannot open", path);
-    return std::nullopt;
+  if (file == INVALID_HANDLE_VALUE) return fail(Failure("cannot open", path));
+  // Only disk files: a pipe, a console or a serial port could keep a read waiting for ever.
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    return fail(path + ": is not a regular file");
   }
   std::string text;
   char buffer[65536];

@@ -2,6 +2,7 @@
 exchange with linvo run against linvo-sim."""
 
 import json
+import os
 import subprocess
 
 import pytest
@@ -44,10 +45,13 @@ def linvo(*args, cwd=None):
          "call lvoClosePort() = 30\n", ""),
         (["run", "--wait-event", "lvoCommEvent", "--timeout", "50"], 1,
          "wait lvoCommEvent: no event within 50 ms  FAILED\n", ""),
-        # A text shows each byte as one character: 0xE9 is \u00e9.
-        (["run", "--json", "--set", b"SendData=\xe9", "--call", "lvoClosePort"], 1,
+        # A text that is not UTF-8 shows as its bytes in hexadecimal, UTF-8 as characters.
+        (["run", "--json", "--set", b"SendData=\xe9", "--set", b"SendData=\xc3\xa9",
+          "--call", "lvoClosePort"], 1,
+         '{"step":"set","name":"SendData","value":{"bytes":"E9"}}\n'
          '{"step":"set","name":"SendData","value":"\\u00e9"}\n'
          '{"step":"call","name":"lvoClosePort","args":[],"result":30,"ok":false}\n', ""),
+        (["run", "--set", b"SendData=A\xff"], 0, 'set SendData = {"bytes":"41FF"}\n', ""),
         # Bad usage, found before anything runs.
         (["run"], 2, "", "linvo run: nothing to run"),
         (["run", "--get", "NoSuch"], 2, "", "unknown member 'NoSuch'"),
@@ -104,6 +108,33 @@ def test_ports_lists_the_mapped_port_with_its_device(simulator, tmp_path):
                linvo("ports", "--all", "--json", "--settings-dir", str(tmp_path)).stdout.split("\n")
                if l]
     assert {"port": "COM42", "device": sim.device} in objects
+
+
+def text_of(value):
+    """The bytes of a text in a --json line: a string, or {"bytes": "<hex>"}."""
+    return bytes.fromhex(value["bytes"]) if isinstance(value, dict) else value.encode()
+
+
+# Texts that are not UTF-8 (a lone byte, Shift_JIS, an encoded surrogate, an overlong form, a
+# cut sequence) and two that are, one with a quote and a backslash.
+@pytest.mark.parametrize("text", [b"A\xffB", b"\x82\xa9", b"\xed\xb0\x80", b"\xc0\xaf", b"ab\xe2\x82",
+                                  b"\xc3\xa9\xe2\x82\xac", b'q"b\\s'])
+def test_json_lines_keep_every_byte(tmp_path, text):
+    device = os.fsencode(tmp_path) + b"/dev" + text
+    open(device, "wb").close()
+    (tmp_path / "Linvo.ini").write_bytes(b"[Ports]\nCOM3=" + device + b"\n")
+    ports = linvo("ports", "--all", "--json", "--settings-dir", str(tmp_path))
+    run = linvo("run", "--json", "--settings-dir", str(tmp_path), "--set", b"SendData=" + text,
+                "--get", "SendData", "--call", b"lvoDataSumCalc '" + text + b"'",
+                "--call", "lvoCharAscHConv 1 " + text.hex().upper())
+    for done in ports, run:
+        assert done.returncode == 0, done.stdout + done.stderr
+        assert done.stdout.isascii()
+    ports_lines = [json.loads(line) for line in ports.stdout.splitlines()]
+    assert [text_of(l["device"]) for l in ports_lines if l.get("port") == "COM3"] == [device]
+    set_, get, sum_, conv = [json.loads(line) for line in run.stdout.splitlines()]
+    assert [text_of(set_["value"]), text_of(get["value"]), text_of(sum_["args"][0]),
+            text_of(conv["result"])] == [text] * 4
 
 
 def test_run_exchange_against_the_simulator(simulator, tmp_path):

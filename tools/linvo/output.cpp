@@ -2,19 +2,6 @@
 
 namespace linvo::cli {
 
-Json TextJson(std::string_view bytes) {
-  std::string utf8;
-  for (const unsigned char c : bytes) {
-    if (c < 0x80) {
-      utf8 += static_cast<char>(c);
-    } else {
-      utf8 += static_cast<char>(0xC0 | (c >> 6));
-      utf8 += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return utf8;
-}
-
 Json ValueJson(const Value& value) {
   switch (value.index()) {
     case 1:
@@ -22,7 +9,7 @@ Json ValueJson(const Value& value) {
     case 2:
       return std::get<bool>(value);
     case 3:
-      return TextJson(std::get<std::string>(value));
+      return control::TextToJson(std::get<std::string>(value));
     default:
       return nullptr;
   }

@@ -1,4 +1,6 @@
-// How the linvo command prints: lines of text for people, or one JSON object per line.
+// How the linvo command prints: lines of text for people, or one JSON object per line. Every
+// text from outside the command (names, paths, values, messages) goes into the JSON through
+// control::TextToJson, so a line is valid JSON whatever bytes it holds.
 #pragma once
 
 #include <cstdio>
@@ -6,15 +8,16 @@
 #include <string>
 #include <string_view>
 
+#include "control/json_text.h"
 #include "linvo/linvo.hpp"
 
 namespace linvo::cli {
 
 using Json = nlohmann::ordered_json;
+using control::TextToJson;
 
-// A byte string as JSON text: each byte is one character (latin-1), so that no byte is lost.
-Json TextJson(std::string_view bytes);
-// A value of the control as JSON: a number, true/false, a string, or null (empty).
+// A value of the control as JSON: a number, true/false, a text as control::TextToJson gives
+// it (a string, or {"bytes": "<hex>"} when it is not UTF-8), or null (empty).
 Json ValueJson(const Value& value);
 // The JSON text of a value, in ASCII: "READY", 10, true, null.
 std::string Show(const Json& value);

@@ -67,12 +67,12 @@ int Ports(const Args& args) {
   const std::string settingsFile = engine::EngineSettingsFile();
   for (const std::string& name : SplitList(std::get<std::string>(list))) {
     if (!all) {
-      out.Line(name, {{"port", name}});
+      out.Line(name, {{"port", TextToJson(name)}});
       continue;
     }
     const std::optional<std::string> device = platform::ResolvePortName(name, settingsFile);
     out.Line(name + "  " + device.value_or("?"),
-             {{"port", name}, {"device", device ? Json(*device) : nullptr}});
+             {{"port", TextToJson(name)}, {"device", device ? TextToJson(*device) : nullptr}});
   }
   if (!all) return 0;
   const std::vector<platform::UnmappedDevice> unmapped = portapi::UnmappedPorts();
@@ -88,12 +88,12 @@ int Ports(const Args& args) {
     if (!d.vendorId.empty()) text += ", " + d.vendorId + ":" + d.productId;
     if (!d.product.empty()) text += ", " + d.product;
     text += ")\n    " + u.portsLine;
-    out.Line(text, {{"adapter", name},
-                    {"device", d.path},
-                    {"vendor_id", d.vendorId},
-                    {"product_id", d.productId},
-                    {"product", TextJson(d.product)},
-                    {"ports_line", u.portsLine}});
+    out.Line(text, {{"adapter", TextToJson(name)},
+                    {"device", TextToJson(d.path)},
+                    {"vendor_id", TextToJson(d.vendorId)},
+                    {"product_id", TextToJson(d.productId)},
+                    {"product", TextToJson(d.product)},
+                    {"ports_line", TextToJson(u.portsLine)}});
   }
   return 0;
 }

@@ -69,7 +69,8 @@ class Runner {
       try {
         ok = RunStep(step) && ok;
       } catch (const Error& e) {
-        m_out.Line("error: " + std::string(e.what()), {{"error", e.what()}, {"code", e.code()}});
+        m_out.Line("error: " + std::string(e.what()),
+                   {{"error", TextToJson(e.what())}, {"code", e.code()}});
         ok = false;
       }
       linvo::Pump(0);  // events that are already queued show before the next step
