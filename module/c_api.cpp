@@ -1,10 +1,13 @@
 // The C interface of linvo/linvo.h over the class table and the dispatch objects.
+#include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "linvo/linvo.h"
@@ -14,8 +17,19 @@
 #include "module/type_info.h"
 #include "platform/message.h"
 
+// An object of the interface: the dispatch object, and a message window of the creating thread
+// through which a release that cannot happen at once reaches that thread.
 struct lvo_object {
+  lvo_object() = default;
+  lvo_object(const lvo_object&) = delete;
+  lvo_object& operator=(const lvo_object&) = delete;
+  ~lvo_object() {
+    if (releaser != 0) linvo::platform::DestroyMessageWindow(releaser);
+  }
+
   std::unique_ptr<linvo::module::DispatchObject> impl;
+  linvo::platform::WindowHandle releaser = 0;
+  lvo_object* nextEnded = nullptr;  // in the list of objects whose thread ended (see below)
 };
 
 namespace {
@@ -24,14 +38,43 @@ using linvo::module::ClassEntry;
 using linvo::module::Fail;
 using linvo::module::Status;
 using linvo::module::Variant;
+namespace platform = linvo::platform;
+
+// Asks the creating thread's window to destroy the object.
+constexpr uint32_t kReleaseMessage = platform::kWmApp + 1;
 
 thread_local int32_t t_lastError = LVO_OK;
 thread_local std::string t_lastErrorText;
 
+// Objects whose release was still waiting when their thread ended. The ending thread cannot
+// destroy them: a control closes its port, which waits for the port's threads to end, and on
+// Windows no thread finishes ending while another one runs its end-of-thread callbacks (the
+// loader lock), so that wait would never return. The next call of the interface, on any
+// thread, destroys them. The list is linked through the objects: adding one allocates nothing
+// and takes no lock.
+std::atomic<lvo_object*> g_endedThreadObjects{nullptr};
+
+void AddEndedThreadObject(lvo_object* object) noexcept {
+  object->nextEnded = g_endedThreadObjects.load(std::memory_order_relaxed);
+  while (!g_endedThreadObjects.compare_exchange_weak(
+      object->nextEnded, object, std::memory_order_release, std::memory_order_relaxed)) {
+  }
+}
+
+void DestroyEndedThreadObjects() noexcept {
+  if (g_endedThreadObjects.load(std::memory_order_relaxed) == nullptr) return;
+  lvo_object* object = g_endedThreadObjects.exchange(nullptr, std::memory_order_acquire);
+  while (object != nullptr) {
+    delete std::exchange(object, object->nextEnded);
+  }
+}
+
 // Runs one call of the interface: keeps its status as the thread's last error and turns an
-// exception into a status, so that none crosses the C boundary.
+// exception into a status, so that none crosses the C boundary. Objects left by ended threads
+// are destroyed first.
 template <class Call>
 int32_t Run(Call&& call) noexcept {
+  DestroyEndedThreadObjects();
   Status status;
   try {
     status = call();
@@ -62,7 +105,11 @@ Status IndexOutOfRange(const char* what, int32_t index, std::size_t count) {
 
 Status CheckObject(lvo_object* object) {
   if (object == nullptr || !object->impl) return NullArgument("object");
-  return object->impl->CheckThread();
+  Status status = object->impl->CheckThread();
+  if (!status.ok() && !platform::IsMessageWindow(object->releaser)) {
+    status.message = "the thread that created the object has ended; it can only be released";
+  }
+  return status;
 }
 
 Status ToVariant(const lvo_value& in, Variant* out) {
@@ -85,6 +132,20 @@ Status ToVariant(const lvo_value& in, Variant* out) {
   }
 }
 
+// Copies the arguments, so that the caller's storage may be written afterwards (the result may
+// be one of the arguments).
+Status ReadArguments(const lvo_value* args, int32_t argc, std::vector<Variant>* arguments) {
+  if (argc < 0) return Fail(LVO_E_INVALIDARG, "argc is negative (" + std::to_string(argc) + ")");
+  if (argc > 0 && args == nullptr) return NullArgument("args");
+  arguments->resize(static_cast<std::size_t>(argc));
+  for (int32_t i = 0; i < argc; ++i) {
+    if (Status s = ToVariant(args[i], &(*arguments)[static_cast<std::size_t>(i)]); !s.ok()) {
+      return s;
+    }
+  }
+  return {};
+}
+
 // Fills a result; the text is allocated for the caller (lvo_string_free).
 void FromVariant(const Variant& in, lvo_value* out) {
   *out = lvo_value{static_cast<int32_t>(in.type), 0, in.number, nullptr};
@@ -104,6 +165,40 @@ Status FindTyped(const char* className, const ClassEntry** entry) {
     return Fail(LVO_E_CLASSNOTAVAILABLE,
                 std::string((*entry)->progId) + " has no type information");
   }
+  return {};
+}
+
+// Runs on the creating thread when it handles the release message. A pump inside one of the
+// object's event callbacks may get here while that event is still on the stack: then the
+// release waits for the next pump (should the full queue refuse that, the object stays,
+// silenced, rather than be destroyed under its caller).
+void ReleaseOnOwnThread(lvo_object* object) {
+  if (object->impl->InEvent()) {
+    platform::PostWindowMessage(object->releaser, kReleaseMessage, 0, 0);
+    return;
+  }
+  delete object;
+}
+
+// A release on the creating thread outside the object's events destroys it now. Otherwise the
+// creating thread destroys it when it next handles its messages; should the thread end first,
+// the window's dropper hands it to the next call. An object whose creating thread has ended
+// can no longer be reached by anything else, so the calling thread destroys it.
+Status Release(lvo_object* object) {
+  const bool ownThread = object->impl->CheckThread().ok();
+  if (ownThread && !object->impl->InEvent()) {
+    delete object;
+    return {};
+  }
+  object->impl->Silence();  // before the post: the owner may destroy it the moment it is queued
+  if (platform::PostWindowMessage(object->releaser, kReleaseMessage, 0, 0)) return {};
+  if (ownThread || platform::IsMessageWindow(object->releaser)) {
+    object->impl->Unsilence();
+    return Fail(LVO_E_OUTOFMEMORY,
+                "the release must wait for the object's thread, whose message queue is full; "
+                "the object was not released");
+  }
+  delete object;
   return {};
 }
 
@@ -132,6 +227,16 @@ int32_t lvo_create(const char* name, lvo_object** object) {
     if (name == nullptr) return NullArgument("name");
     auto created = std::make_unique<lvo_object>();
     if (Status s = linvo::module::CreateObject(name, &created->impl); !s.ok()) return s;
+    lvo_object* const raw = created.get();
+    created->releaser = platform::CreateMessageWindow(
+        "LinvoRelease",
+        [raw](uint32_t msg, platform::WParam, platform::LParam) -> std::intptr_t {
+          if (msg == kReleaseMessage) ReleaseOnOwnThread(raw);
+          return 0;
+        },
+        [raw](uint32_t msg, platform::WParam, platform::LParam) {
+          if (msg == kReleaseMessage) AddEndedThreadObject(raw);  // the thread ended first
+        });
     *object = created.release();
     return {};
   });
@@ -140,14 +245,8 @@ int32_t lvo_create(const char* name, lvo_object** object) {
 int32_t lvo_release(lvo_object* object) {
   return Run([&]() -> Status {
     if (object == nullptr) return {};
-    if (Status s = CheckObject(object); !s.ok()) return s;
-    if (object->impl->InEvent()) {
-      return Fail(LVO_E_UNEXPECTED,
-                  "an object cannot be released inside its own event callback; release it after "
-                  "the pump returns");
-    }
-    delete object;
-    return {};
+    if (!object->impl) return NullArgument("object");
+    return Release(object);
   });
 }
 
@@ -163,15 +262,11 @@ int32_t lvo_get_dispid(lvo_object* object, const char* name, int32_t* dispid) {
 int32_t lvo_invoke(lvo_object* object, int32_t dispid, int32_t flags, const lvo_value* args,
                    int32_t argc, lvo_value* result) {
   return Run([&]() -> Status {
+    std::vector<Variant> arguments;
+    const Status read = ReadArguments(args, argc, &arguments);  // before result is written
     if (result != nullptr) *result = lvo_value{LVO_EMPTY, 0, 0, nullptr};
     if (Status s = CheckObject(object); !s.ok()) return s;
-    if (argc < 0 || (argc > 0 && args == nullptr)) return NullArgument("args");
-    std::vector<Variant> arguments(static_cast<std::size_t>(argc));
-    for (int32_t i = 0; i < argc; ++i) {
-      if (Status s = ToVariant(args[i], &arguments[static_cast<std::size_t>(i)]); !s.ok()) {
-        return s;
-      }
-    }
+    if (!read.ok()) return read;
     Variant value;
     if (Status s = object->impl->Invoke(dispid, flags, arguments, &value); !s.ok()) return s;
     if (result != nullptr) FromVariant(value, result);

@@ -1,6 +1,7 @@
 #include "module/dispatch_object.h"
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 #include <utility>
 
@@ -14,7 +15,14 @@ using control::MemberKind;
 
 constexpr int32_t kAllFlags = LVO_METHOD | LVO_PROPERTYGET | LVO_PROPERTYPUT;
 
-std::string Quoted(const char* name) { return std::string("'") + name + "'"; }
+// The calling thread's serial number, given on first use: unlike std::thread::id, which the
+// system hands to a new thread once the old one has ended, no two threads ever share one.
+uint64_t ThreadSerial() {
+  static std::atomic<uint64_t> last{0};
+  thread_local uint64_t serial = 0;  // trivially destructible: readable in thread-exit code
+  if (serial == 0) serial = last.fetch_add(1, std::memory_order_relaxed) + 1;
+  return serial;
+}
 
 Status BadCount(const MemberInfo& member, std::size_t expected, std::size_t got) {
   std::string message = Quoted(member.name) + " takes " + std::to_string(expected) + " argument" +
@@ -40,7 +48,7 @@ class DispatchObject::Connection final : public control::EventSink {
       : m_owner(owner), m_callback(std::move(callback)) {}
 
   void OnEvent(const control::EventInfo& event, int32_t argument) override {
-    if (!connected) return;
+    if (!connected || m_owner.m_silenced.load(std::memory_order_acquire)) return;
     ++m_owner.m_eventDepth;
     struct Leave {
       int& depth;
@@ -58,7 +66,7 @@ class DispatchObject::Connection final : public control::EventSink {
 };
 
 DispatchObject::DispatchObject(std::unique_ptr<control::CLinvoCtrl> control)
-    : m_thread(std::this_thread::get_id()), m_control(std::move(control)) {}
+    : m_thread(ThreadSerial()), m_control(std::move(control)) {}
 
 DispatchObject::~DispatchObject() {
   for (const auto& connection : m_connections) {
@@ -68,7 +76,7 @@ DispatchObject::~DispatchObject() {
 }
 
 Status DispatchObject::CheckThread() const {
-  if (std::this_thread::get_id() == m_thread) return {};
+  if (ThreadSerial() == m_thread) return {};
   return Fail(LVO_E_WRONG_THREAD,
               "the object was created on another thread; call it on the thread that created it");
 }
@@ -77,7 +85,7 @@ Status DispatchObject::GetDispid(std::string_view name, int32_t* dispid) const {
   if (Status s = CheckThread(); !s.ok()) return s;
   const MemberInfo* member = control::FindMember(name);
   if (member == nullptr) {
-    return Fail(LVO_E_UNKNOWNNAME, "unknown member name '" + std::string(name) + "'");
+    return Fail(LVO_E_UNKNOWNNAME, "unknown member name " + Quoted(name));
   }
   *dispid = member->dispid;
   return {};

@@ -4,15 +4,17 @@
 //
 // Thread rule: an object is used only on the thread that created it. Its events arrive on that
 // thread while the thread pumps its messages. Every call from another thread does nothing and
-// returns LVO_E_WRONG_THREAD (the platform's wrong-thread error) instead of racing.
+// returns LVO_E_WRONG_THREAD (the platform's wrong-thread error) instead of racing. Threads are
+// told apart by a number no other thread of the process ever gets, so a thread that inherits a
+// dead creator's system thread id is still another thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <span>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "control/member_table.h"
@@ -53,6 +55,12 @@ class DispatchObject {
   // True while one of this object's event callbacks runs on its thread.
   bool InEvent() const { return m_eventDepth > 0; }
 
+  // From now on no callback is called (one already running finishes). Any thread may call it:
+  // a host that has let the object go, while its destruction waits for the object's thread.
+  void Silence() { m_silenced.store(true, std::memory_order_release); }
+  // Undoes Silence, for a release that did not happen after all.
+  void Unsilence() { m_silenced.store(false, std::memory_order_release); }
+
   control::CLinvoCtrl& Control() { return *m_control; }
 
  private:
@@ -61,10 +69,11 @@ class DispatchObject {
   // Frees the connections disconnected while an event was running.
   void Sweep();
 
-  std::thread::id m_thread;
+  uint64_t m_thread;  // the creating thread's serial number
   std::unique_ptr<control::CLinvoCtrl> m_control;
   std::vector<std::unique_ptr<Connection>> m_connections;
   int m_eventDepth = 0;
+  std::atomic<bool> m_silenced{false};
 };
 
 }  // namespace linvo::module

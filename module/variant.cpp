@@ -12,8 +12,6 @@ namespace {
 
 using control::VarType;
 
-constexpr std::size_t kQuotedTextLimit = 40;  // longer texts are cut in messages
-
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
     text.remove_prefix(1);
@@ -173,10 +171,7 @@ std::string Describe(const Variant& value) {
     case Variant::Type::kBool:
       return value.number != 0 ? "boolean true" : "boolean false";
     case Variant::Type::kText:
-      if (value.text.size() > kQuotedTextLimit) {
-        return "text \"" + value.text.substr(0, kQuotedTextLimit) + "...\"";
-      }
-      return "text \"" + value.text + "\"";
+      return "text " + Quoted(value.text, '"');
     case Variant::Type::kEmpty:
       break;
   }

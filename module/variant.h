@@ -41,7 +41,7 @@ Status Coerce(const Variant& in, control::VarType type, control::Value* out);
 // The value a host receives for an interface value (a method without result gives empty).
 Variant FromValue(const control::Value& value);
 
-// "long 12", "text \"abc\"": a value as error messages show it.
+// "long 12", "text \"abc\"": a value as error messages show it (text quoted by Quoted).
 std::string Describe(const Variant& value);
 
 }  // namespace linvo::module

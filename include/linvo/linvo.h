@@ -17,7 +17,8 @@
  *   the library's own and are never freed by the caller.
  * - Thread rule: an object is called on the thread that created it, and its events arrive on that
  *   thread while the thread pumps (lvo_pump, or lvo_message_fd in the host's own poll loop). A
- *   call on an object from any other thread does nothing and returns LVO_E_WRONG_THREAD.
+ *   call on an object from any other thread does nothing and returns LVO_E_WRONG_THREAD, also
+ *   after the creating thread has ended; only lvo_release works from any thread.
  * - The interface uses only fixed-width integers, pointers and plain structures, so that ctypes
  *   or cffi can bind it without a compiler.
  */
@@ -40,7 +41,7 @@ extern "C" {
 #define LVO_OK 0
 #define LVO_E_INVALIDARG ((int32_t)0x80070057) /* a null pointer or an index out of range */
 #define LVO_E_OUTOFMEMORY ((int32_t)0x8007000E)
-#define LVO_E_UNEXPECTED ((int32_t)0x8000FFFF)  /* e.g. releasing an object inside its event */
+#define LVO_E_UNEXPECTED ((int32_t)0x8000FFFF)  /* an internal failure */
 #define LVO_E_CLASSNOTREG ((int32_t)0x80040154) /* no class of that ProgID or CLSID */
 #define LVO_E_CLASSNOTAVAILABLE ((int32_t)0x80040111) /* a class this platform cannot create */
 #define LVO_E_UNKNOWNNAME ((int32_t)0x80020006)       /* no member of that name */
@@ -89,7 +90,17 @@ typedef struct lvo_object lvo_object;
  * text ("{77A0F111-E375-4BD5-A72D-C8D24B8DA93A}", braces optional, any case). The calling thread
  * becomes the object's thread. LVO_E_CLASSNOTREG for an unknown name. */
 LINVO_API int32_t lvo_create(const char* name, lvo_object** object);
-/* Destroys the object (the control closes the port it holds open). NULL is allowed. */
+/* Releases the object: it is destroyed (the control closes the ports it opened) and none of its
+ * callbacks is called once this returns (one already running finishes). NULL is allowed.
+ * - On the object's thread, outside the object's event callbacks: destroyed now.
+ * - Inside one of its event callbacks, or on another thread while the creating thread runs:
+ *   destroyed on the creating thread when it next handles its messages (lvo_pump or the host's
+ *   own loop). Should that thread end first, the next call of this interface that returns a
+ *   status, on any thread, destroys it.
+ * - After the creating thread has ended: destroyed now, on the calling thread.
+ * The object must not be used after the call. LVO_OK, or LVO_E_OUTOFMEMORY when the release must
+ * wait for the creating thread and that thread's message queue is full (10000 messages it has
+ * not handled): the object then stays as it was, and the release can be tried again. */
 LINVO_API int32_t lvo_release(lvo_object* object);
 
 /* ---- Dispatch ---- */
@@ -102,8 +113,10 @@ LINVO_API int32_t lvo_get_dispid(lvo_object* object, const char* name, int32_t* 
 /* Invokes a member: flags is LVO_METHOD, LVO_PROPERTYGET, LVO_METHOD | LVO_PROPERTYGET or
  * LVO_PROPERTYPUT; args holds argc values in the order of the member's parameters (unlike
  * IDispatch, not reversed). result (may be NULL) receives the value of a get or method; clear it
- * with lvo_string_free(result->text). A put the control refuses (a value it does not accept, or a
- * property it does not let the host change) still succeeds: the property keeps its value. */
+ * with lvo_string_free(result->text). result may be one of the args: the arguments are read
+ * before result is written (an argument's text stays the caller's to free). A put the control
+ * refuses (a value it does not accept, or a property it does not let the host change) still
+ * succeeds: the property keeps its value. */
 LINVO_API int32_t lvo_invoke(lvo_object* object, int32_t dispid, int32_t flags,
                              const lvo_value* args, int32_t argc, lvo_value* result);
 /* lvo_invoke with LVO_PROPERTYGET and no arguments. */

@@ -156,7 +156,8 @@ class CDispatch:
     # -- lifetime --------------------------------------------------------------------------
 
     def _release(self):
-        """Destroys the control now (it closes the port it opened). Later calls fail."""
+        """Releases the control (it closes the port it opened): at once on its own thread, else,
+        and inside its own event handler, when its thread next pumps. Later calls fail."""
         handle = self.__dict__.get("_handle")
         if handle:
             check(_lib.lvo_release(handle))

@@ -1,14 +1,19 @@
-// Helpers of the C interface tests: values, an owned object, and a fixture with a private work
-// directory (the control writes its settings file there).
+// Helpers of the C interface tests: values, an owned object, a fixture with a private work
+// directory (the control writes its settings file there), and one whose virtual line is served
+// by the device simulator.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "linvo/linvo.h"
+#include "platform/serial.h"
+#include "sim/device_sim.h"
+#include "sim/endpoint.h"
 #include "support/test_env.h"
 
 namespace linvo::module {
@@ -49,6 +54,33 @@ class CApiTest : public ::testing::Test {
 
   test::ScopedWorkDir m_dir;
   lvo_object* m_object = nullptr;
+};
+
+// COM203 is a virtual line served by the simulator: it acknowledges commands and answers the
+// response poll with "RESULT".
+class CApiOnSim : public CApiTest {
+ public:
+  static constexpr int kPort = 203;
+  static constexpr const char* kPortName = "COM203";
+
+ protected:
+  void SetUp() override {
+    m_peer = platform::RegisterVirtualLine(kPortName);
+    sim::Config config;
+    config.data = "RESULT";
+    m_sim = std::make_unique<sim::DeviceSimulator>(sim::MakeVirtualEndpoint(m_peer), config);
+    ASSERT_TRUE(m_sim->Start());
+  }
+  void TearDown() override {
+    CApiTest::TearDown();
+    m_object = nullptr;
+    lvo_pump(0, nullptr);
+    m_sim.reset();
+    platform::UnregisterVirtualLine(kPortName);
+  }
+
+  std::shared_ptr<platform::VirtualPeer> m_peer;
+  std::unique_ptr<sim::DeviceSimulator> m_sim;
 };
 
 }  // namespace linvo::module
