@@ -48,10 +48,21 @@ add_custom_command(
 set(LINVO_VERSION_TEXT
     "${PROJECT_VERSION_MAJOR}, ${PROJECT_VERSION_MINOR}, ${PROJECT_VERSION_PATCH}, ${PROJECT_VERSION_TWEAK}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/linvo.rc.in ${PROJECT_BINARY_DIR}/linvo.rc @ONLY)
+# The bitmaps are drawn by a Python script at build time.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(LINVO_BITMAPS ${PROJECT_BINARY_DIR}/res/toolbox.bmp ${PROJECT_BINARY_DIR}/res/design.bmp)
+add_custom_command(
+  OUTPUT ${LINVO_BITMAPS}
+  COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/module/win/res/bitmaps.py
+          ${PROJECT_BINARY_DIR}/res
+  DEPENDS ${PROJECT_SOURCE_DIR}/module/win/res/bitmaps.py
+  COMMENT "Drawing the bitmaps of linvo.dll"
+  VERBATIM)
 set_source_files_properties(${PROJECT_BINARY_DIR}/linvo.rc PROPERTIES
-  OBJECT_DEPENDS ${LINVO_TYPELIB})
+  OBJECT_DEPENDS "${LINVO_TYPELIB};${LINVO_BITMAPS};${PROJECT_SOURCE_DIR}/module/win/linvo_strings.rc")
 add_library(linvo_resources OBJECT ${PROJECT_BINARY_DIR}/linvo.rc)
-target_include_directories(linvo_resources PRIVATE ${PROJECT_BINARY_DIR})
+target_include_directories(linvo_resources PRIVATE ${PROJECT_BINARY_DIR} ${PROJECT_BINARY_DIR}/res
+                                                   ${PROJECT_SOURCE_DIR}/module/win)
 target_sources(linvo PRIVATE $<TARGET_OBJECTS:linvo_resources>)
 target_sources(linvo_internal INTERFACE $<TARGET_OBJECTS:linvo_resources>)
 set_target_properties(linvo PROPERTIES PREFIX "" OUTPUT_NAME linvo)

@@ -31,18 +31,14 @@ std::unique_ptr<DispatchObject> CreateLinvoCtrl() {
   return std::make_unique<DispatchObject>(std::make_unique<control::CLinvoCtrl>());
 }
 
+constexpr const char* kPropertyPageClsid = "{ED855060-6847-4049-ADF2-DB863C54FC2B}";
+
 const ClassEntry kClasses[] = {
     {"LINVO.LinvoCtrl.1", "{77A0F111-E375-4BD5-A72D-C8D24B8DA93A}", "Linvo Control", "Apartment",
-     kControlMiscStatus, kSafetyCategories, &kLinvoTypeInfo, &CreateLinvoCtrl, ""},
-    {"LINVO.LinvoPropPage.1",
-     "{ED855060-6847-4049-ADF2-DB863C54FC2B}",
-     "Linvo Property Page",
-     "",
-     0,
-     {},
-     nullptr,
-     nullptr,
-     "the property page needs a window system"},
+     kControlMiscStatus, kSafetyCategories, &kLinvoTypeInfo, &CreateLinvoCtrl, "",
+     kPropertyPageClsid},
+    {"LINVO.LinvoPropPage.1", kPropertyPageClsid, "Linvo Property Page", "Apartment", 0, {},
+     nullptr, nullptr, "the property page needs a window system", nullptr},
 };
 
 bool SameNoCase(std::string_view a, std::string_view b) {
@@ -76,7 +72,7 @@ Status FindClass(std::string_view name, const ClassEntry** entry) {
     }
   }
   return Fail(LVO_E_CLASSNOTREG,
-              "class not registered: no class has the ProgID or CLSID '" + std::string(name) + "'");
+              "class not registered: no class has the ProgID or CLSID " + Quoted(name));
 }
 
 Status CreateObject(std::string_view name, std::unique_ptr<DispatchObject>* object) {

@@ -43,6 +43,7 @@ struct ClassEntry {
   // Creates an object; null where the class cannot exist (unavailableReason says why).
   std::unique_ptr<DispatchObject> (*create)();
   const char* unavailableReason;
+  const char* propertyPage;  // the CLSID of the class's property page, or null
 };
 
 std::span<const ClassEntry> Classes();

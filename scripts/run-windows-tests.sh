@@ -26,6 +26,10 @@ unset DISPLAY WAYLAND_DISPLAY
 mkdir -p "$WINEPREFIX" "$build/wine/results"
 # The first start creates the prefix (about 10 s); later starts reuse it.
 "$wine" cmd /c exit >/dev/null 2>&1 || true
+# Without a display, Wine's null graphics driver lets programs create real windows and dialogs (the
+# control's in-place window, its property page); it is chosen when a session starts.
+"$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+"${wine%/*}/wineserver" -k 2>/dev/null || true
 
 failed=0
 total=0
@@ -272,7 +276,8 @@ fi
 
 # Both DLLs as COM servers, read back with the cross tools (the 32-bit one is never loaded): the
 # server entry points exported under their plain names (not stdcall-decorated), the type library
-# as TYPELIB resource 1 and the version resource (type 16, id 1). check_dll LABEL TRIPLET DLL
+# as TYPELIB resource 1, the version resource (type 16, id 1), and the control's bitmaps, dialog
+# and strings. check_dll LABEL TRIPLET DLL
 check_dll() {
   local label=$1 triplet=$2 dll=$3 dump exports resources item missing=()
   if ! dump=$("$triplet-objdump" -p "$dll" 2>&1); then
@@ -298,6 +303,11 @@ check_dll() {
   done
   grep -qx 'TYPELIB 1' <<<"$resources" || missing+=("resource TYPELIB 1 (the type library)")
   grep -qx '16 1' <<<"$resources" || missing+=("resource 16 1 (the version)")
+  # Bitmaps 1 (toolbox) and 201 (design picture), dialog 200 (the page), the string blocks of
+  # strings 1-2 (type names) and 200 (the page's title).
+  for item in "2 1" "2 201" "5 200" "6 1" "6 13"; do
+    grep -qx "$item" <<<"$resources" || missing+=("resource $item")
+  done
   if ((${#missing[@]} == 0)); then
     echo "windows: $label exports and resources: ok"
   else

@@ -4,6 +4,7 @@
 
 #include <cwctype>
 #include <exception>
+#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
@@ -28,7 +29,8 @@ bool IsDispatchIid(REFIID riid) {
 }
 bool IsPersistIid(REFIID riid) {
   return IsEqualIID(riid, IID_IPersistStreamInit) || IsEqualIID(riid, IID_IPersistStream) ||
-         IsEqualIID(riid, IID_IPersistPropertyBag) || IsEqualIID(riid, IID_IPersist);
+         IsEqualIID(riid, IID_IPersistPropertyBag) || IsEqualIID(riid, IID_IPersistStorage) ||
+         IsEqualIID(riid, IID_IPersist);
 }
 
 // A name a host passes, as the narrow text the member table compares; nothing for a name with
@@ -112,6 +114,10 @@ Status ArrangeArguments(const MemberInfo& member, const DISPPARAMS& params, Argu
   return {};
 }
 
+// Controls whose creating thread ended with their destruction queued (ComControl::Destroy).
+std::mutex g_endedThreadsMutex;
+std::vector<ComControl*> g_endedThreadControls;
+
 void PinModule() {
   HMODULE module = nullptr;
   GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
@@ -119,6 +125,24 @@ void PinModule() {
 }
 
 }  // namespace
+
+void ComControl::DeferDestruction(ComControl* control) {
+  std::lock_guard hold(g_endedThreadsMutex);
+  try {
+    g_endedThreadControls.push_back(control);
+  } catch (const std::bad_alloc&) {
+    // Out of memory at a thread's end: the control is left, which is better than a hang.
+  }
+}
+
+void ComControl::DestroyEndedThreadControls() {
+  std::vector<ComControl*> ended;
+  {
+    std::lock_guard hold(g_endedThreadsMutex);
+    ended.swap(g_endedThreadControls);
+  }
+  for (ComControl* control : ended) delete control;
+}
 
 HRESULT ComControl::Create(REFIID riid, void** object) {
   if (object == nullptr) return E_POINTER;
@@ -134,6 +158,9 @@ HRESULT ComControl::Create(REFIID riid, void** object) {
 
 ComControl::ComControl(std::unique_ptr<DispatchObject> object)
     : m_object(std::move(object)), m_events(std::make_unique<EventPoint>(*this)) {
+  // The natural size: the design-mode picture's, in HIMETRIC at 96 pixels an inch.
+  const SIZE picture = DesignPictureSize();
+  m_extent = SIZEL{MulDiv(picture.cx, 2540, 96), MulDiv(picture.cy, 2540, 96)};
   int32_t cookie = 0;
   m_object->Connect([this](const control::EventInfo& event, int32_t argument) {
     Fire(event, argument);
@@ -144,12 +171,16 @@ ComControl::ComControl(std::unique_ptr<DispatchObject> object)
         if (msg == kDestroyMessage) delete this;
         return 0;
       },
+      // The thread ended with the destruction still queued: it cannot destroy the control while
+      // it ends (closing a port waits for the port's threads, and on Windows no thread finishes
+      // ending while another runs its end-of-thread callbacks), so the module's next entry does.
       [this](uint32_t msg, platform::WParam, platform::LParam) {
-        if (msg == kDestroyMessage) delete this;
+        if (msg == kDestroyMessage) DeferDestruction(this);
       });
 }
 
 ComControl::~ComControl() {
+  if (m_window != nullptr) DestroyWindow(m_window);
   platform::DestroyMessageWindow(m_reaper);
   m_events.reset();
   m_object.reset();
@@ -181,6 +212,20 @@ STDMETHODIMP ComControl::QueryInterface(REFIID riid, void** object) {
     *object = static_cast<IObjectSafety*>(this);
   } else if (IsEqualIID(riid, IID_ISupportErrorInfo)) {
     *object = static_cast<ISupportErrorInfo*>(this);
+  } else if (IsEqualIID(riid, IID_IPersistStorage)) {
+    *object = static_cast<IPersistStorage*>(this);
+  } else if (IsEqualIID(riid, IID_IOleObject)) {
+    *object = static_cast<IOleObject*>(this);
+  } else if (IsEqualIID(riid, IID_IOleControl)) {
+    *object = static_cast<IOleControl*>(this);
+  } else if (IsEqualIID(riid, IID_IOleWindow) || IsEqualIID(riid, IID_IOleInPlaceObject)) {
+    *object = static_cast<IOleInPlaceObject*>(this);
+  } else if (IsEqualIID(riid, IID_IOleInPlaceActiveObject)) {
+    *object = static_cast<IOleInPlaceActiveObject*>(this);
+  } else if (IsEqualIID(riid, IID_IViewObject) || IsEqualIID(riid, IID_IViewObject2)) {
+    *object = static_cast<IViewObject2*>(this);
+  } else if (IsEqualIID(riid, IID_ISpecifyPropertyPages)) {
+    *object = static_cast<ISpecifyPropertyPages*>(this);
   } else {
     *object = nullptr;
     return E_NOINTERFACE;

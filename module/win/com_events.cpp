@@ -108,8 +108,9 @@ void ComControl::EventPoint::Fire(const control::EventInfo& event, int32_t argum
 
 // ---- the container ----
 
+// Events the container froze (IOleControl::FreezeEvents) are dropped.
 void ComControl::Fire(const control::EventInfo& event, int32_t argument) {
-  m_events->Fire(event, argument);
+  if (m_frozen == 0) m_events->Fire(event, argument);
 }
 
 STDMETHODIMP ComControl::EnumConnectionPoints(IEnumConnectionPoints** points) {

@@ -1,5 +1,6 @@
 #include "module/win/com_module.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cwctype>
 
@@ -8,12 +9,6 @@ namespace {
 
 std::atomic<long> g_objects{0};
 std::atomic<long> g_locks{0};
-
-std::wstring Widen(const char* text) {
-  std::wstring wide;
-  for (; *text != '\0'; ++text) wide.push_back(static_cast<unsigned char>(*text));
-  return wide;
-}
 
 ControlIdentity MakeIdentity() {
   ControlIdentity id{};
@@ -24,12 +19,25 @@ ControlIdentity MakeIdentity() {
     id.library = GuidFromText(c.typeInfo->libraryGuid);
     id.dispatch = GuidFromText(c.typeInfo->dispatchGuid);
     id.events = GuidFromText(c.typeInfo->eventsGuid);
+    id.propertyPage = c.propertyPage ? GuidFromText(c.propertyPage) : GUID_NULL;
     break;
   }
   return id;
 }
 
 }  // namespace
+
+std::wstring Widen(const char* text) {
+  std::wstring wide;
+  for (; *text != '\0'; ++text) wide.push_back(static_cast<unsigned char>(*text));
+  return wide;
+}
+
+LPOLESTR TaskMemText(const std::wstring& text) {
+  auto* copy = static_cast<LPOLESTR>(CoTaskMemAlloc((text.size() + 1) * sizeof(wchar_t)));
+  if (copy != nullptr) std::copy(text.c_str(), text.c_str() + text.size() + 1, copy);
+  return copy;
+}
 
 const ControlIdentity& Control() {
   static const ControlIdentity identity = MakeIdentity();

@@ -19,6 +19,7 @@ struct ControlIdentity {
   GUID library;
   IID dispatch;  // _DLinvo
   IID events;    // _DLinvoEvents
+  CLSID propertyPage;
 };
 const ControlIdentity& Control();
 
@@ -28,6 +29,11 @@ GUID GuidFromText(const char* text);
 std::wstring GuidText(REFGUID guid);
 
 HMODULE ThisModule();
+// A text of the module's own (ASCII) as a wide text.
+std::wstring Widen(const char* text);
+// A copy of the text in memory from CoTaskMemAlloc, for interfaces that hand texts out; null when
+// none can be allocated.
+LPOLESTR TaskMemText(const std::wstring& text);
 // The full path of this module's file.
 std::wstring ModulePath();
 // The type library built into this module.

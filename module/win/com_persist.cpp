@@ -24,12 +24,6 @@ using control::VarType;
 // buffer), so a save's record may exceed the current values' record by this much.
 constexpr std::size_t kSettingsTextSlack = 256;
 
-std::wstring WideName(const char* name) {
-  std::wstring wide;
-  for (; *name != '\0'; ++name) wide.push_back(static_cast<unsigned char>(*name));
-  return wide;
-}
-
 Status ReadExactly(IStream* stream, uint8_t* data, std::size_t size, const char* what) {
   std::size_t done = 0;
   while (done < size) {
@@ -107,7 +101,7 @@ class HostBagWriter final : public control::PropertyBag {
  private:
   void Write(std::string_view name, VARIANT& value) {
     if (FAILED(m_result)) return;
-    const std::wstring wide = WideName(std::string(name).c_str());
+    const std::wstring wide = Widen(std::string(name).c_str());
     m_result = m_bag->Write(wide.c_str(), &value);
     if (FAILED(m_result)) m_failedName = name;
   }
@@ -193,13 +187,50 @@ STDMETHODIMP ComControl::GetSizeMax(ULARGE_INTEGER* size) {
   });
 }
 
+// A storage keeps the stream's record in its stream "Contents", and the class beside it.
+constexpr wchar_t kContents[] = L"Contents";
+
+STDMETHODIMP ComControl::InitNew(IStorage*) { return InitNew(); }
+
+STDMETHODIMP ComControl::Load(IStorage* storage) {
+  if (storage == nullptr) return E_POINTER;
+  if (HRESULT hr = CheckThread(); FAILED(hr)) return hr;
+  ComPtr<IStream> stream;
+  if (HRESULT hr = storage->OpenStream(kContents, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0,
+                                       stream.Put());
+      FAILED(hr)) {
+    return ErrorInfoResult(Fail(hr, "the storage has no stream \"Contents\" of a linvo control"),
+                           IID_IPersistStorage);
+  }
+  return Load(stream.Get());
+}
+
+STDMETHODIMP ComControl::Save(IStorage* storage, BOOL) {
+  if (storage == nullptr) return E_POINTER;
+  if (HRESULT hr = CheckThread(); FAILED(hr)) return hr;
+  ComPtr<IStream> stream;
+  HRESULT hr = WriteClassStg(storage, Control().clsid);
+  if (SUCCEEDED(hr)) {
+    hr = storage->CreateStream(kContents, STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
+                               stream.Put());
+  }
+  if (FAILED(hr)) {
+    return ErrorInfoResult(Fail(hr, "the storage refused the stream \"Contents\""),
+                           IID_IPersistStorage);
+  }
+  return Save(stream.Get(), TRUE);
+}
+
+STDMETHODIMP ComControl::SaveCompleted(IStorage*) { return CheckThread(); }
+STDMETHODIMP ComControl::HandsOffStorage() { return CheckThread(); }
+
 STDMETHODIMP ComControl::Load(IPropertyBag* bag, IErrorLog* log) {
   if (bag == nullptr) return E_POINTER;
   if (HRESULT hr = CheckThread(); FAILED(hr)) return hr;
   return GuardWithErrorInfo(IID_IPersistPropertyBag, [&]() -> Status {
     StreamPropertyBag staged;
     for (const control::MemberInfo* m : control::ExchangeOrder()) {
-      const std::wstring name = WideName(m->name);
+      const std::wstring name = Widen(m->name);
       ScopedVariant value;
       const HRESULT hr = bag->Read(name.c_str(), &value.v, log);
       if (hr == E_INVALIDARG) continue;  // not in the bag: the property takes its default

@@ -31,12 +31,6 @@ constexpr SYSKIND kSysKind = SYS_WIN32;
 constexpr wchar_t kSysKindKey[] = L"win32";
 #endif
 
-std::wstring Widen(const char* text) {
-  std::wstring wide;
-  for (; *text != '\0'; ++text) wide.push_back(static_cast<unsigned char>(*text));
-  return wide;
-}
-
 // One open registry key, closed when it goes.
 class RegKey {
  public:
@@ -213,19 +207,22 @@ bool UnregisterTypeLibrary(Scope scope, HKEY root) {
          DeleteTree(root, L"Interface\\" + GuidText(Control().events));
 }
 
-// The class keys. A class with type information (the control) is registered as a control; the
-// others by their type name only.
+// The class keys: its type name and, for a class the module serves, its server and threading
+// model; a class with type information (the control) is registered as a control with its ProgID.
+// The property page's ProgID stays with its class factory.
 bool WriteClass(HKEY root, const ClassEntry& c, const std::wstring& path) {
   Writer w(root);
   const std::wstring clsid = GuidText(GuidFromText(c.clsid));
   const std::wstring key = L"CLSID\\" + clsid;
   const std::wstring typeName = Widen(c.typeName);
   w.Set(key, L"", typeName);
+  if (*c.threadingModel != '\0') {
+    w.Set(key + L"\\InprocServer32", L"", path);
+    w.Set(key + L"\\InprocServer32", L"ThreadingModel", Widen(c.threadingModel));
+  }
   if (c.typeInfo != nullptr) {
     const std::wstring progId = Widen(c.progId);
     const std::wstring misc = std::to_wstring(c.miscStatus);
-    w.Set(key + L"\\InprocServer32", L"", path);
-    w.Set(key + L"\\InprocServer32", L"ThreadingModel", Widen(c.threadingModel));
     w.Set(key + L"\\ProgID", L"", progId);
     w.Key(key + L"\\Control");
     w.Set(key + L"\\MiscStatus", L"", misc);

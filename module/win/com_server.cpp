@@ -1,17 +1,24 @@
-// The module's class objects: one class factory per class of the class table that can be created
-// here, served by DllGetClassObject; DllCanUnloadNow while no object lives and no lock is held.
+// The module's class objects: a class factory for the control and one for its property page,
+// served by DllGetClassObject; DllCanUnloadNow while no object lives and no lock is held.
 #include <windows.h>
 #include <olectl.h>
 
+#include <new>
+
 #include "module/win/com_control.h"
 #include "module/win/com_module.h"
+#include "module/win/com_property_page.h"
 
 namespace linvo::module::com {
 namespace {
 
-// The control's class factory: a static object, so its references do not count; LockServer does.
-class ControlFactory final : public IClassFactory {
+using Creator = HRESULT (*)(REFIID riid, void** object);
+
+// A class factory: a static object, so its references do not count; LockServer does.
+class Factory final : public IClassFactory {
  public:
+  explicit constexpr Factory(Creator create) : m_create(create) {}
+
   STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
     if (object == nullptr) return E_POINTER;
     if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory)) {
@@ -29,11 +36,11 @@ class ControlFactory final : public IClassFactory {
     *object = nullptr;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
     try {
-      return ComControl::Create(riid, object);
+      return m_create(riid, object);
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
     } catch (...) {
-      // The control could not be set up on this thread (no message window for it).
+      // The object could not be set up on this thread (no message window for it).
       return E_FAIL;
     }
   }
@@ -41,9 +48,13 @@ class ControlFactory final : public IClassFactory {
     com::LockServer(lock != FALSE);
     return S_OK;
   }
+
+ private:
+  Creator m_create;
 };
 
-ControlFactory g_controlFactory;
+Factory g_controlFactory(&ComControl::Create);
+Factory g_pageFactory(&CreatePropertyPage);
 
 }  // namespace
 }  // namespace linvo::module::com
@@ -55,11 +66,17 @@ extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllGetClassObject(REFCLS
                                                                           void** object) {
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
-  // The property page is a class of the module, but it cannot be created yet.
-  if (!IsEqualCLSID(clsid, Control().clsid)) return CLASS_E_CLASSNOTAVAILABLE;
-  return linvo::module::com::g_controlFactory.QueryInterface(riid, object);
+  linvo::module::com::ComControl::DestroyEndedThreadControls();
+  if (IsEqualCLSID(clsid, Control().clsid)) {
+    return linvo::module::com::g_controlFactory.QueryInterface(riid, object);
+  }
+  if (IsEqualCLSID(clsid, Control().propertyPage)) {
+    return linvo::module::com::g_pageFactory.QueryInterface(riid, object);
+  }
+  return CLASS_E_CLASSNOTAVAILABLE;
 }
 
 extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllCanUnloadNow() {
+  linvo::module::com::ComControl::DestroyEndedThreadControls();
   return linvo::module::com::CanUnload() ? S_OK : S_FALSE;
 }

@@ -71,10 +71,8 @@ std::string Describe(const VARIANT& in) {
       break;
   }
   if (FAILED(VariantChangeTypeEx(&text.v, const_cast<VARIANT*>(&in), LOCALE_USER_DEFAULT, 0, VT_BSTR))) return name;
-  std::string shown = NarrowText(V_BSTR(&text.v));
-  constexpr std::size_t kShown = 40;  // longer values are cut in messages
-  if (shown.size() > kShown) shown = shown.substr(0, kShown) + "...";
-  return std::string(name) + (vt == VT_BSTR ? " \"" + shown + "\"" : " " + shown);
+  const std::string shown = NarrowText(V_BSTR(&text.v));
+  return std::string(name) + " " + (vt == VT_BSTR ? Quoted(shown, '"') : shown);
 }
 
 }  // namespace

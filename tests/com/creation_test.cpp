@@ -49,10 +49,12 @@ TEST_F(Creation, FactoryRefusals) {
   EXPECT_EQ(factory->CreateInstance(nullptr, IID_IStream, reinterpret_cast<void**>(object.Put())),
             E_NOINTERFACE);
   EXPECT_EQ(object.Get(), nullptr);
-  // The property page class is registered by name but cannot be created yet.
-  EXPECT_EQ(CoCreateInstance(Guid(kPageClsid), nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+  // The property page is created by its CLSID only.
+  EXPECT_EQ(CoCreateInstance(Guid(kPageClsid), nullptr, CLSCTX_INPROC_SERVER, IID_IPropertyPage,
                              reinterpret_cast<void**>(object.Put())),
-            REGDB_E_CLASSNOTREG);
+            S_OK);
+  CLSID none{};
+  EXPECT_EQ(CLSIDFromProgID(L"LINVO.LinvoPropPage.1", &none), CO_E_CLASSSTRING);
 }
 
 TEST_F(Creation, CanUnloadOnlyWithoutObjectsOrLocks) {

@@ -66,9 +66,12 @@ void ExpectRegistered(HKEY scope) {
             L"Controls that are safely scriptable");
   EXPECT_EQ(Text(scope, L"Component Categories\\" + std::wstring(kInitializing), L"409"),
             L"Controls safely initializable from persistent data");
-  // The property page: its type name only.
+  // The property page: its type name and its server, no ProgID.
   EXPECT_EQ(Text(scope, kPage), L"Linvo Property Page");
-  EXPECT_FALSE(Exists(scope, std::wstring(kPage) + L"\\InprocServer32"));
+  EXPECT_EQ(Lower(Text(scope, std::wstring(kPage) + L"\\InprocServer32").value_or(L"")), dll);
+  EXPECT_EQ(Text(scope, std::wstring(kPage) + L"\\InprocServer32", L"ThreadingModel"),
+            L"Apartment");
+  EXPECT_FALSE(Exists(scope, std::wstring(kPage) + L"\\ProgID"));
   EXPECT_FALSE(Exists(scope, L"LINVO.LinvoPropPage.1"));
   // The ProgID points back.
   EXPECT_EQ(Text(scope, L"LINVO.LinvoCtrl.1"), L"Linvo Control");

@@ -88,5 +88,28 @@ TEST_F(Threading, LastReleaseOnAnotherThreadDestroysOnTheControlsThread) {
   EXPECT_TRUE(PumpUntil([] { return CanUnloadNow() == S_OK; }, 5000));
 }
 
+// The creating thread ends while a release from another thread waits for it: the control is
+// destroyed by the module's next entry, not under the ending thread, and nothing hangs.
+TEST_F(Threading, ReleaseWaitingForAnEndedThreadHappensAtTheNextEntry) {
+  IDispatch* raw = nullptr;
+  HANDLE created = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE released = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread owner([&] {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    raw = CreateControl().Detach();
+    SetEvent(created);
+    WaitForSingleObject(released, 10000);  // ends without handling its messages
+  });
+  WaitForSingleObject(created, 10000);
+  ASSERT_NE(raw, nullptr);
+  raw->Release();  // the wrong thread: queued for the owner
+  SetEvent(released);
+  owner.join();
+  CloseHandle(created);
+  CloseHandle(released);
+  m_ctl.Reset();
+  EXPECT_EQ(CanUnloadNow(), S_OK);
+}
+
 }  // namespace
 }  // namespace linvo::test::com
