@@ -8,7 +8,7 @@
 #include "control/print_jobs.h"
 #include "control/text_conversion.h"
 #include "engine/notify.h"
-#include "portapi/port_table.h"
+#include "portapi/entry_functions.h"
 
 namespace linvo::control {
 namespace {
@@ -438,7 +438,9 @@ int32_t CLinvoCtrl::lvoReceiveBinaryData() {
   return r;
 }
 
-int32_t CLinvoCtrl::lvoPrintJobClear() { return PrintJobClear(m_props.PrinterDeviceName); }
+int32_t CLinvoCtrl::lvoPrintJobClear() {
+  return PrintJobClear(m_props.PrinterDeviceName, &m_printJobError);
+}
 
 std::string CLinvoCtrl::lvoCharAscHConv(int32_t lConvMode, const std::string& csQConvStr) {
   return CharAscHConv(lConvMode, csQConvStr);

@@ -60,6 +60,9 @@ class CLinvoCtrl {
   std::string lvoCharAscHConv(int32_t lConvMode, const std::string& csQConvStr);
   std::string lvoDataSumCalc(const std::string& csQSumStr);
   std::string lvoJISconvSJIS(int32_t lJConvMode, const std::string& csQJConvStr);
+  // Why the last lvoPrintJobClear answered 30, as the spooler told it ("The printer or class
+  // does not exist.: Office (system error 1030)"); "" after any other result or before any.
+  const std::string& PrintJobClearErrorText() const { return m_printJobError; }
 
   // ---- Properties ----
   // Reads that look at the port or the system first.
@@ -170,6 +173,7 @@ class CLinvoCtrl {
   std::array<bool, 257> m_opened{};
   bool m_modified = false;
   std::string m_defaultLogPath;
+  std::string m_printJobError;  // see PrintJobClearErrorText
   platform::WindowHandle m_window = 0;
   std::vector<std::pair<int, EventSink*>> m_sinks;
   int m_nextCookie = 1;

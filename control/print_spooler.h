@@ -9,6 +9,15 @@
 
 namespace linvo::control {
 
+// Why a spooler call failed, as the spooler tells it: its error number (GetLastError for the
+// Windows spooler; for CUPS the IPP status of a refused request, or errno when the scheduler
+// cannot be reached) and its text followed by the printer's name ("The printer name is
+// invalid.: Office").
+struct SpoolerError {
+  int code = 0;
+  std::string message;
+};
+
 // One open destination. Destroying it closes it and releases everything it holds.
 class PrintQueue {
  public:
@@ -18,6 +27,8 @@ class PrintQueue {
   virtual std::optional<std::vector<int>> ActiveJobs() = 0;
   // Cancels one job; false when the spooler refuses or cannot be reached.
   virtual bool CancelJob(int jobId) = 0;
+  // Why the last call that failed did; empty when none failed or the spooler gave no reason.
+  virtual SpoolerError LastError() const { return {}; }
 };
 
 class PrintSpooler {
@@ -25,6 +36,8 @@ class PrintSpooler {
   virtual ~PrintSpooler() = default;
   // Opens the destination `name`; null when the spooler cannot be reached or does not know it.
   virtual std::unique_ptr<PrintQueue> Open(const std::string& name) = 0;
+  // Why the last Open that gave no queue did; empty when the spooler gave no reason.
+  virtual SpoolerError LastError() const { return {}; }
 };
 
 // The system's spooler. On POSIX: the CUPS server that libcups is configured for (CUPS_SERVER,

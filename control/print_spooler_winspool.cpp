@@ -3,17 +3,26 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include <utility>
+
 #include "control/print_spooler.h"
+#include "platform/error_text.h"
 
 namespace linvo::control {
 namespace {
+
+// The reason of the spooler call that failed last on this thread, for the printer `name`.
+SpoolerError LastSpoolerError(const std::string& name) {
+  const DWORD code = GetLastError();
+  return {static_cast<int>(code), platform::SystemErrorText(static_cast<int>(code)) + ": " + name};
+}
 
 // Job states that are finished: such a job is no longer active.
 constexpr DWORD kFinished = JOB_STATUS_DELETED | JOB_STATUS_PRINTED | JOB_STATUS_COMPLETE;
 
 class WinspoolQueue final : public PrintQueue {
  public:
-  explicit WinspoolQueue(HANDLE printer) : m_printer(printer) {}
+  WinspoolQueue(HANDLE printer, std::string name) : m_printer(printer), m_name(std::move(name)) {}
   ~WinspoolQueue() override { ClosePrinter(m_printer); }
 
   std::optional<std::vector<int>> ActiveJobs() override {
@@ -22,9 +31,13 @@ class WinspoolQueue final : public PrintQueue {
     if (EnumJobsA(m_printer, 0, 0xFFFFFFFF, 1, nullptr, 0, &needed, &count)) {
       return std::vector<int>{};
     }
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::nullopt;
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+      m_error = LastSpoolerError(m_name);
+      return std::nullopt;
+    }
     std::vector<BYTE> buffer(needed);
     if (!EnumJobsA(m_printer, 0, 0xFFFFFFFF, 1, buffer.data(), needed, &needed, &count)) {
+      m_error = LastSpoolerError(m_name);
       return std::nullopt;
     }
     const auto* jobs = reinterpret_cast<const JOB_INFO_1A*>(buffer.data());
@@ -36,20 +49,34 @@ class WinspoolQueue final : public PrintQueue {
   }
 
   bool CancelJob(int jobId) override {
-    return SetJobA(m_printer, static_cast<DWORD>(jobId), 0, nullptr, JOB_CONTROL_CANCEL) != FALSE;
+    if (SetJobA(m_printer, static_cast<DWORD>(jobId), 0, nullptr, JOB_CONTROL_CANCEL)) return true;
+    m_error = LastSpoolerError(m_name);
+    return false;
   }
+
+  SpoolerError LastError() const override { return m_error; }
 
  private:
   HANDLE m_printer;
+  std::string m_name;
+  SpoolerError m_error;
 };
 
 class WinspoolSpooler final : public PrintSpooler {
  public:
   std::unique_ptr<PrintQueue> Open(const std::string& name) override {
     HANDLE printer = nullptr;
-    if (!OpenPrinterA(const_cast<char*>(name.c_str()), &printer, nullptr)) return nullptr;
-    return std::make_unique<WinspoolQueue>(printer);
+    if (!OpenPrinterA(const_cast<char*>(name.c_str()), &printer, nullptr)) {
+      m_error = LastSpoolerError(name);
+      return nullptr;
+    }
+    return std::make_unique<WinspoolQueue>(printer, name);
   }
+
+  SpoolerError LastError() const override { return m_error; }
+
+ private:
+  SpoolerError m_error;
 };
 
 }  // namespace

@@ -1,29 +1,20 @@
 // The binary protocol: SYN-escaped frames (SYN STX data SYN ETX BCC, data 0x16 doubled, BCC =
-// XOR of the data XOR 0x03), the two-byte control messages SYN ACK / SYN NAK, and raw bytes.
+// XOR of the data XOR 0x03), the two-byte control messages SYN ACK / SYN NAK, and raw bytes. The
+// binary receives are in receive.cpp.
 #include <algorithm>
-#include <cstring>
-#include <optional>
-#include <utility>
 #include <vector>
 
 #include "engine/codec.h"
 #include "engine/comm_port.h"
 #include "engine/operation_bracket.h"
-#include "platform/clock.h"
 
 namespace linvo::engine {
 namespace {
 
 using codec::FrameCheck;
-using codec::IsBinaryControl;
-using codec::kErrorDumpBinaryText;
 using codec::kSynAck;
 using codec::kSynNak;
-using codec::Remaining;
 using codec::SYN;
-using platform::IoStatus;
-using platform::TickCount;
-using platform::WaitResult;
 
 }  // namespace
 
@@ -38,135 +29,6 @@ Result CCommPort::WriteCommForBinary(const uint8_t* bytes, int32_t length, int32
   Trace(kLevelInfo, kInfo, "Send Data(Including Control Code in Data)");
   TraceDump(bytes, total);
   Trace(kLevelInfo, kInfo, "End WriteCommForBinary Method");
-  return kSuccess;
-}
-
-Result CCommPort::ReadCommForBinary(uint8_t* buffer, int* length, int32_t timeout,
-                                    int16_t dsrCheck) {
-  const std::size_t capacity = *length > 0 ? static_cast<std::size_t>(*length) : 0;
-  const bool ackMode = capacity == 2;
-  // A stream that never falls silent keeps at most this many bytes (the oldest are dropped).
-  const std::size_t maxGather = std::max<std::size_t>(64 * 1024, 4 * (capacity + 5));
-  Trace(kLevelInfo, kInfo, "Start ReadCommForBinary Method");
-  std::vector<uint8_t> g;
-  bool inFrame = false;
-  const uint32_t began = TickCount();
-  const uint32_t bound = ReceiveBoundMs(timeout, capacity);
-  uint32_t t = began;
-  std::vector<uint8_t> result;
-  bool done = false;
-  auto failDump = [&](Message m) { return FailDump(kErrorDumpBinaryText, g.data(), g.size(), m); };
-  while (!done) {
-    uint8_t byte = 0;
-    platform::IoResult r = m_hComm->ReadQueued(&byte, 1);
-    if (r.status != IoStatus::kOk) return FailedReceive(g.data(), g.size(), dsrCheck);
-    if (r.bytes == 1) {
-      g.push_back(byte);
-      t = TickCount();
-      const std::size_t m = g.size();
-      if (ackMode && m >= 2 && g[m - 2] == SYN && byte != STX && byte != ETX && byte != SYN) {
-        result.assign(g.end() - 2, g.end());
-        done = true;
-      } else if (m == 2 && g[0] == SYN) {
-        if (byte == STX) inFrame = true;
-        if (byte == ETX) inFrame = false;
-        if (!IsBinaryControl(byte) && !inFrame) result = g, done = true;
-      } else if (m >= 3 && g[m - 3] != SYN && g[m - 2] == SYN) {
-        if (byte == STX) inFrame = true;
-        if (!IsBinaryControl(byte) && !inFrame) result.assign(g.end() - 2, g.end()), done = true;
-      }
-      if (!done && g.size() > maxGather) {
-        g.erase(g.begin(), g.end() - static_cast<std::ptrdiff_t>(maxGather / 2));
-      }
-      if (!done && t - began > bound) return failDump(Message::kReadTimeout);
-      continue;
-    }
-    WaitResult w = WaitQuiet(!g.empty());
-    if (w == WaitResult::kReady) continue;
-    if (w == WaitResult::kFailed) return FailedReceive(g.data(), g.size(), dsrCheck);
-    // The line is idle.
-    if (dsrCheck && !IsDSROn()) return failDump(Message::kDsrError);
-    if (!ackMode && g.size() >= 3) {
-      std::vector<uint8_t> frame = codec::LastBinaryFrame(g);
-      const std::size_t n = frame.size();
-      if (n >= 3 && frame[0] == SYN && frame[1] == STX && frame[n - 3] == SYN &&
-          frame[n - 2] == ETX) {
-        result = std::move(frame);
-        break;
-      }
-    }
-    if (g.size() >= 2 && g[0] == SYN && !IsBinaryControl(g[1])) {
-      result = g;
-      break;
-    }
-    if (TickCount() - t > static_cast<uint32_t>(timeout)) return failDump(Message::kReadTimeout);
-    if (WorkerStopRequested()) {
-      TraceMessage(Message::kCancel);
-      return kCancelled;
-    }
-    if (WaitForInput(Remaining(t, timeout), dsrCheck) == WaitResult::kFailed) {
-      return FailedReceive(g.data(), g.size(), dsrCheck);
-    }
-  }
-  Trace(kLevelInfo, kInfo, "Dump Receive Data(Including Control Code in Data)");
-  TraceDump(g.data(), g.size());
-  if (result.size() < capacity) {
-    std::copy(result.begin(), result.end(), buffer);
-    *length = static_cast<int>(result.size());
-    Trace(kLevelInfo, kInfo, "Receive Data");
-    TraceDump(result.data(), result.size());
-  } else {
-    std::copy_n(result.begin(), capacity, buffer);
-    *length = static_cast<int>(capacity);
-    Trace(kLevelInfo, kInfo, "Receive Data(Buffer Over Error)");
-    TraceDump(result.data(), capacity);
-  }
-  Trace(kLevelInfo, kInfo, "End ReadCommForBinary Method");
-  return kSuccess;
-}
-
-Result CCommPort::ReadCommForUnformattedBinary(uint8_t* buffer, int* length, int32_t timeout,
-                                               int16_t dsrCheck) {
-  const std::size_t wanted = *length > 0 ? static_cast<std::size_t>(*length) : 0;
-  Trace(kLevelInfo, kInfo, "Start ReadCommForUnformattedBinary Method");
-  std::size_t got = 0;
-  uint32_t t = TickCount();
-  auto failDump = [&](Message m) { return FailDump(kErrorDumpBinaryText, buffer, got, m); };
-  // Bounded by the count wanted: a stream fills it and ends the receive. The first pass waits
-  // before it reads (WaitFirstByte, else the quiet gap), as ReadComm's does.
-  bool firstPass = true;
-  while (got < wanted) {
-    const std::size_t asked = wanted - got;
-    platform::IoResult r{};
-    if (std::exchange(firstPass, false)) {
-      if (std::optional<WaitResult> w = WaitFirstByte(timeout, dsrCheck)) {
-        if (*w == WaitResult::kFailed) return FailedReceive(buffer, 0, dsrCheck);
-        continue;
-      }
-    } else {
-      r = m_hComm->ReadQueued(buffer + got, asked);
-    }
-    if (r.status != IoStatus::kOk) return FailedReceive(buffer, got, dsrCheck);
-    if (r.bytes > 0) {
-      got += r.bytes;
-      t = TickCount();
-      if (r.bytes == asked) continue;  // a short read emptied the queue: on to the quiet gap
-    }
-    WaitResult w = WaitQuiet(got > 0);
-    if (w == WaitResult::kReady) continue;
-    if (w == WaitResult::kFailed) return FailedReceive(buffer, got, dsrCheck);
-    if (dsrCheck && !IsDSROn()) return failDump(Message::kDsrError);
-    if (got > 0) break;
-    if (TickCount() - t > static_cast<uint32_t>(timeout)) return failDump(Message::kReadTimeout);
-    // Raw receives have no stop check; only data or the time-out end the wait.
-    if (WaitForInput(Remaining(t, timeout), dsrCheck) == WaitResult::kFailed) {
-      return FailedReceive(buffer, got, dsrCheck);
-    }
-  }
-  *length = static_cast<int>(got);
-  Trace(kLevelInfo, kInfo, "Receive Data");
-  TraceDump(buffer, got);
-  Trace(kLevelInfo, kInfo, "End ReadCommForUnformattedBinary Method");
   return kSuccess;
 }
 

@@ -1,5 +1,8 @@
 #include "engine/codec.h"
 
+#include <algorithm>
+#include <cstdint>
+
 namespace linvo::engine::codec {
 
 int Remaining(uint32_t mark, int32_t timeout, uint32_t now) {
@@ -158,6 +161,132 @@ Bytes LastBinaryFrame(ByteView g) {
     }
   }
   return frame;
+}
+
+// ---- receive scanners ---------------------------------------------------------------------------
+
+namespace {
+
+// Drops the older half of `gathered` once it holds more than `limit` bytes.
+void Bound(Bytes& gathered, std::size_t limit) {
+  if (gathered.size() > limit) {
+    gathered.erase(gathered.begin(), gathered.end() - static_cast<std::ptrdiff_t>(limit / 2));
+  }
+}
+
+}  // namespace
+
+std::size_t TextReadScanner::Want() const {
+  const std::size_t want = m_ackMode ? 1 : SIZE_MAX;
+  if (!m_firstQuiet) return want;
+  return std::min(want, m_capacity - std::min(m_capacity, m_gathered.size()));
+}
+
+bool TextReadScanner::Take(ByteView bytes) {
+  if (bytes.empty()) return false;
+  m_gathered.insert(m_gathered.end(), bytes.begin(), bytes.end());
+  if (m_ackMode && (bytes.back() == ACK || bytes.back() == NAK)) {
+    m_delivered = {m_gathered.size() - 1, 1};
+    return true;
+  }
+  Bound(m_gathered, kMaxGather);
+  return false;
+}
+
+bool TextReadScanner::Quiet() {
+  if (m_firstQuiet) {
+    m_delivered = {0, m_gathered.size()};
+    return true;
+  }
+  if (m_ackMode) return false;
+  const FrameSpan frame = LastReadFrame(m_gathered);
+  if (frame.size == 0 || frame.size > m_capacity) return false;
+  m_delivered = frame;
+  return true;
+}
+
+ByteView TextReadScanner::Delivered() const {
+  return ByteView(m_gathered).subspan(m_delivered.start, m_delivered.size);
+}
+
+std::size_t HFReadScanner::Want() const { return m_gathered.size() < m_limit ? 1 : 0; }
+
+bool HFReadScanner::Take(ByteView bytes) {
+  for (uint8_t byte : bytes) {
+    m_gathered.push_back(byte);
+    switch (m_state) {
+      case State::kHunting:
+        if (byte == STX) m_gathered.assign(1, STX), m_state = State::kInFrame;
+        break;
+      case State::kInFrame:
+        if (byte == ETX) m_state = State::kAfterEtx;
+        if (byte == STX) m_gathered.assign(1, STX);
+        break;
+      case State::kAfterEtx:  // the BCC
+        m_state = State::kHunting;
+        if (Framed()) return true;
+        break;
+    }
+  }
+  return false;
+}
+
+bool HFReadScanner::Quiet() { return Framed(); }
+
+bool HFReadScanner::Framed() const {
+  const std::size_t n = m_gathered.size();
+  return n >= 2 && m_gathered.front() == STX && m_gathered[n - 2] == ETX;
+}
+
+BinaryReadScanner::BinaryReadScanner(std::size_t capacity)
+    : m_ackMode(capacity == 2), m_maxGather(std::max(kMaxGather, 4 * (capacity + 5))) {}
+
+bool BinaryReadScanner::Take(ByteView bytes) {
+  for (uint8_t byte : bytes) {
+    if (TakeByte(byte)) return true;
+  }
+  return false;
+}
+
+bool BinaryReadScanner::TakeByte(uint8_t byte) {
+  Bytes& g = m_gathered;
+  g.push_back(byte);
+  const std::size_t m = g.size();
+  const bool afterSyn = m >= 2 && g[m - 2] == SYN;
+  bool complete = false;
+  if (m_ackMode && afterSyn && byte != STX && byte != ETX && byte != SYN) {
+    complete = true;
+  } else if (afterSyn && (m == 2 || g[m - 3] != SYN)) {
+    if (byte == STX) m_inFrame = true;
+    complete = !IsBinaryControl(byte) && !m_inFrame;
+  }
+  if (complete) {
+    m_delivered.assign(g.end() - 2, g.end());
+    return true;
+  }
+  Bound(g, m_maxGather);
+  return false;
+}
+
+bool BinaryReadScanner::Quiet() {
+  const Bytes& g = m_gathered;
+  if (!m_ackMode && g.size() >= 3) {
+    Bytes frame = LastBinaryFrame(g);
+    if (!frame.empty()) {
+      m_delivered = std::move(frame);
+      return true;
+    }
+  }
+  if (g.size() >= 2 && g[0] == SYN && !IsBinaryControl(g[1])) {
+    m_delivered = g;
+    return true;
+  }
+  return false;
+}
+
+bool RawReadScanner::Take(ByteView bytes) {
+  m_gathered.insert(m_gathered.end(), bytes.begin(), bytes.end());
+  return m_gathered.size() == m_count;
 }
 
 }  // namespace linvo::engine::codec

@@ -66,8 +66,10 @@ class CCommPort {
   platform::WindowHandle Window() const { return m_hWnd; }
   int32_t Delay() const { return m_nDelay.load(); }
   int32_t WriteFileTimeOut() const { return m_nWriteFileTimeOut.load(); }
-  // Why the last OpenPort could not open the line, as the system tells it ("Permission denied:
-  // /dev/ttyUSB0"); "" once an open succeeded or before any.
+  // Why a line call failed last, as the system tells it: the last OpenPort that could not open
+  // the line ("Permission denied: /dev/ttyUSB0"), or a read, write, wait or modem-status read
+  // that failed on the open line ("Input/output error"). "" once an open succeeded or before
+  // any failure.
   std::string LastErrorText() const;
   // The current trace log; a caller keeps the returned object alive while it writes.
   std::shared_ptr<CTraceLog> Log() const;
@@ -81,7 +83,8 @@ class CCommPort {
   static int CalcBCC(const uint8_t* bytes, int count, uint8_t* bcc);
 
   // Link primitives of the text protocol. Each writes its own trace lines; none takes the
-  // operation lock.
+  // operation lock. A primitive that fails because a line call failed writes the system's
+  // reason last (KeepSystemError).
   Result WriteComm(const uint8_t* bytes, int count, int32_t timeout, int16_t dsrCheck);
   // *length on entry: 1 = wait for a single ACK or NAK; otherwise the capacity of a frame
   // receive. On success buffer holds the frame (or the ACK/NAK byte), *length its size.
@@ -179,16 +182,39 @@ class CCommPort {
   // A receive's failure: `text` ("[Error]Dump Receive Data" or its binary form), the dump of
   // the bytes gathered, then the message; returns its code.
   Result FailDump(std::string_view text, const uint8_t* bytes, std::size_t count, Message message);
-  // The failure of a receive whose wait failed: "[Error]Dump Receive Data" with the bytes, then
-  // 112 when the DSR check is on and DSR is off, else 201.
-  Result FailedReceive(const uint8_t* bytes, std::size_t count, int16_t dsrCheck);
-  // The longest a receive with a time-out may run while bytes keep coming (see link_io.cpp).
+  // The system's reason of a failed line call (`error`, from IoResult, WaitOutcome or
+  // LineResult): one "ErrInfo " line ("Input/output error (system error 5)"), written after
+  // the failure's own lines, and the text kept for LastErrorText. Nothing for error 0.
+  void KeepSystemError(int error);
+  // The failure of a receive whose read or wait failed with the system's `error`: "[Error]Dump
+  // Receive Data" with the bytes, then 112 when the DSR check is on and DSR is off, else 201,
+  // then the reason.
+  Result FailedReceive(const uint8_t* bytes, std::size_t count, int16_t dsrCheck, int error);
+  // The longest a receive with a time-out may run while bytes keep coming (see receive.cpp).
   uint32_t ReceiveBoundMs(int32_t timeout, std::size_t capacity);
+  // What ends a receive besides its scanner: the idle time-out (negative: none), the DSR check,
+  // the trace text before the dump of a receive that failed by DSR or time-out, and the
+  // capacity its overall bound (ReceiveBoundMs) is reckoned for (none: the receive needs no
+  // bound).
+  struct ReceiveRules {
+    int32_t timeout;
+    int16_t dsrCheck;
+    std::string_view failText;
+    std::optional<std::size_t> boundCapacity;
+  };
+  // The receive driver of every receive: reads what the line has, as much as the scanner wants,
+  // and waits for the quiet gap; once the line is idle, checks DSR, asks the scanner, then the
+  // time-out and a stop request, and waits for more. Writes the failure lines (the success
+  // lines are the caller's); returns 0 once the scanner says the receive is complete.
+  Result Receive(codec::ReceiveScanner& scanner, const ReceiveRules& rules);
+  // DSR, read for a DSR check: a failed read counts as off and leaves the system's error in
+  // *error (may be null).
+  bool DsrOn(int* error);
   // The line waits before a write pass: DSR when the DSR check is on, then CTS when ctsWait;
   // traces and returns 112 or 111 when a line stays off past the time-out, else 0.
   Result WaitLinesBeforeWrite(int32_t timeout, int16_t dsrCheck, bool ctsWait);
   // The hold of the line's DSR output flow before a write call (see link_io.cpp).
-  platform::WaitResult WaitDsrFlow();
+  platform::WaitOutcome WaitDsrFlow();
   // Sends the bytes in as many write calls as it takes, each after the line waits (when the
   // previous call moved nothing) and the settings' delay. With a time-out other than 0, no
   // progress for longer than it fails with 200 (Send1). A failed write call traces, when
@@ -209,20 +235,21 @@ class CCommPort {
   bool RequestWorkerStop();
   // Waits for a received byte up to timeoutMs; with the DSR check on, the wait is cut into
   // short slices so that DSR dropping is noticed.
-  platform::WaitResult WaitForInput(int timeoutMs, int16_t dsrCheck);
+  platform::WaitOutcome WaitForInput(int timeoutMs, int16_t dsrCheck);
   // Waits for the modem line to come on; false once more than `timeout` ms passed with it off
-  // (with a time-out of 0: as soon as the clock has advanced).
-  bool WaitLineOn(uint32_t bit, int32_t timeout);
+  // (with a time-out of 0: as soon as the clock has advanced), or when the wait failed (*error
+  // then holds the system's error).
+  bool WaitLineOn(uint32_t bit, int32_t timeout, int* error);
   // The quiet-gap wait of a receive (kQuietGapMs); once bytes came, the gap is timed exactly.
-  platform::WaitResult WaitQuiet(bool afterBytes);
+  platform::WaitOutcome WaitQuiet(bool afterBytes);
   // The first wait of a receive, before its first read (a reply has seldom come yet). With a
   // time-out and no DSR check, nothing is looked at before a byte comes, the time-out passes or
   // a stop request wakes the wait, so it waits for just that (no short timer armed only for the
   // reply to cancel it), and the receive goes on to read and wait for the quiet gap as after any
   // wait. Otherwise nothing: the quiet-gap wait is the first wait.
-  std::optional<platform::WaitResult> WaitFirstByte(int32_t timeout, int16_t dsrCheck);
+  std::optional<platform::WaitOutcome> WaitFirstByte(int32_t timeout, int16_t dsrCheck);
   // Waits for a stop request only (bytes that arrive meanwhile are left alone).
-  platform::WaitResult WaitForStop(int timeoutMs, int16_t dsrCheck);
+  platform::WaitOutcome WaitForStop(int timeoutMs, int16_t dsrCheck);
 
   // Reads reports until a valid one arrives (answering SYN ACK) or the bad-block limit is
   // reached (answering SYN NAK before each new read); 130 when the report does not fit.

@@ -4,6 +4,8 @@
 
 namespace linvo::platform {
 
+std::string SystemErrorText(int code) { return ErrorText(code); }
+
 std::string LastSystemErrorText() { return ErrorText(errno); }
 
 }  // namespace linvo::platform

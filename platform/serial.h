@@ -121,6 +121,10 @@ struct CommStatus {
   uint64_t received = 0;  // running total of bytes received (read, queued or purged)
 };
 
+// A failed line call carries the system's error with its result (errno on POSIX, GetLastError
+// on Windows; SystemErrorText in platform/error_text.h gives its text), so that the engine can
+// say why. 0 when the failure has none to give (a virtual line whose far end went away).
+
 enum class IoStatus {
   kOk,            // the call completed; see the byte count
   kFailedAtOnce,  // the call itself failed (WriteFile/ReadFile returning an error other than
@@ -131,6 +135,7 @@ enum class IoStatus {
 struct IoResult {
   IoStatus status = IoStatus::kOk;
   std::size_t bytes = 0;
+  int error = 0;  // the system's error when status is not kOk
 };
 
 enum class WaitResult {
@@ -138,6 +143,28 @@ enum class WaitResult {
   kWoken,    // the wake-up event was signalled
   kTimeout,  // the time limit passed
   kFailed,   // the line failed (disconnected, I/O error)
+};
+
+// What a wait of the line returns: how it ended and, when it failed, the system's error. It
+// converts to and from WaitResult, so that a caller that needs no reason compares and switches
+// on it as on the enumeration.
+struct WaitOutcome {
+  WaitResult result = WaitResult::kTimeout;
+  int error = 0;  // the system's error when result is kFailed
+
+  constexpr WaitOutcome(WaitResult r, int e = 0)  // NOLINT(google-explicit-constructor)
+      : result(r), error(e) {}
+  constexpr operator WaitResult() const { return result; }  // NOLINT(google-explicit-constructor)
+  friend constexpr bool operator==(const WaitOutcome& a, WaitResult b) { return a.result == b; }
+};
+
+// What a line call that moves no bytes returns: whether it succeeded and, when not, the
+// system's error.
+struct LineResult {
+  bool ok = true;
+  int error = 0;
+
+  explicit constexpr operator bool() const { return ok; }
 };
 
 // USB adapters hold received bytes back for a latency timer (16 ms on many) unless the driver is
@@ -185,11 +212,11 @@ class SerialLine {
   }
   // Blocks in the kernel until received bytes are waiting, `wake` (may be null) is signalled,
   // or timeoutMs passes (negative: no limit).
-  virtual WaitResult WaitReadable(int timeoutMs, const WakeEvent* wake) = 0;
+  virtual WaitOutcome WaitReadable(int timeoutMs, const WakeEvent* wake) = 0;
   // WaitReadable for the quiet gap that ends a receive once bytes came: it should not run over,
   // so a backend may time it more exactly (the tty backend waits without timer slack, and counts
   // the gap from a moment by which every byte read so far had arrived).
-  virtual WaitResult WaitQuietGap(int timeoutMs) { return WaitReadable(timeoutMs, nullptr); }
+  virtual WaitOutcome WaitQuietGap(int timeoutMs) { return WaitReadable(timeoutMs, nullptr); }
 
   // WriteFile: writes the bytes, waiting at most the write total time-out of SetTimeouts
   // (multiplier * size + constant; both zero: no limit). Returns the bytes written, which may be
@@ -197,11 +224,11 @@ class SerialLine {
   // control or a stalled line holds the transmitter.
   virtual IoResult Write(const uint8_t* data, std::size_t size) = 0;
 
-  virtual bool GetModemStatus(uint32_t* status) = 0;  // MS_* bits
+  virtual LineResult GetModemStatus(uint32_t* status) = 0;  // MS_* bits
   // Blocks until every MS_* bit of `bits` is on, `wake` (may be null) is signalled, or timeoutMs
   // passes (negative: no limit). The default re-reads the status every few milliseconds while
   // it waits on `wake`; a backend that learns of line changes overrides it.
-  virtual WaitResult WaitModemLines(uint32_t bits, int timeoutMs, const WakeEvent* wake);
+  virtual WaitOutcome WaitModemLines(uint32_t bits, int timeoutMs, const WakeEvent* wake);
   virtual bool EscapeFunction(uint32_t function) = 0;  // kSetDtr, kClrDtr, kSetRts, ...
   virtual bool Purge(uint32_t flags) = 0;              // PURGE_* flags
   // ClearCommError: returns the CE_* errors seen since the last call (and clears them) and the
@@ -217,7 +244,7 @@ class SerialLine {
   // limit). On kReady *events holds the events that happened (masked); otherwise 0. An empty
   // mask fails at once (kFailed). The tty backend does not report kEvRxFlag (it would have to
   // read the bytes to see the event character); the virtual line does.
-  virtual WaitResult WaitEvent(uint32_t* events, int timeoutMs, const WakeEvent* wake) = 0;
+  virtual WaitOutcome WaitEvent(uint32_t* events, int timeoutMs, const WakeEvent* wake) = 0;
 
   // Holds the events of `mask` (kEvRxChar, kEvTxEmpty) from now until ReleaseEvents: such an
   // event that happens meanwhile belongs to the hold, whenever a waiter gets to look at it. With
@@ -228,8 +255,8 @@ class SerialLine {
   virtual void ReleaseEvents() {}
   // WaitEvent that also tells which of the events happened only while held (*held, a part of
   // *events; may be null).
-  virtual WaitResult WaitEventHeld(uint32_t* events, uint32_t* held, int timeoutMs,
-                                   const WakeEvent* wake) {
+  virtual WaitOutcome WaitEventHeld(uint32_t* events, uint32_t* held, int timeoutMs,
+                                    const WakeEvent* wake) {
     if (held != nullptr) *held = 0;
     return WaitEvent(events, timeoutMs, wake);
   }
@@ -304,8 +331,13 @@ class VirtualPeer {
   virtual void InjectErrors(uint32_t ceBits) = 0;
   // While stalled, host writes transfer nothing and complete with 0 bytes at their time-out.
   virtual void StallTransmitter(bool stalled) = 0;
-  // Ends the line: host reads, waits and writes fail from now on.
+  // Ends the line: host reads, waits and writes fail from now on, with no system error (the far
+  // end went away); the host still reads the modem lines.
   virtual void Disconnect() = 0;
+  // Ends the line as an adapter unplugged from the host does: host reads, waits, writes and
+  // modem-status reads fail from now on with `systemError` as the system's error (an errno
+  // value on POSIX, a Win32 error code on Windows).
+  virtual void Fail(int systemError) = 0;
   // True while a host end is open on the line.
   virtual bool HostOpen() const = 0;
   // Blocks until at least `count` host calls wait on the line (WaitReadable, WaitEvent,

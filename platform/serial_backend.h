@@ -15,10 +15,11 @@ bool IsValidDeviceControlBlock(const DeviceControlBlock& dcb);
 
 // One ReadFile under COMMTIMEOUTS, for any backend. `take` moves waiting bytes without blocking
 // (a failed status ends the read); `wait` blocks until bytes may be waiting or timeoutMs passes
-// (-1: no limit) and answers kReady, kTimeout or kFailed.
+// (-1: no limit) and answers kReady, kTimeout or kFailed. A failure carries the system's error
+// of the call that failed.
 IoResult ReadWithTimeouts(const CommTimeouts& timeouts, uint8_t* buffer, std::size_t size,
                           const std::function<IoResult(uint8_t*, std::size_t)>& take,
-                          const std::function<WaitResult(int timeoutMs)>& wait);
+                          const std::function<WaitOutcome(int timeoutMs)>& wait);
 
 // multiplier * size + constant of a COMMTIMEOUTS total, in milliseconds, capped at INT_MAX;
 // 0 means no limit.

@@ -5,12 +5,14 @@ namespace linvo::platform {
 
 // A tty reports modem-line changes only through TIOCMIWAIT, which blocks without a time-out
 // and cannot be woken, so the lines are re-read at a short period while the caller waits.
-WaitResult SerialLine::WaitModemLines(uint32_t bits, int timeoutMs, const WakeEvent* wake) {
+WaitOutcome SerialLine::WaitModemLines(uint32_t bits, int timeoutMs, const WakeEvent* wake) {
   constexpr int kRecheckMs = 5;
   const Deadline deadline = Deadline::After(timeoutMs);
   for (;;) {
     uint32_t status = 0;
-    if (!GetModemStatus(&status)) return WaitResult::kFailed;
+    if (const LineResult read = GetModemStatus(&status); !read) {
+      return {WaitResult::kFailed, read.error};
+    }
     if ((status & bits) == bits) return WaitResult::kReady;
     const int left = deadline.RemainingMs();
     if (left == 0) return WaitResult::kTimeout;

@@ -26,7 +26,7 @@ int TotalTimeoutMs(uint32_t multiplier, uint32_t constant, std::size_t size) {
 
 IoResult ReadWithTimeouts(const CommTimeouts& timeouts, uint8_t* buffer, std::size_t size,
                           const std::function<IoResult(uint8_t*, std::size_t)>& take,
-                          const std::function<WaitResult(int timeoutMs)>& wait) {
+                          const std::function<WaitOutcome(int timeoutMs)>& wait) {
   IoResult result;
   if (size == 0) return result;
   const uint32_t interval = timeouts.ReadIntervalTimeout;
@@ -53,6 +53,7 @@ IoResult ReadWithTimeouts(const CommTimeouts& timeouts, uint8_t* buffer, std::si
     result.bytes += got.bytes;
     if (got.status != IoStatus::kOk) {
       result.status = got.status;
+      result.error = got.error;
       return result;
     }
     if (result.bytes == size || returnAtOnce) return result;
@@ -61,8 +62,9 @@ IoResult ReadWithTimeouts(const CommTimeouts& timeouts, uint8_t* buffer, std::si
 
     const int waitMs = Deadline::Earlier(totalDeadline, intervalDeadline).RemainingMs();
     if (waitMs == 0) return result;
-    if (wait(waitMs) == WaitResult::kFailed) {
+    if (const WaitOutcome waited = wait(waitMs); waited == WaitResult::kFailed) {
       result.status = IoStatus::kWaitFailed;
+      result.error = waited.error;
       return result;
     }
   }

@@ -117,6 +117,9 @@ speed_t StandardSpeed(uint32_t baud) {
 
 bool Failed(short revents) { return (revents & (POLLERR | POLLHUP | POLLNVAL)) != 0; }
 
+// The system's error of a wake-up descriptor that poll reports failed.
+int WakeFailure(short revents) { return (revents & POLLNVAL) ? EBADF : 0; }
+
 class TtyLine final : public SerialLine {
  public:
   // Takes over the descriptor (opened, locked and made exclusive by OpenTtyLine).
@@ -285,7 +288,7 @@ class TtyLine final : public SerialLine {
 
   // The gap runs from the moment every byte taken so far was there (see Take), not from when
   // the caller came to wait: the line was already quiet while the bytes were read and handled.
-  WaitResult WaitQuietGap(int timeoutMs) override {
+  WaitOutcome WaitQuietGap(int timeoutMs) override {
     const ExactTimers exact;
     Deadline quietSince = Deadline::Never();
     {
@@ -296,7 +299,7 @@ class TtyLine final : public SerialLine {
         quietSince.IsNever() ? Deadline::After(timeoutMs) : quietSince.Later(timeoutMs), nullptr);
   }
 
-  WaitResult WaitReadable(int timeoutMs, const WakeEvent* wake) override {
+  WaitOutcome WaitReadable(int timeoutMs, const WakeEvent* wake) override {
     return WaitReadableUntil(Deadline::After(timeoutMs), wake);
   }
 
@@ -318,15 +321,17 @@ class TtyLine final : public SerialLine {
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno != EAGAIN) {
         result.status = firstAttempt ? IoStatus::kFailedAtOnce : IoStatus::kWaitFailed;
+        result.error = errno;
         break;
       }
       firstAttempt = false;
       // The driver's buffer is full (flow control or a slow line): wait for room.
       const int waitMs = deadline.RemainingMs();
       if (waitMs == 0) break;
-      const WaitResult room = PollDescriptor(POLLOUT, waitMs);
+      const WaitOutcome room = PollDescriptor(POLLOUT, waitMs);
       if (room == WaitResult::kFailed) {
         result.status = IoStatus::kWaitFailed;
+        result.error = room.error;
         break;
       }
     }
@@ -345,20 +350,20 @@ class TtyLine final : public SerialLine {
     return result;
   }
 
-  bool GetModemStatus(uint32_t* status) override {
-    if (status == nullptr) return false;
+  LineResult GetModemStatus(uint32_t* status) override {
+    if (status == nullptr) return {false};
     if (!m_hasModemLines) {
       // Wired as a line whose far end is always there and ready.
       *status = kMsCtsOn | kMsDsrOn | kMsRlsdOn;
-      return true;
+      return {};
     }
     int bits = 0;
-    if (ioctl(m_fd, TIOCMGET, &bits) != 0) return false;
+    if (ioctl(m_fd, TIOCMGET, &bits) != 0) return {false, errno};
     *status = ((bits & TIOCM_CTS) ? uint32_t{kMsCtsOn} : 0u) |
               ((bits & TIOCM_DSR) ? uint32_t{kMsDsrOn} : 0u) |
               ((bits & TIOCM_RNG) ? uint32_t{kMsRingOn} : 0u) |
               ((bits & TIOCM_CAR) ? uint32_t{kMsRlsdOn} : 0u);
-    return true;
+    return {};
   }
 
   bool EscapeFunction(uint32_t function) override {
@@ -452,12 +457,12 @@ class TtyLine final : public SerialLine {
     return true;
   }
 
-  WaitResult WaitEvent(uint32_t* events, int timeoutMs, const WakeEvent* wake) override {
+  WaitOutcome WaitEvent(uint32_t* events, int timeoutMs, const WakeEvent* wake) override {
     return WaitEventHeld(events, nullptr, timeoutMs, wake);
   }
 
-  WaitResult WaitEventHeld(uint32_t* events, uint32_t* held, int timeoutMs,
-                           const WakeEvent* wake) override {
+  WaitOutcome WaitEventHeld(uint32_t* events, uint32_t* held, int timeoutMs,
+                            const WakeEvent* wake) override {
     if (events != nullptr) *events = 0;
     if (held != nullptr) *held = 0;
     const Deadline deadline = Deadline::After(timeoutMs);
@@ -494,16 +499,16 @@ class TtyLine final : public SerialLine {
       const int rc = poll(fds, wake != nullptr ? 3 : 2, waitMs);
       if (rc < 0) {
         if (errno == EINTR) continue;
-        return WaitResult::kFailed;
+        return {WaitResult::kFailed, errno};
       }
       if (fds[2].revents & POLLIN) return WaitResult::kWoken;
-      if (Failed(fds[2].revents)) return WaitResult::kFailed;
+      if (Failed(fds[2].revents)) return {WaitResult::kFailed, WakeFailure(fds[2].revents)};
       if (fds[0].revents & POLLIN) {
         // The line has news: bytes (while armed), or a hang-up or error (always reported).
         epoll_event ready{};
         if (epoll_wait(m_epoll.Native(), &ready, 1, 0) == 1 &&
             (ready.events & (EPOLLERR | EPOLLHUP))) {
-          return WaitResult::kFailed;
+          return {WaitResult::kFailed, FailureReason()};
         }
       }
       if (fds[1].revents & POLLIN) m_kick.Clear();
@@ -593,13 +598,18 @@ class TtyLine final : public SerialLine {
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno != EAGAIN) result.status = IoStatus::kWaitFailed;
+      if (n < 0 && errno != EAGAIN) {
+        result.status = IoStatus::kWaitFailed;
+        result.error = errno;
+      }
       break;  // 0 (VMIN 0: nothing there) or EAGAIN
     }
     // A hung-up tty reads as empty; poll tells the two apart.
-    if (tellHangUp && result.status == IoStatus::kOk && result.bytes == 0 &&
-        PollDescriptor(POLLIN, 0) == WaitResult::kFailed) {
-      result.status = IoStatus::kWaitFailed;
+    if (tellHangUp && result.status == IoStatus::kOk && result.bytes == 0) {
+      if (const WaitOutcome hungUp = PollDescriptor(POLLIN, 0); hungUp == WaitResult::kFailed) {
+        result.status = IoStatus::kWaitFailed;
+        result.error = hungUp.error;
+      }
     }
     m_taken += result.bytes;
     if (result.bytes > 0) m_quietSince = known ? counted : Deadline::After(0);
@@ -683,7 +693,7 @@ class TtyLine final : public SerialLine {
   }
 
   // Nanosecond waits (ppoll), so that a gap that began before the call ends on time.
-  WaitResult WaitReadableUntil(Deadline deadline, const WakeEvent* wake) {
+  WaitOutcome WaitReadableUntil(Deadline deadline, const WakeEvent* wake) {
     for (;;) {
       pollfd fds[2] = {{m_fd, POLLIN, 0}, {wake != nullptr ? wake->Native() : -1, POLLIN, 0}};
       const int64_t remainingNs = deadline.RemainingNs();
@@ -693,21 +703,33 @@ class TtyLine final : public SerialLine {
           ppoll(fds, wake != nullptr ? 2 : 1, remainingNs < 0 ? nullptr : &left, nullptr);
       if (rc < 0) {
         if (errno == EINTR) continue;
-        return WaitResult::kFailed;
+        return {WaitResult::kFailed, errno};
       }
       if (fds[1].revents & POLLIN) return WaitResult::kWoken;
-      if (Failed(fds[0].revents) || Failed(fds[1].revents)) return WaitResult::kFailed;
+      if (Failed(fds[0].revents)) return {WaitResult::kFailed, FailureReason()};
+      if (Failed(fds[1].revents)) return {WaitResult::kFailed, WakeFailure(fds[1].revents)};
       if (fds[0].revents & POLLIN) return WaitResult::kReady;
       if (rc == 0) return WaitResult::kTimeout;
     }
   }
 
-  WaitResult PollDescriptor(short what, int timeoutMs) {
+  WaitOutcome PollDescriptor(short what, int timeoutMs) {
     pollfd fd = {m_fd, what, 0};
     const int rc = poll(&fd, 1, timeoutMs);
-    if (rc < 0) return errno == EINTR ? WaitResult::kReady : WaitResult::kFailed;
-    if (Failed(fd.revents)) return WaitResult::kFailed;
+    if (rc < 0) {
+      if (errno == EINTR) return WaitResult::kReady;
+      return {WaitResult::kFailed, errno};
+    }
+    if (Failed(fd.revents)) return {WaitResult::kFailed, FailureReason()};
     return rc == 0 ? WaitResult::kTimeout : WaitResult::kReady;
+  }
+
+  // Why poll reports the descriptor failed: a hung-up or vanished device reads as empty and
+  // says nothing, but a driver call on it fails with the system's reason (EIO once a tty has
+  // hung up). The queue count is the cheapest such call. 0 when it succeeds after all.
+  int FailureReason() const {
+    int count = 0;
+    return ioctl(m_fd, FIONREAD, &count) != 0 ? errno : 0;
   }
 
   const int m_fd;

@@ -6,8 +6,8 @@
 // condition variable until its time-out, an unstall or a disconnect.
 //
 // Rules of this line beyond the header: bytes and errors the peer sends while no host end is
-// open are lost (nobody listens); closing the host end drops DTR and RTS; a disconnected line
-// cannot be opened again (the device is gone) until the name is registered anew.
+// open are lost (nobody listens); closing the host end drops DTR and RTS; a disconnected (or
+// failed) line cannot be opened again (the device is gone) until the name is registered anew.
 #include "platform/serial_virtual.h"
 
 #include <algorithm>
@@ -106,6 +106,9 @@ struct LineState {
   std::deque<uint8_t> toPeer;
   bool hostOpen = false;
   bool disconnected = false;
+  // Set by Fail: the system's error that the host's failed calls report, modem-status reads
+  // included (0 after Disconnect: the far end went away and nothing failed at the host).
+  int failure = 0;
   bool stalled = false;
   std::size_t stalledBytes = 0;  // bytes of host writes held by the stall (the output queue)
   uint32_t modemLines = kMsCtsOn | kMsDsrOn | kMsRlsdOn;
@@ -206,7 +209,7 @@ class VirtualHostLine final : public SerialLine {
   IoResult ReadAvailable(uint8_t* buffer, std::size_t size) override {
     LineState& s = *m_state;
     std::lock_guard lock(s.mutex);
-    if (s.disconnected) return {IoStatus::kWaitFailed, 0};
+    if (s.disconnected) return {IoStatus::kWaitFailed, 0, s.failure};
     const std::size_t n = std::min(size, s.toHost.size());
     std::copy_n(s.toHost.begin(), n, buffer);
     s.toHost.erase(s.toHost.begin(), s.toHost.begin() + static_cast<std::ptrdiff_t>(n));
@@ -214,13 +217,13 @@ class VirtualHostLine final : public SerialLine {
     return {IoStatus::kOk, n};
   }
 
-  WaitResult WaitReadable(int timeoutMs, const WakeEvent* wake) override {
+  WaitOutcome WaitReadable(int timeoutMs, const WakeEvent* wake) override {
     LineState& s = *m_state;
     const Deadline deadline = Deadline::After(timeoutMs);
     for (;;) {
       {
         std::lock_guard lock(s.mutex);
-        if (s.disconnected) return WaitResult::kFailed;
+        if (s.disconnected) return {WaitResult::kFailed, s.failure};
         if (!s.toHost.empty()) return WaitResult::kReady;
         s.EnterWait();
       }
@@ -228,7 +231,7 @@ class VirtualHostLine final : public SerialLine {
       std::lock_guard lock(s.mutex);
       s.LeaveWait();
       if (polled == WaitResult::kWoken) return polled;
-      if (s.disconnected) return WaitResult::kFailed;
+      if (s.disconnected) return {WaitResult::kFailed, s.failure};
       if (!s.toHost.empty()) return WaitResult::kReady;
       if (polled == WaitResult::kTimeout) return WaitResult::kTimeout;
     }
@@ -237,7 +240,7 @@ class VirtualHostLine final : public SerialLine {
   IoResult Write(const uint8_t* data, std::size_t size) override {
     LineState& s = *m_state;
     std::unique_lock lock(s.mutex);
-    if (s.disconnected) return {IoStatus::kWaitFailed, 0};
+    if (s.disconnected) return {IoStatus::kWaitFailed, 0, s.failure};
     if (size == 0) return {};
     if (s.stalled) {
       const int totalMs = TotalTimeoutMs(s.timeouts.WriteTotalTimeoutMultiplier,
@@ -252,7 +255,7 @@ class VirtualHostLine final : public SerialLine {
       }
       s.LeaveWait();
       s.stalledBytes -= size;
-      if (s.disconnected) return {IoStatus::kWaitFailed, 0};
+      if (s.disconnected) return {IoStatus::kWaitFailed, 0, s.failure};
       if (s.stalled) return {IoStatus::kOk, 0};  // the write time-out passed
     }
     // The virtual transmitter is instantaneous: everything is with the peer at once.
@@ -262,25 +265,26 @@ class VirtualHostLine final : public SerialLine {
     return {IoStatus::kOk, size};
   }
 
-  bool GetModemStatus(uint32_t* status) override {
-    if (status == nullptr) return false;
+  LineResult GetModemStatus(uint32_t* status) override {
+    if (status == nullptr) return {false};
     std::lock_guard lock(m_state->mutex);
+    if (m_state->failure != 0) return {false, m_state->failure};
     *status = m_state->modemLines;
-    return true;
+    return {};
   }
 
   // The far end tells of every change, so this waits without re-reading: on an event of its
   // own that SetModemLines and Disconnect signal.
-  WaitResult WaitModemLines(uint32_t bits, int timeoutMs, const WakeEvent* wake) override {
+  WaitOutcome WaitModemLines(uint32_t bits, int timeoutMs, const WakeEvent* wake) override {
     LineState& s = *m_state;
     std::optional<WakeEvent> changed;
     try {
       changed.emplace();
-    } catch (const std::system_error&) {
-      return WaitResult::kFailed;
+    } catch (const std::system_error& e) {
+      return {WaitResult::kFailed, e.code().value()};
     }
     const Deadline deadline = Deadline::After(timeoutMs);
-    WaitResult result;
+    WaitOutcome result = WaitResult::kTimeout;
     WakeEvent* const event = &*changed;
     {
       std::lock_guard lock(s.mutex);
@@ -291,7 +295,7 @@ class VirtualHostLine final : public SerialLine {
       {
         std::lock_guard lock(s.mutex);
         if (s.disconnected) {
-          result = WaitResult::kFailed;
+          result = {WaitResult::kFailed, s.failure};
           break;
         }
         if ((s.modemLines & bits) == bits) {
@@ -396,12 +400,12 @@ class VirtualHostLine final : public SerialLine {
     m_state->holdReports = false;
   }
 
-  WaitResult WaitEvent(uint32_t* events, int timeoutMs, const WakeEvent* wake) override {
+  WaitOutcome WaitEvent(uint32_t* events, int timeoutMs, const WakeEvent* wake) override {
     return WaitEventHeld(events, nullptr, timeoutMs, wake);
   }
 
-  WaitResult WaitEventHeld(uint32_t* events, uint32_t* held, int timeoutMs,
-                           const WakeEvent* wake) override {
+  WaitOutcome WaitEventHeld(uint32_t* events, uint32_t* held, int timeoutMs,
+                            const WakeEvent* wake) override {
     if (events != nullptr) *events = 0;
     if (held != nullptr) *held = 0;
     LineState& s = *m_state;
@@ -414,7 +418,7 @@ class VirtualHostLine final : public SerialLine {
       ++s.eventWaiters;
       s.EnterWait();
     }
-    auto finish = [&s](WaitResult result) {  // under the mutex
+    auto finish = [&s](WaitOutcome result) {  // under the mutex
       s.LeaveWait();
       if (--s.eventWaiters == 0) s.maskInterrupt = false;
       s.UpdateLevels();
@@ -423,7 +427,7 @@ class VirtualHostLine final : public SerialLine {
     for (;;) {
       {
         std::lock_guard lock(s.mutex);
-        if (s.disconnected) return finish(WaitResult::kFailed);
+        if (s.disconnected) return finish({WaitResult::kFailed, s.failure});
         // A new mask ends the wait with no events, as SetCommMask does to a pending wait.
         if (s.maskGeneration != generation) return finish(WaitResult::kReady);
         if (s.pendingEvents != 0 || s.pendingHeld != 0) {
@@ -532,13 +536,9 @@ class VirtualPeerEnd final : public VirtualPeer {
     m_state->transmitter.notify_all();
   }
 
-  void Disconnect() override {
-    std::lock_guard lock(m_state->mutex);
-    m_state->disconnected = true;
-    m_state->UpdateLevels();
-    m_state->SignalModemWaiters();
-    m_state->transmitter.notify_all();
-  }
+  void Disconnect() override { End(0); }
+
+  void Fail(int systemError) override { End(systemError); }
 
   bool HostOpen() const override {
     std::lock_guard lock(m_state->mutex);
@@ -558,6 +558,16 @@ class VirtualPeerEnd final : public VirtualPeer {
   }
 
  private:
+  // Ends the line; every waiting host call wakes and fails with `failure` as its system error.
+  void End(int failure) {
+    std::lock_guard lock(m_state->mutex);
+    m_state->disconnected = true;
+    m_state->failure = failure;
+    m_state->UpdateLevels();
+    m_state->SignalModemWaiters();
+    m_state->transmitter.notify_all();
+  }
+
   const std::shared_ptr<LineState> m_state;
 };
 

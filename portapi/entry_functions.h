@@ -30,10 +30,11 @@ inline constexpr int kMaxPortNo = 256;
 LINVO_ENTRY_FUNCTIONS(LINVO_DECLARE_ENTRY)
 #undef LINVO_DECLARE_ENTRY
 
-// Why the port's last OpenPort could not open the line, as the system tells it ("Permission
-// denied: /dev/ttyUSB0"); "" after a successful open or when none was tried. Takes no caller
-// name, creates no port object and writes no trace. 100 for a port number outside 1..256 or a
-// missing out text.
+// Why a line call of the port failed last, as the system tells it: an OpenPort that could not
+// open the line ("Permission denied: /dev/ttyUSB0"), or a read, write or wait that failed on the
+// open line ("Input/output error"); "" after a successful open or when nothing failed. Takes no
+// caller name, creates no port object and writes no trace. 100 for a port number outside
+// 1..256 or a missing out text.
 engine::Result GetLastErrorText(int32_t portNo, std::string* text);
 
 }  // namespace linvo::portapi

@@ -192,10 +192,10 @@ class Win32Line final : public SerialLine {
     // arrives: an interval time-out with a byte in hand returns what there is.
     if (got > 0 && timeouts.ReadIntervalTimeout != 0) {
       const IoResult more = ReadAvailableLocked(buffer + got, size - got);
-      return {more.status, got + more.bytes};
+      return {more.status, got + more.bytes, more.error};
     }
     const IoResult rest = ReadNow(buffer + got, size - got, -1, nullptr);
-    return {rest.status, got + rest.bytes};
+    return {rest.status, got + rest.bytes, rest.error};
   }
 
   IoResult ReadAvailable(uint8_t* buffer, std::size_t size) override {
@@ -203,7 +203,7 @@ class Win32Line final : public SerialLine {
     return ReadAvailableLocked(buffer, size);
   }
 
-  WaitResult WaitReadable(int timeoutMs, const WakeEvent* wake) override {
+  WaitOutcome WaitReadable(int timeoutMs, const WakeEvent* wake) override {
     std::lock_guard reader(m_reader);
     {
       std::lock_guard lock(m_state);
@@ -211,7 +211,7 @@ class Win32Line final : public SerialLine {
     }
     COMSTAT stat{};
     DWORD errors = 0;
-    if (!ClearCommErrorKeeping(&errors, &stat)) return WaitResult::kFailed;
+    if (!ClearCommErrorKeeping(&errors, &stat)) return Failure(GetLastError());
     if (stat.cbInQue > 0) return WaitResult::kReady;
     if (timeoutMs == 0) return WaitResult::kTimeout;
     // One byte, waiting for it up to the time limit (MAXDWORD/MAXDWORD/constant), or without
@@ -228,13 +228,13 @@ class Win32Line final : public SerialLine {
       std::lock_guard lock(m_state);
       wait.WriteTotalTimeoutMultiplier = m_timeouts.WriteTotalTimeoutMultiplier;
       wait.WriteTotalTimeoutConstant = m_timeouts.WriteTotalTimeoutConstant;
-      if (!Apply(wait)) return WaitResult::kFailed;
+      if (!Apply(wait)) return Failure(GetLastError());
     }
     WaitResult outcome = WaitResult::kTimeout;
     r = ReadNow(&byte, 1, timeoutMs < 0 ? -1 : timeoutMs + kDriverGraceMs, wake, &outcome);
     std::lock_guard lock(m_state);
     Apply(m_timeouts);
-    if (r.status != IoStatus::kOk) return WaitResult::kFailed;
+    if (r.status != IoStatus::kOk) return Failure(static_cast<DWORD>(r.error));
     if (r.bytes == 1) {
       m_lookahead = byte;
       return WaitResult::kReady;
@@ -256,25 +256,25 @@ class Win32Line final : public SerialLine {
         if (out.error == ERROR_SEM_TIMEOUT || out.error == WAIT_TIMEOUT) break;
         return {started || GetLastError() == ERROR_IO_PENDING ? IoStatus::kWaitFailed
                                                               : IoStatus::kFailedAtOnce,
-                done};
+                done, static_cast<int>(out.error)};
       }
       if (out.bytes < chunk) break;  // the time-out passed
     }
     return {IoStatus::kOk, done};
   }
 
-  bool GetModemStatus(uint32_t* status) override {
-    if (status == nullptr) return false;
+  LineResult GetModemStatus(uint32_t* status) override {
+    if (status == nullptr) return {false};
     if (!m_hasModemLines) {
       // A port whose driver reports no modem lines (the emulator's ports on pseudo-terminals):
       // wired as a line whose far end is always there and ready, as on POSIX.
       *status = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
-      return true;
+      return {};
     }
     DWORD bits = 0;
-    if (!GetCommModemStatus(m_port, &bits)) return false;
+    if (!GetCommModemStatus(m_port, &bits)) return {false, static_cast<int>(GetLastError())};
     *status = bits;
-    return true;
+    return {};
   }
 
   bool EscapeFunction(uint32_t function) override {
@@ -318,16 +318,17 @@ class Win32Line final : public SerialLine {
     return true;
   }
 
-  WaitResult WaitEvent(uint32_t* events, int timeoutMs, const WakeEvent* wake) override {
+  WaitOutcome WaitEvent(uint32_t* events, int timeoutMs, const WakeEvent* wake) override {
     std::lock_guard waiter(m_waiter);
     *events = 0;
     DWORD mask = 0;
-    if (!GetCommMask(m_port, &mask) || mask == 0) return WaitResult::kFailed;
+    if (!GetCommMask(m_port, &mask)) return Failure(GetLastError());
+    if (mask == 0) return WaitResult::kFailed;  // nothing could ever end the wait
     DWORD happened = 0;
     OVERLAPPED* overlapped = m_event.Begin();
     const BOOL started = WaitCommEvent(m_port, &happened, overlapped);
     const CallOutcome out = Finish(m_port, overlapped, started, timeoutMs, wake);
-    if (!out.ok) return WaitResult::kFailed;
+    if (!out.ok) return Failure(out.error);
     if (out.wait != WaitResult::kReady) return out.wait;
     *events = happened & mask;
     return WaitResult::kReady;
@@ -336,6 +337,8 @@ class Win32Line final : public SerialLine {
  private:
   // Slack beyond the driver's own read time-out before the wait gives up on it.
   static constexpr int kDriverGraceMs = 50;
+
+  static WaitOutcome Failure(DWORD error) { return {WaitResult::kFailed, static_cast<int>(error)}; }
 
   bool Apply(const CommTimeouts& t) {
     COMMTIMEOUTS native{t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier,
@@ -365,13 +368,15 @@ class Win32Line final : public SerialLine {
     DWORD errors = 0;
     {
       std::lock_guard lock(m_state);
-      if (!ClearCommErrorKeeping(&errors, &stat)) return {IoStatus::kFailedAtOnce, got};
+      if (!ClearCommErrorKeeping(&errors, &stat)) {
+        return {IoStatus::kFailedAtOnce, got, static_cast<int>(GetLastError())};
+      }
     }
     const std::size_t want = std::min<std::size_t>(size - got, stat.cbInQue);
     if (want == 0) return {IoStatus::kOk, got};
     // The bytes are queued, so the read completes at once whatever the time-outs say.
     const IoResult r = ReadNow(buffer + got, want, -1, nullptr);
-    return {r.status, got + r.bytes};
+    return {r.status, got + r.bytes, r.error};
   }
 
   // One overlapped ReadFile under the time-outs in force.
@@ -388,7 +393,8 @@ class Win32Line final : public SerialLine {
       m_delivered += out.bytes;
     }
     if (!out.ok && out.error != ERROR_SEM_TIMEOUT) {
-      return {pending ? IoStatus::kWaitFailed : IoStatus::kFailedAtOnce, out.bytes};
+      return {pending ? IoStatus::kWaitFailed : IoStatus::kFailedAtOnce, out.bytes,
+              static_cast<int>(out.error)};
     }
     return {IoStatus::kOk, out.bytes};
   }

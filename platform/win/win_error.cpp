@@ -15,6 +15,8 @@ std::string Win32ErrorText(uint32_t code) {
   return std::string(buffer, n);
 }
 
+std::string SystemErrorText(int code) { return Win32ErrorText(static_cast<uint32_t>(code)); }
+
 std::string LastSystemErrorText() { return Win32ErrorText(GetLastError()); }
 
 }  // namespace linvo::platform

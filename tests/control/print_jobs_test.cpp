@@ -11,6 +11,10 @@
 #include "engine/result_codes.h"
 #include "support/cups_server.h"
 
+#ifdef LINVO_HAVE_CUPS
+#include <cups/ipp.h>
+#endif
+
 namespace linvo::control {
 namespace {
 
@@ -77,6 +81,61 @@ TEST(PrintJobClearStandIn, FailedListingClosesTheQueueAndPrintsNothing) {
   EXPECT_TRUE(spooler.m_cancelled.empty());
 }
 
+// A spooler that refuses one step with a reason: clearing answers 30 and leaves the reason in the
+// form the port gives a line's failure; before the step nothing is reported.
+struct RefusalCase {
+  const char* name;
+  int refusedStep;  // 0 open, 1 list, 2 cancel
+  const char* output;
+};
+
+class RefusingSpooler final : public PrintSpooler {
+ public:
+  explicit RefusingSpooler(int refusedStep) : m_step(refusedStep) {}
+  std::unique_ptr<PrintQueue> Open(const std::string&) override {
+    if (m_step == 0) return nullptr;
+    return std::make_unique<Queue>(m_step, m_error);
+  }
+  SpoolerError LastError() const override { return m_error; }
+
+ private:
+  class Queue final : public PrintQueue {
+   public:
+    Queue(int step, SpoolerError error) : m_step(step), m_error(std::move(error)) {}
+    std::optional<std::vector<int>> ActiveJobs() override {
+      if (m_step == 1) return std::nullopt;
+      return std::vector<int>{7};
+    }
+    bool CancelJob(int) override { return false; }
+    SpoolerError LastError() const override { return m_error; }
+
+   private:
+    int m_step;
+    SpoolerError m_error;
+  };
+
+  int m_step;
+  SpoolerError m_error{1801, "The printer name is invalid.: Office"};
+};
+
+class PrintJobClearRefused : public testing::TestWithParam<RefusalCase> {};
+
+TEST_P(PrintJobClearRefused, LeavesTheSpoolersReason) {
+  RefusingSpooler spooler(GetParam().refusedStep);
+  std::string reason = "old";
+  CaptureStdout();
+  EXPECT_EQ(PrintJobClear("Office", spooler, &reason), engine::kStateError);
+  EXPECT_EQ(GetCapturedStdout(), GetParam().output);
+  EXPECT_EQ(reason, "The printer name is invalid.: Office (system error 1801)");
+  EXPECT_EQ(PrintJobClear("", spooler, &reason), engine::kParameterError);
+  EXPECT_EQ(reason, "") << "a result other than 30 leaves no reason";
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, PrintJobClearRefused,
+                         testing::Values(RefusalCase{"Open", 0, ""}, RefusalCase{"List", 1, ""},
+                                         RefusalCase{"Cancel", 2, "1 jobs\n"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 #ifdef LINVO_HAVE_CUPS
 
 // Each test clears its own queue on a private cupsd shared by the suite: libcups keeps the
@@ -125,6 +184,18 @@ TEST_F(PrintJobClearTest, UnknownPrinterFails) {
   CaptureStdout();
   EXPECT_EQ(PrintJobClear("no-such-printer"), engine::kStateError);
   EXPECT_EQ(GetCapturedStdout(), "");
+}
+
+// The scheduler's own reason for a name it does not know: its IPP status (not-found) and text.
+TEST_F(PrintJobClearTest, UnknownPrinterSaysWhy) {
+  std::string reason;
+  CaptureStdout();
+  EXPECT_EQ(PrintJobClear("no-such-printer", &reason), engine::kStateError);
+  GetCapturedStdout();
+  const std::string suffix =
+      ": no-such-printer (system error " + std::to_string(IPP_STATUS_ERROR_NOT_FOUND) + ")";
+  ASSERT_GT(reason.size(), suffix.size()) << reason;
+  EXPECT_EQ(reason.substr(reason.size() - suffix.size()), suffix);
 }
 
 TEST_F(PrintJobClearTest, EmptyQueueReportsZeroJobs) {

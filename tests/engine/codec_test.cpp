@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <string>
+
 #include "support/virtual_device.h"
 
 namespace linvo::engine::codec {
@@ -199,6 +204,194 @@ INSTANTIATE_TEST_SUITE_P(
         BinaryScanCase{"TrailingPartOfNext", BinaryFrame(B("A")) + B({0x16, 0x02, 0x43}),
                        "16 02 41 16 03 42"}),
     [](const auto& info) { return info.param.name; });
+
+// ---- receive scanners ----
+
+// What a scanner decides over bytes that are all there when a receive begins, taken as the
+// receive driver takes them: reads of at most Want() bytes, then the quiet line.
+struct Scanned {
+  std::size_t taken = 0;  // the bytes read; the rest stay on the line
+  std::string by;         // "start", "read", "quiet", or "" when the receive goes on waiting
+  std::string delivered;
+};
+
+Scanned Scan(ReceiveScanner& scanner, ByteView line) {
+  if (scanner.Take({})) return {0, "start", HexOf(scanner.Delivered())};
+  std::size_t at = 0;
+  for (;;) {
+    const std::size_t want = std::min(scanner.Want(), line.size() - at);
+    if (want == 0) break;
+    at += want;
+    if (scanner.Take(line.subspan(at - want, want))) {
+      return {at, "read", HexOf(scanner.Delivered())};
+    }
+  }
+  if (scanner.Quiet()) return {at, "quiet", HexOf(scanner.Delivered())};
+  return {at, "", ""};
+}
+
+struct ReceiveScanCase {
+  const char* name;
+  std::function<std::unique_ptr<ReceiveScanner>()> scanner;
+  test::Bytes line;
+  Scanned expected;
+};
+
+template <typename Scanner, typename... Args>
+std::function<std::unique_ptr<ReceiveScanner>()> Make(Args... args) {
+  return [=] { return std::make_unique<Scanner>(args...); };
+}
+
+class CodecReceiveScan : public ::testing::TestWithParam<ReceiveScanCase> {};
+
+TEST_P(CodecReceiveScan, DecidesWhereTheReceiveEnds) {
+  const ReceiveScanCase& c = GetParam();
+  const Scanned got = Scan(*c.scanner(), c.line);
+  EXPECT_EQ(got.taken, c.expected.taken);
+  EXPECT_EQ(got.by, c.expected.by);
+  EXPECT_EQ(got.delivered, c.expected.delivered);
+}
+
+const auto kAck = Make<TextReadScanner>(std::size_t{1}, false);
+const auto kFrame = Make<TextReadScanner>(std::size_t{5120}, false);
+const auto kBinaryAck = Make<BinaryReadScanner>(std::size_t{2});
+const auto kBinary = Make<BinaryReadScanner>(std::size_t{64});
+
+INSTANTIATE_TEST_SUITE_P(
+    Text, CodecReceiveScan,
+    ::testing::Values(
+        ReceiveScanCase{
+            "AckLeavesTheRest", kAck, B("xy") + B({0x15}) + B("rest"), {3, "read", "15"}},
+        ReceiveScanCase{"AckNeverAtQuiet", kAck, B("xy"), {2, "", ""}},
+        ReceiveScanCase{"FrameLastOfABurst",
+                        kFrame,
+                        B("noise") + DataFrame(B("1")) + DataFrame(B("22")) + B({0x02, 'x'}),
+                        {16, "quiet", "02 32 32 03 03"}},
+        ReceiveScanCase{"FrameFitsExactly",
+                        Make<TextReadScanner>(std::size_t{4}, false),
+                        DataFrame(B("1")),
+                        {4, "quiet", "02 31 03 32"}},
+        ReceiveScanCase{"FrameLongerThanTheBuffer",
+                        Make<TextReadScanner>(std::size_t{10}, false),
+                        DataFrame(B(std::string(20, 'x'))),
+                        {23, "", ""}},
+        ReceiveScanCase{"FrameWaitsForItsBcc", kFrame, B({0x02, '1', 0x03}), {3, "", ""}},
+        // Without a time-out: the first quiet moment, no more than the buffer.
+        ReceiveScanCase{"FirstQuietTakesWhatCame",
+                        Make<TextReadScanner>(std::size_t{8}, true),
+                        B("rest"),
+                        {4, "quiet", "72 65 73 74"}},
+        ReceiveScanCase{"FirstQuietFillsTheBuffer",
+                        Make<TextReadScanner>(std::size_t{3}, true),
+                        B("abcdef"),
+                        {3, "quiet", "61 62 63"}},
+        ReceiveScanCase{"FirstQuietOnASilentLine",
+                        Make<TextReadScanner>(std::size_t{8}, true),
+                        {},
+                        {0, "quiet", ""}}),
+    [](const auto& info) { return info.param.name; });
+
+INSTANTIATE_TEST_SUITE_P(
+    HF, CodecReceiveScan,
+    ::testing::Values(ReceiveScanCase{"DeliveredAtItsBcc",
+                                      Make<HFReadScanner>(std::size_t{5120}),
+                                      B("zz") + DataFrame(B("0123456")) + B("NEXT"),
+                                      {12, "read", HexOf(DataFrame(B("0123456")))}},
+                      ReceiveScanCase{"StxStartsAnew",
+                                      Make<HFReadScanner>(std::size_t{5120}),
+                                      B({0x02, 'a', 0x02, 'b', 0x03, 0x61, 'z'}),
+                                      {6, "read", "02 62 03 61"}},
+                      ReceiveScanCase{"BccThatIsStx",
+                                      Make<HFReadScanner>(std::size_t{5120}),
+                                      DataFrame(B({0x01})) + B("x"),
+                                      {4, "read", "02 01 03 02"}},
+                      ReceiveScanCase{"EtxOutsideAFrame",
+                                      Make<HFReadScanner>(std::size_t{5120}),
+                                      B({0x03, 'A'}) + DataFrame(B("1")),
+                                      {6, "read", "02 31 03 32"}},
+                      ReceiveScanCase{"LimitReachedInAFrame",
+                                      Make<HFReadScanner>(std::size_t{4}),
+                                      B({0x02, 'a', 'b', 'c', 'd', 'e'}),
+                                      {4, "", ""}},
+                      ReceiveScanCase{"NoiseOnly",
+                                      Make<HFReadScanner>(std::size_t{5120}),
+                                      B("noise"),
+                                      {5, "", ""}}),
+    [](const auto& info) { return info.param.name; });
+
+// The SYN patterns of the binary receive.
+INSTANTIATE_TEST_SUITE_P(
+    Binary, CodecReceiveScan,
+    ::testing::Values(
+        ReceiveScanCase{
+            "AckLeavesTheRest", kBinaryAck, B({0x16, 0x06, 0x99}), {2, "read", "16 06"}},
+        ReceiveScanCase{
+            "AckAfterOtherBytes", kBinaryAck, B({0x41, 0x16, 0x15}), {3, "read", "16 15"}},
+        ReceiveScanCase{
+            "AckAfterADoubledSyn", kBinaryAck, B({0x16, 0x16, 0x06}), {3, "read", "16 06"}},
+        ReceiveScanCase{"AckNotSynStx", kBinaryAck, B({0x16, 0x02}), {2, "", ""}},
+        ReceiveScanCase{"AckTakesNoFrame", kBinaryAck, BinaryFrame(B("A")), {6, "", ""}},
+        ReceiveScanCase{
+            "SynAndOrdinaryByteAtOnce", kBinary, B({0x16, 0x41, 0x16, 0x02}), {2, "read", "16 41"}},
+        ReceiveScanCase{"SynAndOrdinaryByteAfterNoise",
+                        kBinary,
+                        B("zz") + B({0x16, 0x41, 0x33}),
+                        {4, "read", "16 41"}},
+        ReceiveScanCase{
+            "SynAfterSynStartsNoMessage", kBinary, B({0x7A, 0x16, 0x16, 0x41}), {4, "", ""}},
+        ReceiveScanCase{"SynAndControlIsNoMessage", kBinary, B({0x16, 0x15}), {2, "", ""}},
+        ReceiveScanCase{
+            "FrameAtQuiet", kBinary, BinaryFrame(B("A")), {6, "quiet", "16 02 41 16 03 42"}},
+        ReceiveScanCase{"LastFrameOfABurst",
+                        kBinary,
+                        B({0x16, 0x02, 0x41, 0x16, 0x03, 0x42, 0x16, 0x02, 0x42, 0x16, 0x03, 0x41}),
+                        {12, "quiet", "16 02 42 16 03 41"}},
+        ReceiveScanCase{"FrameUndoubled",
+                        kBinary,
+                        B({0x16, 0x02, 0x41, 0x16, 0x16, 0x16, 0x03, 0x54}),
+                        {8, "quiet", "16 02 41 16 16 03 54"}},
+        // Once a frame has begun, SYN and an ordinary byte no longer end the receive at once.
+        ReceiveScanCase{"FrameBegunKeepsGoing",
+                        kBinary,
+                        BinaryFrame(B("A")) + B({0x16, 0x43}),
+                        {8, "quiet", "16 02 41 16 03 42"}},
+        ReceiveScanCase{"FrameTruncated", kBinary, B({0x16, 0x02, 0x41, 0x16, 0x03}), {5, "", ""}}),
+    [](const auto& info) { return info.param.name; });
+
+INSTANTIATE_TEST_SUITE_P(
+    Raw, CodecReceiveScan,
+    ::testing::Values(
+        ReceiveScanCase{"CountCompletes",
+                        Make<RawReadScanner>(std::size_t{4}),
+                        B("abcdef"),
+                        {4, "read", "61 62 63 64"}},
+        ReceiveScanCase{"QuietAfterSome",
+                        Make<RawReadScanner>(std::size_t{10}),
+                        B("ab"),
+                        {2, "quiet", "61 62"}},
+        ReceiveScanCase{"SilentLine", Make<RawReadScanner>(std::size_t{10}), {}, {0, "", ""}},
+        ReceiveScanCase{
+            "NothingWanted", Make<RawReadScanner>(std::size_t{0}), B("ab"), {0, "start", ""}}),
+    [](const auto& info) { return info.param.name; });
+
+// A device that streams without pause: the text and binary receives keep the newer half once
+// they hold more than they may, and a frame at the end of the stream is still found.
+TEST(CodecReceiveScan, StreamsAreBounded) {
+  const test::Bytes stream(kMaxGather + 1, 'x');
+  TextReadScanner text(std::size_t{5120}, false);
+  EXPECT_FALSE(text.Take(stream));
+  EXPECT_EQ(text.Gathered().size(), kMaxGather / 2);
+  EXPECT_FALSE(text.Take(DataFrame(B("ok"))));
+  ASSERT_TRUE(text.Quiet());
+  EXPECT_EQ(HexOf(text.Delivered()), HexOf(DataFrame(B("ok"))));
+
+  BinaryReadScanner binary(64);
+  for (uint8_t byte : stream) ASSERT_FALSE(binary.Take(ByteView(&byte, 1)));
+  EXPECT_EQ(binary.Gathered().size(), kMaxGather / 2);
+  for (uint8_t byte : BinaryFrame(B("ok"))) ASSERT_FALSE(binary.Take(ByteView(&byte, 1)));
+  ASSERT_TRUE(binary.Quiet());
+  EXPECT_EQ(HexOf(binary.Delivered()), HexOf(Undouble(BinaryFrame(B("ok")))));
+}
 
 TEST(CodecTime, RemainingCountsToJustPastTheTimeOut) {
   struct Case {

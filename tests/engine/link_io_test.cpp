@@ -4,6 +4,7 @@
 
 #include "engine/settings.h"
 #include "platform/clock.h"
+#include "platform/error_text.h"
 #include "support/port_fixture.h"
 
 namespace linvo::engine {
@@ -475,6 +476,93 @@ INSTANTIATE_TEST_SUITE_P(
         WaitFailureCase{"FramedDsrOff", true, 1, 112, "ErrorCode 112: DSR Error."},
         WaitFailureCase{"Raw", false, 0, 201, "ErrorCode 201: WIN32 API Error (Receive)"},
         WaitFailureCase{"RawDsrOff", false, 1, 112, "ErrorCode 112: DSR Error."}),
+    [](const auto& info) { return info.param.name; });
+
+// A line that fails with a system error (an adapter unplugged mid-exchange): each primitive
+// ends with the lines and the code it always has, then says why in one more "ErrInfo " line,
+// and the port keeps the reason for the host.
+struct SystemErrorCase {
+  const char* name;
+  Result (*call)(CCommPort& port);
+  Result code;
+  std::vector<std::string> lines;  // the primitive's own lines, before the reason
+};
+
+// ENODEV on POSIX; on Windows the same number is a Win32 code with a text of its own.
+constexpr int kSystemError = 19;
+
+Result ReceiveWith(CCommPort& port, int16_t dsrCheck) {
+  Bytes buffer(kReceiveCapacity);
+  int length = kReceiveCapacity;
+  return port.ReadComm(buffer.data(), &length, 500, dsrCheck);
+}
+
+class LineSystemError : public LinkIo, public ::testing::WithParamInterface<SystemErrorCase> {};
+
+TEST_P(LineSystemError, EndsAsBeforeThenSaysWhy) {
+  const SystemErrorCase& c = GetParam();
+  m_peer->Fail(kSystemError);
+  EXPECT_EQ(c.call(*m_port), c.code);
+  std::vector<std::string> expected = c.lines;
+  expected.push_back("ErrInfo |" + platform::SystemErrorText(kSystemError) + " (system error " +
+                     std::to_string(kSystemError) + ")");
+  EXPECT_EQ(NewTrace(), expected);
+  EXPECT_EQ(m_port->LastErrorText(), platform::SystemErrorText(kSystemError));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LineSystemError,
+    ::testing::Values(
+        SystemErrorCase{"Frame",
+                        [](CCommPort& p) { return ReceiveWith(p, 0); },
+                        201,
+                        {"Info    |Start ReadComm Method", "Info    |[Error]Dump Receive Data",
+                         "ErrInfo |ErrorCode 201: WIN32 API Error (Receive)"}},
+        // The DSR check reads the modem status, which fails too: DSR counts as off.
+        SystemErrorCase{"FrameDsrChecked",
+                        [](CCommPort& p) { return ReceiveWith(p, 1); },
+                        112,
+                        {"Info    |Start ReadComm Method", "Info    |[Error]Dump Receive Data",
+                         "ErrInfo |ErrorCode 112: DSR Error."}},
+        SystemErrorCase{"HF",
+                        ReceiveHF,
+                        201,
+                        {"Info    |Start ReadCommHF Method", "Info    |[Error]Dump Receive Data",
+                         "ErrInfo |ErrorCode 201: WIN32 API Error (Receive)"}},
+        SystemErrorCase{
+            "Binary",
+            ReceiveBinary,
+            201,
+            {"Info    |Start ReadCommForBinary Method", "Info    |[Error]Dump Receive Data",
+             "ErrInfo |ErrorCode 201: WIN32 API Error (Receive)"}},
+        SystemErrorCase{"Raw",
+                        [](CCommPort& p) {
+                          Bytes buffer(16);
+                          int length = 16;
+                          return p.ReadCommForUnformattedBinary(buffer.data(), &length, 500, 0);
+                        },
+                        201,
+                        {"Info    |Start ReadCommForUnformattedBinary Method",
+                         "Info    |[Error]Dump Receive Data",
+                         "ErrInfo |ErrorCode 201: WIN32 API Error (Receive)"}},
+        // A text write waits for CTS first; that wait reads the modem status, which fails.
+        SystemErrorCase{
+            "TextWrite",
+            [](CCommPort& p) {
+              const Bytes data = B("x");
+              return p.WriteComm(data.data(), 1, 500, 0);
+            },
+            111,
+            {"Info    |Start WriteComm Method", "ErrInfo |ErrorCode 111: CTS Timeout Error"}},
+        SystemErrorCase{"BinaryWrite",
+                        [](CCommPort& p) {
+                          const Bytes data = B("x");
+                          return p.WriteCommForBinary(data.data(), 1, 500, 0, 0);
+                        },
+                        200,
+                        {"Info    |Start WriteCommForBinary Method",
+                         "Info    |[Error]Dump Receive Data(Including Control Code in Data)",
+                         "ErrInfo |ErrorCode 200: WIN32 API Error (Send2)"}}),
     [](const auto& info) { return info.param.name; });
 
 }  // namespace

@@ -1,12 +1,17 @@
 // A port that cannot be opened says why: the result stays 101 with its message, and the
-// system's reason follows in the trace and in the port's error text.
+// system's reason follows in the trace and in the port's error text. So does a line that fails
+// once open (its device end gone mid-receive).
+#include <fcntl.h>
 #include <linux/capability.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -139,6 +144,52 @@ TEST(LastErrorText, ReachesTheHostThroughThePortApi) {
   EXPECT_EQ(text, "No such file or directory: " + dir.Path() + "/gone");
   EXPECT_EQ(portapi::GetLastErrorText(0, &text), kParameterError);
   EXPECT_EQ(portapi::GetLastErrorText(201, nullptr), kParameterError);
+}
+
+// The device end of a pseudo-terminal closes while a receive waits on it, as an unplugged USB
+// adapter's line goes: the receive ends as a failed receive does, then the hung-up line's reason
+// (EIO) follows, and the host reads it through the port API.
+TEST(LineErrorText, DeviceEndClosedMidReceive) {
+  test::ScopedWorkDir dir;
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  char path[128];
+  ASSERT_EQ(ptsname_r(master, path, sizeof path), 0);
+  test::WriteFile("Linvo.ini", test::LoggingIni(dir.Path()) + "[Ports]\nCOM204=" + path + "\n");
+  ASSERT_EQ(portapi::OpenPort("lvoOpenPort", 204, 9600, "8", "N", 64, 64, 0), kSuccess);
+  const std::string trace = dir.Path() + "/trace204.log";
+
+  auto receive = std::async(std::launch::async, [&] {
+    uint8_t buffer[16];
+    int16_t length = -1;
+    const Result r =
+        portapi::ReceiveBinaryData("lvoReceiveBinaryData", 204, 5000, 0, buffer, 16, &length);
+    return std::pair{r, test::TraceSequence(trace, test::CurrentThreadId())};
+  });
+  // Once the receive has begun it waits for the first byte; an earlier close would end it the
+  // same way.
+  const auto began = std::chrono::steady_clock::now();
+  while (test::ReadFile(trace).find("Start ReadCommForUnformattedBinary") == std::string::npos &&
+         std::chrono::steady_clock::now() - began < std::chrono::seconds(5)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  close(master);
+  auto [result, lines] = receive.get();
+
+  EXPECT_EQ(result, 201);
+  const std::string reason = platform::ErrorText(EIO);
+  EXPECT_EQ(lines, test::Bracket("lvoReceiveBinaryData",
+                                 {"Info    |Start ReadCommForUnformattedBinary Method",
+                                  "Info    |[Error]Dump Receive Data",
+                                  "ErrInfo |ErrorCode 201: WIN32 API Error (Receive)",
+                                  "ErrInfo |" + reason + " (system error 5)"},
+                                 "ErrExit "));
+  std::string text;
+  EXPECT_EQ(portapi::GetLastErrorText(204, &text), kSuccess);
+  EXPECT_EQ(text, reason);
+  EXPECT_EQ(portapi::ClosePort("lvoClosePort", 204), kSuccess);
 }
 
 }  // namespace

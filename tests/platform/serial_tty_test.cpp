@@ -225,5 +225,34 @@ TEST(SerialTtyGoneTest, ClosedMasterFailsReadsWaitsAndWrites) {
   EXPECT_EQ(line->Write(buffer, sizeof buffer).status, IoStatus::kFailedAtOnce);
 }
 
+// The failures of a line whose device end closed carry the system's reason: the hung-up tty
+// reads as empty and polls as failed, and the calls tell why from the driver (EIO).
+TEST(SerialTtyGoneTest, ClosedMasterFailuresCarryTheSystemsReason) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  char path[128];
+  ASSERT_EQ(ptsname_r(master, path, sizeof path), 0);
+  const auto line = OpenTtyLine(path, {}).line;
+  ASSERT_NE(line, nullptr);
+  ASSERT_TRUE(line->SetEventMask(kEvRxChar));
+  close(master);
+
+  uint32_t events = 0;
+  for (const WaitOutcome& waited : {line->WaitReadable(-1, nullptr), line->WaitQuietGap(1),
+                                    line->WaitEvent(&events, -1, nullptr)}) {
+    EXPECT_EQ(waited, WaitResult::kFailed);
+    EXPECT_EQ(waited.error, EIO);
+  }
+  uint8_t buffer[4];
+  for (const IoResult& failed :
+       {line->ReadAvailable(buffer, sizeof buffer), line->Read(buffer, sizeof buffer),
+        line->Write(buffer, sizeof buffer)}) {
+    EXPECT_NE(failed.status, IoStatus::kOk);
+    EXPECT_EQ(failed.error, EIO);
+  }
+}
+
 }  // namespace
 }  // namespace linvo::platform

@@ -230,6 +230,50 @@ TEST_F(SerialVirtualTest, DisconnectFailsBlockedAndLaterCalls) {
   EXPECT_EQ(OpenSerialLine("COM5", "").line, nullptr) << "the device is gone";
 }
 
+// How the line ends decides what the host's failed calls say: a far end that went away gives no
+// system error and leaves the modem status readable; an adapter unplugged at the host (Fail)
+// gives the chosen error to every call, the waiting ones and the modem-status read included.
+struct LineEndCase {
+  const char* name;
+  int error;  // 0: Disconnect, else Fail(error)
+};
+
+class SerialVirtualEnd : public SerialVirtualTest,
+                         public ::testing::WithParamInterface<LineEndCase> {};
+
+TEST_P(SerialVirtualEnd, FailedCallsCarryItsSystemError) {
+  const int error = GetParam().error;
+  ASSERT_TRUE(m_line->SetEventMask(kEvRxChar));
+  auto readable = std::async(std::launch::async, [&] { return m_line->WaitReadable(-1, nullptr); });
+  auto event = std::async(std::launch::async, [&] {
+    uint32_t events = 0;
+    return m_line->WaitEvent(&events, -1, nullptr);
+  });
+  auto modem = std::async(std::launch::async,
+                          [&] { return m_line->WaitModemLines(kMsRingOn, -1, nullptr); });
+  ASSERT_TRUE(m_peer->WaitHostWaiting(3, 5000));
+  error == 0 ? m_peer->Disconnect() : m_peer->Fail(error);
+  for (const WaitOutcome& waited : {readable.get(), event.get(), modem.get()}) {
+    EXPECT_EQ(waited, WaitResult::kFailed);
+    EXPECT_EQ(waited.error, error);
+  }
+  uint8_t buffer[4];
+  for (const IoResult& failed : {m_line->Read(buffer, sizeof buffer),
+                                 m_line->ReadAvailable(buffer, sizeof buffer), Write("x")}) {
+    EXPECT_EQ(failed.status, IoStatus::kWaitFailed);
+    EXPECT_EQ(failed.error, error);
+  }
+  uint32_t status = 0;
+  const LineResult read = m_line->GetModemStatus(&status);
+  EXPECT_EQ(static_cast<bool>(read), error == 0);
+  EXPECT_EQ(read.error, error);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, SerialVirtualEnd,
+                         ::testing::Values(LineEndCase{"FarEndGone", 0},
+                                           LineEndCase{"AdapterUnplugged", 19}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(SerialVirtualTest, EitherEndMayGoFirst) {
   m_peer.reset();  // the host end keeps the line
   EXPECT_EQ(Write("x").bytes, 1u);

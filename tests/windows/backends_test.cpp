@@ -12,6 +12,7 @@
 
 #include "control/print_spooler.h"
 #include "linvo/version.h"
+#include "platform/error_text.h"
 #include "platform/log_output.h"
 #include "platform/named_mutex.h"
 #include "platform/paths.h"
@@ -177,6 +178,16 @@ TEST(Win32Spooler, AnUnknownPrinterCannotBeOpened) {
   ASSERT_NE(spooler, nullptr);
   EXPECT_EQ(spooler->Open("linvo no such printer " + std::to_string(GetCurrentProcessId())),
             nullptr);
+}
+
+// The spooler says why: the system's error of the refused open and its text with the name.
+TEST(Win32Spooler, AnUnknownPrinterSaysWhy) {
+  const auto spooler = control::MakeSystemSpooler();
+  const std::string name = "linvo no such printer " + std::to_string(GetCurrentProcessId());
+  ASSERT_EQ(spooler->Open(name), nullptr);
+  const control::SpoolerError error = spooler->LastError();
+  EXPECT_NE(error.code, 0);
+  EXPECT_EQ(error.message, SystemErrorText(error.code) + ": " + name);
 }
 
 }  // namespace
