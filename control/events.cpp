@@ -18,28 +18,10 @@ struct RecordDeleter {
 };
 using RecordPtr = std::unique_ptr<NotifyRecord, RecordDeleter>;
 
-// The result code a worker turned into an event bit.
-std::optional<int32_t> BitCode(uint32_t bit) {
-  static constexpr std::pair<uint32_t, int32_t> kCodes[] = {
-      {0x0001, 10},  {0x0002, 11},  {0x0004, 12},  {0x0008, 20},  {0x0100, 110}, {0x0200, 111},
-      {0x0400, 112}, {0x0800, 120}, {0x1000, 200}, {0x2000, 201}, {0x4000, 113},
-  };
-  for (const auto& [b, code] : kCodes) {
-    if (b == bit) return code;
-  }
-  return std::nullopt;
-}
-
 // The bytes of a data block: the first `length` bytes (none when the block is absent).
 std::string Block(const uint8_t* data, int16_t length) {
   if (data == nullptr || length <= 0) return {};
   return std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length));
-}
-
-// Characters [pos, pos + count) of a block; what lies beyond the block is empty.
-std::string Field(const std::string& block, std::size_t pos,
-                  std::size_t count = std::string::npos) {
-  return pos < block.size() ? block.substr(pos, count) : std::string();
 }
 
 }  // namespace
@@ -87,35 +69,46 @@ std::intptr_t CLinvoCtrl::OnMessage(uint32_t msg, platform::WParam w, platform::
 
 int32_t CLinvoCtrl::TakeResponse(const NotifyRecord* record, uint32_t bit) {
   const std::string block = record ? Block(record->pData, record->nDataLen) : std::string();
-  const bool data = bit == 0x0001 || bit == 0x0002;
-  const bool sense = bit == 0x0002;
-  m_props.PollCmdComSts = data ? Field(block, 1, 2) : "";
-  m_props.PollCmdErr = data && !sense ? Field(block, 3, 2) : "";
-  m_props.PollCmdSen = sense ? Field(block, 3, 2) : "";
-  m_props.PollCmdResData = data ? Field(block, 5) : "";
-  return BitCode(bit).value_or(0);
+  const engine::ResponseFields fields = engine::SplitResponse(block);
+  const bool data = bit == engine::kEventResponseA || bit == engine::kEventResponseR;
+  const bool sense = bit == engine::kEventResponseR;
+  m_props.PollCmdComSts = data ? fields.status : "";
+  m_props.PollCmdErr = data && !sense ? fields.code : "";
+  m_props.PollCmdSen = sense ? fields.code : "";
+  m_props.PollCmdResData = data ? fields.data : "";
+  return engine::EventBitToResult(bit).value_or(0);
 }
 
 int32_t CLinvoCtrl::TakeBinaryReport(const NotifyRecord* record, uint32_t bit) {
   m_props.ReceiveData.clear();
   m_props.ReceiveDataLen = 0;
-  if (bit == 0x0001) {
+  if (bit == engine::kEventResponseA) {
     const std::string block = record ? Block(record->pData, record->nDataLen) : std::string();
     m_props.ReceiveData = CharAscHConv(0, block);
     m_props.ReceiveDataLen = static_cast<int32_t>(block.size());
     return 0;
   }
-  // Outcomes a binary report cannot have give 30.
-  const std::optional<int32_t> code = BitCode(bit);
-  if (!code || bit == 0x0002 || bit == 0x0004 || bit == 0x4000) return 30;
+  // Outcomes a binary report cannot have (a response's) give 30.
+  const std::optional<int32_t> code = engine::EventBitToResult(bit);
+  const bool responseOnly = bit == engine::kEventResponseR || bit == engine::kEventResponseB ||
+                            bit == engine::kEventBusyTimeout;
+  if (!code || responseOnly) return 30;
   return *code;
 }
 
+// The failures of a data receive: every outcome but data (and but the response letters and the
+// busy time-out, which it cannot have).
+constexpr uint32_t kDataErrorBits = engine::kEventResponseB | engine::kEventCancelled |
+                                    engine::kEventTimeout | engine::kEventCtsTimeout |
+                                    engine::kEventDsrError | engine::kEventSendError |
+                                    engine::kEventReceiveError;
+
 int32_t CLinvoCtrl::TakeDataBCC(const NotifyRecord* record, uint32_t bit) {
-  static constexpr uint32_t kErrorBits = 0x0004 | 0x0008 | 0x0F00 | 0x1000 | 0x2000;
+  // A block with a bad check is a failure here; an HF reply delivers it with 120.
+  static constexpr uint32_t kErrorBits = kDataErrorBits | engine::kEventBccError;
   m_props.ReceiveData.clear();
   m_props.ReceiveDataLen = 0;
-  if (bit & kErrorBits && BitCode(bit)) return *BitCode(bit);
+  if (const auto code = engine::EventBitToResult(bit); code && (bit & kErrorBits)) return *code;
   const std::string block = record ? Block(record->pData, record->nDataLen) : std::string();
   m_props.ReceiveData = block.substr(0, block.find('\0'));
   m_props.ReceiveDataLen = record && record->pData ? record->nDataLen : 0;
@@ -123,19 +116,19 @@ int32_t CLinvoCtrl::TakeDataBCC(const NotifyRecord* record, uint32_t bit) {
 }
 
 int32_t CLinvoCtrl::TakeDataHF(const NotifyRecord* record, uint32_t bit) {
-  static constexpr uint32_t kErrorBits = 0x0004 | 0x0008 | 0x0700 | 0x1000 | 0x2000;
   const auto set = [this](const std::string& block) {
-    m_props.HFReceiveReserve = Field(block, 0, 1);
-    m_props.HFReceiveResp = Field(block, 1, 2);
-    m_props.HFReceiveStat = Field(block, 3, 2);
-    m_props.HFReceiveData = Field(block, 5);
+    const engine::HFFields fields = engine::SplitHF(block);
+    m_props.HFReceiveReserve = fields.reserve;
+    m_props.HFReceiveResp = fields.response;
+    m_props.HFReceiveStat = fields.status;
+    m_props.HFReceiveData = fields.data;
     m_props.HFReceiveDataLen = static_cast<int32_t>(m_props.HFReceiveData.size());
   };
-  if (bit & kErrorBits && BitCode(bit)) {
+  if (const auto code = engine::EventBitToResult(bit); code && (bit & kDataErrorBits)) {
     set("");
-    return *BitCode(bit);
+    return *code;
   }
-  const int32_t code = bit == 0x0800 ? 120 : 0;
+  const int32_t code = bit == engine::kEventBccError ? engine::kBccError : 0;
   const bool first = record && record->nDataLen != 0;
   const bool second = record && record->nData2Len != 0;
   if (first) set(Block(record->pData, record->nDataLen));

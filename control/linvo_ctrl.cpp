@@ -18,7 +18,6 @@ using engine::Bracket;
 using engine::Caller;
 
 // The bits a background receive may post (every outcome of a worker).
-constexpr uint32_t kWorkerEventMask = 0x7F7F;
 // What the binary receives ask the port object to respect.
 constexpr int32_t kBinaryCapacity = 4097;
 // The binary methods read at most this many characters of SendData.
@@ -94,16 +93,14 @@ CLinvoCtrl::~CLinvoCtrl() {
   platform::DestroyMessageWindow(m_window);
 }
 
-int32_t CLinvoCtrl::Port() const {
-  return m_props.PortNo >= 1 && m_props.PortNo <= api::kMaxPortNo ? m_props.PortNo : 0;
-}
+int32_t CLinvoCtrl::Port() const { return api::ValidPortNo(m_props.PortNo) ? m_props.PortNo : 0; }
 
 bool CLinvoCtrl::IsPortOpen(int32_t portNo) const {
-  return portNo >= 1 && portNo <= api::kMaxPortNo && m_portOpen[portNo];
+  return api::ValidPortNo(portNo) && m_portOpen[portNo];
 }
 
 void CLinvoCtrl::SetPortOpen(int32_t portNo, bool open) {
-  if (portNo < 1 || portNo > api::kMaxPortNo) return;
+  if (!api::ValidPortNo(portNo)) return;
   m_portOpen[portNo] = open;
   m_opened[portNo] = open;
 }
@@ -127,7 +124,7 @@ int32_t CLinvoCtrl::lvoOpenPort() {
       "lvoOpenPort", port, m_props.BaudRate, m_props.DataBit.c_str(), m_props.Parity.c_str(),
       m_props.TXBufferSize, m_props.RXBufferSize, m_props.AutoHandshake);
   if (opened != engine::kSuccess) return opened;
-  const std::string status = GetGetCommStatus();
+  const std::string status = ReadCommStatus();
   // Only the properties follow the line's state here; nothing is sent to the line.
   if (status[0] == '1') m_props.DTRLineControl = TRUE;
   if (status[1] == '1') m_props.RTSLineControl = TRUE;
@@ -231,7 +228,7 @@ int32_t CLinvoCtrl::lvoSendDataBCCRR(int32_t lResponseMode, int32_t lRetryCount)
   if (sent != engine::kSuccess) return sent;
   // The background receive of this method is timed by the ACK timer.
   return Started(api::ReceiveDataAsync(Caller{"lvoSendDataBCCRR", Bracket::kCloses}, port, 1,
-                                       m_props.ACKTimer, DsrFlag(), kWorkerEventMask));
+                                       m_props.ACKTimer, DsrFlag(), engine::kWorkerEventMask));
 }
 
 int32_t CLinvoCtrl::lvoSendData(int32_t lACKCheck, int32_t lRetryCount, int32_t lStxEtxBcc) {
@@ -261,7 +258,8 @@ int32_t CLinvoCtrl::lvoReceiveData(int32_t lResponseMode, int32_t lACKResponse,
     // The start writes its opening lines only for its own bare name, which this formatted name
     // never is: the bracket has its closing lines only.
     return Started(api::ReceiveDataAsync(Caller{caller, Bracket::kCloses}, port, lACKResponse,
-                                         m_props.ResponseTimer, DsrFlag(), kWorkerEventMask));
+                                         m_props.ResponseTimer, DsrFlag(),
+                                         engine::kWorkerEventMask));
   }
   std::string data;
   int16_t length = 0;
@@ -314,7 +312,8 @@ int32_t CLinvoCtrl::lvoReceiveDataHF(int32_t lResponseMode, int32_t lACKJudge) {
   const int32_t port = Port();
   if (lResponseMode != 0) {
     return Started(api::ReceiveDataHFAsync("lvoReceiveDataHF", port, lACKJudge,
-                                           m_props.ResponseTimer, DsrFlag(), kWorkerEventMask));
+                                           m_props.ResponseTimer, DsrFlag(),
+                                           engine::kWorkerEventMask));
   }
   HFReply reply;
   const engine::Result r =
@@ -334,7 +333,7 @@ int32_t CLinvoCtrl::lvoSendDataHFRR(int32_t lResponseMode, int32_t lACKJudge) {
   const Caller closing{"lvoSendDataHFRR", Bracket::kCloses};
   if (lResponseMode != 0) {
     return Started(api::ReceiveDataHFAsync(closing, port, lACKJudge, m_props.ResponseTimer,
-                                           DsrFlag(), kWorkerEventMask));
+                                           DsrFlag(), engine::kWorkerEventMask));
   }
   HFReply reply;
   const engine::Result r =
@@ -394,7 +393,7 @@ int32_t CLinvoCtrl::lvoSendBinaryCommandRR(int32_t lResponseMode, int32_t lRetry
   if (sent != engine::kAck) return sent;
   return Started(api::ReceiveBinaryReportAsync(Caller{"lvoSendBinaryCommandRR", Bracket::kCloses},
                                                port, static_cast<int16_t>(m_props.ResponseTimer),
-                                               BinaryCallback, 0, kWorkerEventMask));
+                                               BinaryCallback, 0, engine::kWorkerEventMask));
 }
 
 int32_t CLinvoCtrl::lvoSendBinaryCommand(int32_t lRetryCount) {
@@ -418,7 +417,7 @@ int32_t CLinvoCtrl::lvoReceiveBinaryReport(int32_t lResponseMode, int32_t lRetry
   }
   return Started(api::ReceiveBinaryReportAsync("lvoReceiveBinaryReport", port,
                                                static_cast<int16_t>(m_props.ResponseTimer),
-                                               BinaryCallback, 0, kWorkerEventMask));
+                                               BinaryCallback, 0, engine::kWorkerEventMask));
 }
 
 int32_t CLinvoCtrl::lvoSendBinaryData() {

@@ -19,6 +19,7 @@
 #include "control/member_table.h"
 #include "control/property_bag.h"
 #include "control/value.h"
+#include "engine/port_numbers.h"
 #include "platform/message.h"
 
 namespace linvo::engine {
@@ -66,8 +67,8 @@ class CLinvoCtrl {
 
   // ---- Properties ----
   // Reads that look at the port or the system first.
-  std::string GetGetPortNames();
-  std::string GetGetCommStatus();
+  std::string ReadPortNames();
+  std::string ReadCommStatus();
   BOOL GetClaimed();
   std::string GetVersion();
   // Every other read returns the field as it is.
@@ -167,10 +168,10 @@ class CLinvoCtrl {
   void Fire(void (LinvoEvents::*event)(int32_t), int32_t argument);
 
   ControlProperties m_props;
-  std::array<bool, 257> m_portOpen{};  // indexed by port number 1..256
+  std::array<bool, engine::kMaxPortNo + 1> m_portOpen{};  // indexed by port number
   // The ports this control opened and has not closed; unlike the port-open flags, the property
   // exchange leaves them, so that the destructor closes them all.
-  std::array<bool, 257> m_opened{};
+  std::array<bool, engine::kMaxPortNo + 1> m_opened{};
   bool m_modified = false;
   std::string m_defaultLogPath;
   std::string m_printJobError;  // see PrintJobClearErrorText

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "control/linvo_ctrl.h"
+#include "platform/text.h"
 
 namespace linvo::control {
 namespace {
@@ -65,7 +66,7 @@ using A = std::span<const Value>;
 // persisted data.
 constexpr MemberInfo kMembers[] = {
     Help(TextProp(1, "GetPortNames", &P::GetPortNames, "", 1, Ignored,
-                  [](CLinvoCtrl& c) -> Value { return c.GetGetPortNames(); }),
+                  [](CLinvoCtrl& c) -> Value { return c.ReadPortNames(); }),
          "The serial ports a host can open, as one comma-separated text (COM1,COM3); read-only."),
     Help(LongProp(2, "PortNo", &P::PortNo, 1, 2,
                   [](CLinvoCtrl& c, const Value& v) { c.SetPortNo(L(v)); }),
@@ -98,7 +99,7 @@ constexpr MemberInfo kMembers[] = {
                   [](CLinvoCtrl& c, const Value& v) { c.SetResponseTimer(L(v)); }),
          "How long to wait for a response, in milliseconds (0 or more)."),
     Help(TextProp(12, "GetCommStatus", &P::GetCommStatus, "000", 17, Ignored,
-                  [](CLinvoCtrl& c) -> Value { return c.GetGetCommStatus(); }),
+                  [](CLinvoCtrl& c) -> Value { return c.ReadCommStatus(); }),
          "The modem lines as three digits, DSR, CTS and RLSD (\"110\"); read-only."),
     Help(BoolProp(13, "Claimed", &P::Claimed, FALSE, 18, Ignored,
                   [](CLinvoCtrl& c) -> Value { return c.GetClaimed() != FALSE; }),
@@ -322,13 +323,6 @@ static_assert(EveryEntryHasHelp(), "every member and event has its line of meani
 static_assert(DispidsInOrder(), "DISPID n is element n - 1");
 static_assert(PropertiesWellFormed(), "37 properties, each with its field, put and exchange slot");
 
-bool SameName(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) ==
-           std::tolower(static_cast<unsigned char>(y));
-  });
-}
-
 bool ArgumentsFit(const MemberInfo& member, std::span<const Value> arguments) {
   const std::span<const ParamInfo> params = member.Params();
   if (arguments.size() != params.size()) return false;
@@ -351,7 +345,7 @@ const MemberInfo* FindMember(int32_t dispid) {
 
 const MemberInfo* FindMember(std::string_view name) {
   for (const MemberInfo& m : kMembers) {
-    if (SameName(m.name, name)) return &m;
+    if (platform::EqualsNoCase(m.name, name)) return &m;
   }
   return nullptr;
 }
@@ -360,6 +354,20 @@ const EventInfo* FindEvent(int32_t dispid) {
   if (dispid < 1 || dispid > static_cast<int32_t>(std::size(kEvents))) return nullptr;
   return &kEvents[dispid - 1];
 }
+
+namespace {
+
+template <class Field>
+const MemberInfo& PropertyOf(Field field, Field MemberInfo::*which) {
+  const auto it = std::find_if(std::begin(kMembers), std::end(kMembers),
+                               [&](const MemberInfo& m) { return m.*which == field; });
+  return *it;  // only called with fields that back a property
+}
+
+}  // namespace
+
+const MemberInfo& MemberOf(LongField field) { return PropertyOf(field, &MemberInfo::longField); }
+const MemberInfo& MemberOf(TextField field) { return PropertyOf(field, &MemberInfo::textField); }
 
 std::span<const MemberInfo* const> ExchangeOrder() {
   static const auto order = [] {

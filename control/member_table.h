@@ -106,6 +106,9 @@ const MemberInfo* FindMember(int32_t dispid);
 // The member with this name (compared case-insensitively, as dispatch names are), or null.
 const MemberInfo* FindMember(std::string_view name);
 const EventInfo* FindEvent(int32_t dispid);
+// The property backed by the field; the field must back one.
+const MemberInfo& MemberOf(LongField field);
+const MemberInfo& MemberOf(TextField field);
 
 // The properties in the order of the property exchange.
 std::span<const MemberInfo* const> ExchangeOrder();

@@ -5,8 +5,8 @@
 #include "control/linvo_ctrl.h"
 #include "control/settings_file.h"
 #include "engine/settings.h"
-#include "portapi/enum_ports.h"
-#include "portapi/port_table.h"
+#include "platform/serial.h"
+#include "portapi/entry_functions.h"
 
 namespace linvo::control {
 namespace {
@@ -24,7 +24,7 @@ bool AcceptedBaudRate(int32_t value) {
 
 }  // namespace
 
-std::string CLinvoCtrl::GetGetPortNames() {
+std::string CLinvoCtrl::ReadPortNames() {
   std::string list;
   int16_t count = 0;
   if (api::EnumPorts(&list, &count) == 1) {
@@ -35,14 +35,14 @@ std::string CLinvoCtrl::GetGetPortNames() {
   return m_props.GetPortNames;
 }
 
-std::string CLinvoCtrl::GetGetCommStatus() {
+std::string CLinvoCtrl::ReadCommStatus() {
   uint32_t status = 0;
   const engine::Result r = api::GetModemStatus("GetGetCommStatus", Port(), &status);
   if (r == engine::kSuccess) {
     std::string text = "000";
-    if (status & 0x20) text[0] = '1';  // DSR
-    if (status & 0x10) text[1] = '1';  // CTS
-    if (status & 0x80) text[2] = '1';  // RLSD
+    if (status & platform::kMsDsrOn) text[0] = '1';
+    if (status & platform::kMsCtsOn) text[1] = '1';
+    if (status & platform::kMsRlsdOn) text[2] = '1';
     m_props.GetCommStatus = text;
   } else {
     m_props.GetCommStatus = r == engine::kNotOpen ? "000" : "???";
@@ -64,7 +64,7 @@ std::string CLinvoCtrl::GetVersion() {
 }
 
 void CLinvoCtrl::SetPortNo(int32_t value) {
-  if (value >= 1 && value <= api::kMaxPortNo && NotOpen()) m_props.PortNo = value;
+  if (api::ValidPortNo(value) && NotOpen()) m_props.PortNo = value;
   SetModifiedFlag();
 }
 
@@ -167,14 +167,16 @@ void CLinvoCtrl::SetPrinterDeviceName(const std::string& value) {
 }
 
 void CLinvoCtrl::SetSendDelayTime(int32_t value) {
-  PutSettingsValue(*FindMember("SendDelayTime"), value);
+  PutSettingsValue(MemberOf(&ControlProperties::SendDelayTime), value);
 }
 void CLinvoCtrl::SetWriteFileTimeOut(int32_t value) {
-  PutSettingsValue(*FindMember("WriteFileTimeOut"), value);
+  PutSettingsValue(MemberOf(&ControlProperties::WriteFileTimeOut), value);
 }
-void CLinvoCtrl::SetLogFlag(int32_t value) { PutSettingsValue(*FindMember("LogFlag"), value); }
+void CLinvoCtrl::SetLogFlag(int32_t value) {
+  PutSettingsValue(MemberOf(&ControlProperties::LogFlag), value);
+}
 void CLinvoCtrl::SetLogFileFolder(const std::string& value) {
-  PutSettingsValue(*FindMember("LogFileFolder"), value);
+  PutSettingsValue(MemberOf(&ControlProperties::LogFileFolder), value);
 }
 
 // Refused unless PortNo is valid and not open, the value passes and the temporary directory is
@@ -184,7 +186,7 @@ void CLinvoCtrl::PutSettingsValue(const MemberInfo& member, const Value& value) 
   SetModifiedFlag();
   const SettingsKey& key = *member.settings;
   const int32_t port = Port();
-  if (port < 1 || port > api::kMaxPortNo || !NotOpen()) return;
+  if (!api::ValidPortNo(port) || !NotOpen()) return;
   std::string text;
   if (const int32_t* number = std::get_if<int32_t>(&value)) {
     if (key.nonNegative && *number < 0) return;

@@ -6,7 +6,7 @@
 namespace linvo::engine {
 namespace {
 
-std::array<std::atomic<platform::WindowHandle>, 257> g_controlWindows{};
+std::array<std::atomic<platform::WindowHandle>, kMaxPortNo + 1> g_controlWindows{};
 
 }  // namespace
 
@@ -36,41 +36,43 @@ bool PostNotifyRecord(platform::WindowHandle window, uint32_t message, NotifyRec
 
 uint32_t ResultToEventBit(uint16_t kind, Result code) {
   if (kind == THREADTYPE_COMM) return 0;
-  const bool response = kind == THREADTYPE_RESPONSE;
-  switch (code) {
-    case kResponseA:
-      return 0x0001;
-    case kResponseR:
-      return response ? 0x0002 : 0;
-    case kResponseB:
-      return response ? 0x0004 : 0;
-    case kCancelled:
-      return 0x0008;
-    case kTimeout:
-      return 0x0100;
-    case kCtsTimeout:
-      return 0x0200;
-    case kDsrError:
-      return 0x0400;
-    case kBusyTimeout:
-      return response ? 0x4000 : 0;
-    case kBccError:
-      return 0x0800;
-    case kSendError:
-      return 0x1000;
-    case kReceiveError:
-      return 0x2000;
-    default:
-      return 0;
+  for (const EventBitCode& e : kEventBitCodes) {
+    if (e.code == code) return e.responseOnly && kind != THREADTYPE_RESPONSE ? 0 : e.bit;
   }
+  return 0;
+}
+
+std::optional<Result> EventBitToResult(uint32_t bit) {
+  for (const EventBitCode& e : kEventBitCodes) {
+    if (e.bit == bit) return e.code;
+  }
+  return std::nullopt;
+}
+
+namespace {
+
+// Characters [pos, pos + count) of the text; what lies beyond it is empty.
+std::string_view Field(std::string_view text, std::size_t pos,
+                       std::size_t count = std::string_view::npos) {
+  return pos < text.size() ? text.substr(pos, count) : std::string_view();
+}
+
+}  // namespace
+
+ResponseFields SplitResponse(std::string_view text) {
+  return {Field(text, 0, 1), Field(text, 1, 2), Field(text, 3, 2), Field(text, 5)};
+}
+
+HFFields SplitHF(std::string_view text) {
+  return {Field(text, 0, 1), Field(text, 1, 2), Field(text, 3, 2), Field(text, 5)};
 }
 
 void SetControlWindow(int portNo, platform::WindowHandle window) {
-  if (portNo >= 1 && portNo <= 256) g_controlWindows[portNo].store(window);
+  if (ValidPortNo(portNo)) g_controlWindows[portNo].store(window);
 }
 
 platform::WindowHandle ControlWindow(int portNo) {
-  return portNo >= 1 && portNo <= 256 ? g_controlWindows[portNo].load() : 0;
+  return ValidPortNo(portNo) ? g_controlWindows[portNo].load() : 0;
 }
 
 }  // namespace linvo::engine

@@ -4,7 +4,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string_view>
 
+#include "engine/port_numbers.h"
 #include "engine/result_codes.h"
 #include "platform/message.h"
 
@@ -55,10 +58,64 @@ enum : uint32_t {
   WM_PORT_HF = platform::kWmApp + 6,
 };
 
+// The event bits of background outcomes: one table of result code and bit, read both ways.
+enum : uint32_t {
+  kEventResponseA = 0x0001,  // also: data arrived, for the other kinds
+  kEventResponseR = 0x0002,
+  kEventResponseB = 0x0004,
+  kEventCancelled = 0x0008,
+  kEventTimeout = 0x0100,
+  kEventCtsTimeout = 0x0200,
+  kEventDsrError = 0x0400,
+  kEventBccError = 0x0800,
+  kEventSendError = 0x1000,
+  kEventReceiveError = 0x2000,
+  kEventBusyTimeout = 0x4000,
+};
+struct EventBitCode {
+  uint32_t bit;
+  Result code;
+  bool responseOnly;  // only a response receive reports it
+};
+inline constexpr EventBitCode kEventBitCodes[] = {
+    {kEventResponseA, kResponseA, false},    {kEventResponseR, kResponseR, true},
+    {kEventResponseB, kResponseB, true},     {kEventCancelled, kCancelled, false},
+    {kEventTimeout, kTimeout, false},        {kEventCtsTimeout, kCtsTimeout, false},
+    {kEventDsrError, kDsrError, false},      {kEventBccError, kBccError, false},
+    {kEventSendError, kSendError, false},    {kEventReceiveError, kReceiveError, false},
+    {kEventBusyTimeout, kBusyTimeout, true},
+};
+// Every bit a background receive may post: what a host passes as the worker event mask.
+inline constexpr uint32_t kWorkerEventMask = [] {
+  uint32_t mask = 0;
+  for (const EventBitCode& e : kEventBitCodes) mask |= e.bit;
+  return mask;
+}();
+
 // The event bit that a worker of the kind reports for a failed step's result code (0: none).
 uint32_t ResultToEventBit(uint16_t kind, Result code);
+// The result code an event bit stands for; nothing for a bit that is not in the table.
+std::optional<Result> EventBitToResult(uint32_t bit);
 
-// The control window that receives a port's notifications (0: nobody). Port numbers 1..256.
+// The fields of a response and of an HF reply: the text between STX and ETX, which a response
+// record (and an HF record) carries and a synchronous receive takes from its frame. A field that
+// lies beyond the text is empty.
+struct ResponseFields {
+  std::string_view type;    // the status letter: "A", "R" or "B"
+  std::string_view status;  // the communication status, two characters
+  std::string_view code;    // the error or sense code, two characters
+  std::string_view data;
+};
+struct HFFields {
+  std::string_view reserve;   // one character
+  std::string_view response;  // two characters
+  std::string_view status;    // two characters
+  std::string_view data;
+};
+ResponseFields SplitResponse(std::string_view text);
+HFFields SplitHF(std::string_view text);
+
+// The control window that receives a port's notifications (0: nobody; only valid port numbers).
 void SetControlWindow(int portNo, platform::WindowHandle window);
 platform::WindowHandle ControlWindow(int portNo);
 

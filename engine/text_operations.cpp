@@ -20,11 +20,15 @@ void Store(std::string* out, const uint8_t* bytes, int count) {
   if (out != nullptr) out->assign(reinterpret_cast<const char*>(bytes), count > 0 ? count : 0);
 }
 
-// A field of a frame: `count` bytes from `offset`, cut to the bytes before the ETX and BCC, so
-// that a frame shorter than its layout yields the (possibly empty) part it holds.
-void StoreField(std::string* out, const uint8_t* frame, int length, int offset, int count) {
-  int end = std::min(offset + count, length - 2);
-  Store(out, frame + offset, end - offset);
+void Store(std::string* out, std::string_view field) {
+  if (out != nullptr) out->assign(field);
+}
+
+// The text of a frame between its STX and its ETX (and BCC); a frame shorter than that has none.
+std::string_view FrameText(const uint8_t* frame, int length) {
+  return length > 3 ? std::string_view(reinterpret_cast<const char*>(frame) + 1,
+                                       static_cast<std::size_t>(length - 3))
+                    : std::string_view();
 }
 
 std::vector<uint8_t> DataFrame(const char* data, int length) {
@@ -98,14 +102,15 @@ namespace {
 // Fills the response outputs and gives the result by status letter.
 Result ResponseResult(const uint8_t* frame, int length, std::string* status, std::string* code,
                       std::string* data) {
-  StoreField(status, frame, length, 2, 2);
-  StoreField(code, frame, length, 4, 2);
+  const ResponseFields fields = SplitResponse(FrameText(frame, length));
+  Store(status, fields.status);
+  Store(code, fields.code);
   uint8_t letter = length > 1 ? frame[1] : 0;
   Result result = letter == 'A'   ? kResponseA
                   : letter == 'R' ? kResponseR
                   : letter == 'B' ? kResponseB
                                   : kSuccess;
-  if (result != kSuccess) Store(data, frame + 6, length - 8);
+  if (result != kSuccess) Store(data, fields.data);
   return result;
 }
 
@@ -350,18 +355,18 @@ Result CCommPort::ReceiveDataHF(Caller caller, int16_t ackJudge, int32_t respons
   std::vector<uint8_t> buffer(kReceiveCapacity);
   int received = kReceiveCapacity;
   // Frames shorter than the 8 bytes of the layout give the fields they hold and no data.
-  auto fillData = [&] {
-    int n = received > 8 ? received - 8 : 0;
-    Store(data, buffer.data() + 6, n);
-    if (length != nullptr) *length = static_cast<int16_t>(n);
+  auto fill = [&](std::string* reserveOut, std::string* responseOut, std::string* statusOut) {
+    const HFFields fields = SplitHF(FrameText(buffer.data(), received));
+    Store(reserveOut, fields.reserve);
+    Store(responseOut, fields.response);
+    Store(statusOut, fields.status);
+    Store(data, fields.data);
+    if (length != nullptr) *length = static_cast<int16_t>(fields.data.size());
   };
   if (Result r = ReadCommHF(buffer.data(), &received, responseTimer, dsr); r != kSuccess) {
     return bracket.PassOn(r);
   }
-  StoreField(reserve, buffer.data(), received, 1, 1);
-  StoreField(response, buffer.data(), received, 2, 2);
-  StoreField(statusCode, buffer.data(), received, 4, 2);
-  fillData();
+  fill(reserve, response, statusCode);
   bool firstBad = false;
   if (ackJudge != 0 && codec::IsTwoPartHF({buffer.data(), static_cast<std::size_t>(received)})) {
     firstBad = !BccOk(buffer.data(), received);
@@ -369,10 +374,7 @@ Result CCommPort::ReceiveDataHF(Caller caller, int16_t ackJudge, int32_t respons
     if (Result r = ReadCommHF(buffer.data(), &received, responseTimer, dsr); r != kSuccess) {
       return bracket.PassOn(r);
     }
-    StoreField(reserve2, buffer.data(), received, 1, 1);
-    StoreField(response2, buffer.data(), received, 2, 2);
-    StoreField(statusCode2, buffer.data(), received, 4, 2);
-    fillData();
+    fill(reserve2, response2, statusCode2);
   }
   if (!BccOk(buffer.data(), received)) return bracket.DeliverWithError(kBccError);
   return bracket.Succeed(firstBad ? kBccError : kSuccess);

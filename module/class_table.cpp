@@ -4,6 +4,7 @@
 #include <string>
 
 #include "control/linvo_ctrl.h"
+#include "platform/text.h"
 
 namespace linvo::module {
 namespace {
@@ -41,17 +42,6 @@ const ClassEntry kClasses[] = {
      nullptr, nullptr, "the property page needs a window system", nullptr},
 };
 
-bool SameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 // A CLSID text without its braces (both or none).
 std::string_view Unbraced(std::string_view text) {
   if (text.size() >= 2 && text.front() == '{' && text.back() == '}') {
@@ -66,7 +56,8 @@ std::span<const ClassEntry> Classes() { return kClasses; }
 
 Status FindClass(std::string_view name, const ClassEntry** entry) {
   for (const ClassEntry& c : kClasses) {
-    if (SameNoCase(name, c.progId) || SameNoCase(Unbraced(name), Unbraced(c.clsid))) {
+    if (platform::EqualsNoCase(name, c.progId) ||
+        platform::EqualsNoCase(Unbraced(name), Unbraced(c.clsid))) {
       *entry = &c;
       return {};
     }

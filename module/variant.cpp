@@ -7,6 +7,8 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/text.h"
+
 namespace linvo::module {
 namespace {
 
@@ -20,17 +22,6 @@ std::string_view Trim(std::string_view text) {
     text.remove_suffix(1);
   }
   return text;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
 }
 
 // A decimal number: optional sign, digits with an optional fraction and exponent, surrounding
@@ -100,8 +91,8 @@ Status ToBool(const Variant& in, bool* out) {
       break;
   }
   const std::string_view text = Trim(in.text);
-  if (EqualsNoCase(text, "true") || EqualsNoCase(text, "false")) {
-    *out = EqualsNoCase(text, "true");
+  if (platform::EqualsNoCase(text, "true") || platform::EqualsNoCase(text, "false")) {
+    *out = platform::EqualsNoCase(text, "true");
     return {};
   }
   const std::optional<double> parsed = ParseNumber(text);

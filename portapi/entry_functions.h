@@ -19,7 +19,8 @@
 
 namespace linvo::portapi {
 
-inline constexpr int kMaxPortNo = 256;
+using engine::kMaxPortNo;
+using engine::ValidPortNo;
 
 // Each entry function takes only the low 16 bits of portNo; outside 1..256 it answers 100,
 // creates nothing and traces nothing. Otherwise it creates the port object on first use (30 when

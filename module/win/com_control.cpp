@@ -12,6 +12,7 @@
 #include "module/win/com_errors.h"
 #include "module/win/com_events.h"
 #include "module/win/com_variant.h"
+#include "platform/text.h"
 
 namespace linvo::module::com {
 namespace {
@@ -43,17 +44,6 @@ bool AsciiName(const wchar_t* name, std::string* out) {
     out->push_back(static_cast<char>(*name));
   }
   return true;
-}
-
-bool SameName(const std::string& a, const char* b) {
-  std::size_t i = 0;
-  for (; i < a.size() && b[i] != '\0'; ++i) {
-    if (std::towlower(static_cast<unsigned char>(a[i])) !=
-        std::towlower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return i == a.size() && b[i] == '\0';
 }
 
 // A host's arguments in parameter order: the positional ones come last-first in rgvarg, the
@@ -291,7 +281,7 @@ STDMETHODIMP ComControl::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count,
     hr = DISP_E_UNKNOWNNAME;
     if (!AsciiName(names[i], &name)) continue;
     for (std::size_t p = 0; p < declared.size(); ++p) {
-      if (SameName(name, declared[p].name)) {
+      if (platform::EqualsNoCase(name, declared[p].name)) {
         dispids[i] = static_cast<DISPID>(p);
         hr = S_OK;
       }

@@ -175,7 +175,7 @@ TEST_F(ControlOnSim, LoadedPortNumberOutsideTheRangeReachesNoPort) {
     ASSERT_EQ(m_ctrl->Properties().PortNo, loaded);  // the exchange does not check it
     EXPECT_EQ(m_ctrl->lvoOpenPort(), 100);
     EXPECT_EQ(m_ctrl->lvoClosePort(), 100);
-    EXPECT_EQ(m_ctrl->GetGetCommStatus(), "???");
+    EXPECT_EQ(m_ctrl->ReadCommStatus(), "???");
     EXPECT_EQ(portapi::IsClaimed("probe", kPort), 0);
   }
 }

@@ -98,13 +98,13 @@ TEST_F(ControlOnSim, LinePutsAreRefusedWhileThisControlHoldsThePortOpen) {
 }
 
 TEST_F(ControlOnSim, CommStatusClaimedAndVersion) {
-  EXPECT_EQ(m_ctrl->GetGetCommStatus(), "000") << "not open";
+  EXPECT_EQ(m_ctrl->ReadCommStatus(), "000") << "not open";
   EXPECT_EQ(m_ctrl->GetClaimed(), FALSE);
   Open();
   const std::pair<uint32_t, const char*> words[] = {{0x30, "110"}, {0xB0, "111"}, {0, "000"}};
   for (const auto& [word, text] : words) {
     ASSERT_TRUE(m_sim->SetModemLines(word));
-    EXPECT_EQ(m_ctrl->GetGetCommStatus(), text) << word;
+    EXPECT_EQ(m_ctrl->ReadCommStatus(), text) << word;
   }
   EXPECT_EQ(m_ctrl->GetClaimed(), TRUE);
   EXPECT_EQ(m_ctrl->GetVersion(), "1, 0, 0, 0");
@@ -115,7 +115,7 @@ TEST_F(ControlOnSim, CommStatusClaimedAndVersion) {
   bag.WriteLong("PortNo", 0);
   CLinvoCtrl loaded;
   loaded.Load(bag);
-  EXPECT_EQ(loaded.GetGetCommStatus(), "???");
+  EXPECT_EQ(loaded.ReadCommStatus(), "???");
 }
 
 std::string SettingsFile(const test::ScopedWorkDir& dir) { return dir.TempDir() + "Linvo.ini"; }
