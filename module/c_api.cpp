@@ -10,12 +10,15 @@
 #include <utility>
 #include <vector>
 
+#include "engine/settings.h"
 #include "linvo/linvo.h"
 #include "linvo/version.h"
 #include "module/class_table.h"
 #include "module/dispatch_object.h"
+#include "module/port_list.h"
 #include "module/type_info.h"
 #include "platform/message.h"
+#include "portapi/enum_ports.h"
 
 // An object of the interface: the dispatch object, and a message window of the creating thread
 // through which a release that cannot happen at once reaches that thread.
@@ -45,6 +48,8 @@ constexpr uint32_t kReleaseMessage = platform::kWmApp + 1;
 
 thread_local int32_t t_lastError = LVO_OK;
 thread_local std::string t_lastErrorText;
+// What the thread's last lvo_settings_file gave.
+thread_local linvo::engine::SettingsFileChoice t_settingsFile;
 
 // Objects whose release was still waiting when their thread ended. The ending thread cannot
 // destroy them: a control closes its port, which waits for the port's threads to end, and on
@@ -199,6 +204,30 @@ Status Release(lvo_object* object) {
                 "the object was not released");
   }
   delete object;
+  return {};
+}
+
+// Copies entry `index` of a port list's records.
+template <class Info>
+Status CopyListed(const lvo_port_list* list, const std::vector<Info> lvo_port_list::*records,
+                  const char* what, int32_t index, Info* info) {
+  if (list == nullptr) return NullArgument("list");
+  if (info == nullptr) return NullArgument("info");
+  const std::vector<Info>& entries = list->*records;
+  if (index < 0 || static_cast<std::size_t>(index) >= entries.size()) {
+    return IndexOutOfRange(what, index, entries.size());
+  }
+  *info = entries[static_cast<std::size_t>(index)];
+  return {};
+}
+
+// The number of a port list's records.
+template <class Info>
+Status CountListed(const lvo_port_list* list, const std::vector<Info> lvo_port_list::*records,
+                   int32_t* count) {
+  if (list == nullptr) return NullArgument("list");
+  if (count == nullptr) return NullArgument("count");
+  *count = static_cast<int32_t>((list->*records).size());
   return {};
 }
 
@@ -449,6 +478,42 @@ int32_t lvo_class_category(int32_t class_index, int32_t category_index, lvo_cate
     }
     const auto& c = categories[static_cast<std::size_t>(category_index)];
     *info = lvo_category_info{c.catid, c.lcid, 0, c.description};
+    return {};
+  });
+}
+
+int32_t lvo_list_ports(lvo_port_list** list) {
+  return Run([&]() -> Status {
+    if (list == nullptr) return NullArgument("list");
+    *list = nullptr;
+    *list = std::make_unique<lvo_port_list>(linvo::portapi::ListPorts()).release();
+    return {};
+  });
+}
+
+void lvo_port_list_free(lvo_port_list* list) { delete list; }
+
+int32_t lvo_port_count(const lvo_port_list* list, int32_t* count) {
+  return Run([&] { return CountListed(list, &lvo_port_list::ports, count); });
+}
+
+int32_t lvo_port(const lvo_port_list* list, int32_t index, lvo_port_info* info) {
+  return Run([&] { return CopyListed(list, &lvo_port_list::ports, "port", index, info); });
+}
+
+int32_t lvo_adapter_count(const lvo_port_list* list, int32_t* count) {
+  return Run([&] { return CountListed(list, &lvo_port_list::adapters, count); });
+}
+
+int32_t lvo_adapter(const lvo_port_list* list, int32_t index, lvo_adapter_info* info) {
+  return Run([&] { return CopyListed(list, &lvo_port_list::adapters, "adapter", index, info); });
+}
+
+int32_t lvo_settings_file(lvo_settings_info* info) {
+  return Run([&]() -> Status {
+    if (info == nullptr) return NullArgument("info");
+    t_settingsFile = linvo::engine::ChooseEngineSettingsFile();
+    *info = lvo_settings_info{t_settingsFile.file.c_str(), t_settingsFile.unused.c_str()};
     return {};
   });
 }

@@ -1,8 +1,10 @@
 #include "portapi/enum_ports.h"
 
 #include <mutex>
+#include <optional>
 
 #include "engine/settings.h"
+#include "platform/serial.h"
 #include "portapi/table_lock.h"
 
 namespace linvo::portapi {
@@ -27,8 +29,18 @@ int32_t EnumPorts(const platform::DeviceRoots& roots, const std::string& setting
   return 1;
 }
 
-std::vector<platform::UnmappedDevice> UnmappedPorts() {
-  return platform::ListUnmappedDevices(engine::EngineSettingsFile());
+PortListing ListPorts() { return ListPorts(platform::DeviceRoots{}, engine::EngineSettingsFile()); }
+
+PortListing ListPorts(const platform::DeviceRoots& roots, const std::string& settingsFile) {
+  const std::lock_guard<std::mutex> tableLock(TableLock());
+  PortListing listing;
+  for (std::string& name : platform::ListPortNames(settingsFile, roots)) {
+    // A device that went away between the two looks leaves its name without a device.
+    std::string device = platform::ResolvePortName(name, settingsFile).value_or("");
+    listing.ports.push_back({std::move(name), std::move(device)});
+  }
+  listing.adapters = platform::ListUnmappedDevices(settingsFile, roots);
+  return listing;
 }
 
 }  // namespace linvo::portapi

@@ -1,4 +1,5 @@
-// EnumPorts: the serial ports a host can open, as one comma-separated text.
+// EnumPorts: the serial ports a host can open, as one comma-separated text; ListPorts: the same
+// with each name's device, and the adapters that have no COM name yet.
 #pragma once
 
 #include <cstdint>
@@ -20,8 +21,25 @@ int32_t EnumPorts(std::string* list, int16_t* count);
 int32_t EnumPorts(const platform::DeviceRoots& roots, const std::string& settingsFile,
                   std::string* list, int16_t* count);
 
-// For tools: the adapters no COM name reaches yet (USB, ACM), by their stable
-// /dev/serial/by-id names where they have one, with the [Ports] line that would map each.
-std::vector<platform::UnmappedDevice> UnmappedPorts();
+// A COM name that resolves, with the device it reaches.
+struct ListedPort {
+  std::string name;    // "COM3"
+  std::string device;  // "/dev/ttyUSB0"; "virtual:COM3" for a virtual line of this process
+};
+
+// The machine's ports for listings (the C interface's lvo_list_ports): EnumPorts' names, each
+// with its device, and the adapters no COM name reaches yet (USB, ACM), by their stable
+// /dev/serial/by-id names where they have one, each with the [Ports] line that would map it.
+struct PortListing {
+  std::vector<ListedPort> ports;
+  std::vector<platform::UnmappedDevice> adapters;
+};
+
+// Lists them from the engine's settings file, holding the port table's lock for the whole walk.
+PortListing ListPorts();
+
+// The same under other device roots and another settings file. A name's device is resolved as
+// an open resolves it, on the system's own device tree.
+PortListing ListPorts(const platform::DeviceRoots& roots, const std::string& settingsFile);
 
 }  // namespace linvo::portapi

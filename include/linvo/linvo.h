@@ -13,8 +13,9 @@
  * - Texts are byte strings passed unchanged (the control's texts are 8-bit texts; Shift_JIS and
  *   JIS bytes are not converted). Names and ProgIDs are NUL-terminated; values carry a length.
  * - Every string the library allocates for the caller (the text of an lvo_value it fills) is
- *   released with lvo_string_free(). Texts in the information structures and the error text are
- *   the library's own and are never freed by the caller.
+ *   released with lvo_string_free(); a port list with lvo_port_list_free(). Texts in the
+ *   information structures and the error text are the library's own and are never freed by the
+ *   caller.
  * - Thread rule: an object is called on the thread that created it, and its events arrive on that
  *   thread while the thread pumps (lvo_pump, or lvo_message_fd in the host's own poll loop). A
  *   call on an object from any other thread does nothing and returns LVO_E_WRONG_THREAD, also
@@ -27,8 +28,12 @@
 
 #include <stdint.h>
 
-#if defined(_WIN32)
+/* The library's own build defines LINVO_BUILDING and exports these functions; a program that
+ * uses the library imports them (on Windows from linvo.dll). */
+#if defined(_WIN32) && defined(LINVO_BUILDING)
 #define LINVO_API __declspec(dllexport)
+#elif defined(_WIN32)
+#define LINVO_API __declspec(dllimport)
 #else
 #define LINVO_API __attribute__((visibility("default")))
 #endif
@@ -225,6 +230,56 @@ LINVO_API int32_t lvo_class_count(int32_t* count);
 LINVO_API int32_t lvo_class(int32_t index, lvo_class_info* info);
 LINVO_API int32_t lvo_class_category(int32_t class_index, int32_t category_index,
                                      lvo_category_info* info);
+
+/* ---- Serial ports ---- */
+/* A COM name a host can open (PortNo n is "COMn"). */
+typedef struct lvo_port_info {
+  const char* name;   /* "COM3" */
+  const char* device; /* what it reaches: "/dev/ttyUSB0" ("\\.\COM3" on Windows; "virtual:COM3"
+                         for a virtual line of the process); "" when it stopped resolving while
+                         the list was made */
+} lvo_port_info;
+
+/* A serial adapter that no COM name reaches yet (USB, ACM). Windows gives every port its COM
+ * name, so there the list has none. */
+typedef struct lvo_adapter_info {
+  const char* name;       /* its stable name (/dev/serial/by-id/...), else its device */
+  const char* device;     /* "/dev/ttyUSB0" */
+  const char* vendor_id;  /* USB ids ("0403", "6001"); "" for other buses */
+  const char* product_id;
+  const char* product;    /* the adapter's product text; "" when it tells none */
+  const char* ports_line; /* the [Ports] line of Linvo.ini that would give it the lowest free
+                             number ("COM5=/dev/serial/by-id/..."); "" when none is free */
+} lvo_adapter_info;
+
+typedef struct lvo_port_list lvo_port_list;
+
+/* Lists the machine's serial ports as they are now, read with the settings file that
+ * lvo_settings_file names: the COM names that resolve (the control's GetPortNames), in number
+ * order, and the adapters no COM name reaches yet, in the system's order. *list is the
+ * library's, released with lvo_port_list_free(); its texts stay valid until then. Any thread may
+ * call these functions; a list is not changed by them. */
+LINVO_API int32_t lvo_list_ports(lvo_port_list** list);
+/* Releases a list (NULL is allowed). */
+LINVO_API void lvo_port_list_free(lvo_port_list* list);
+LINVO_API int32_t lvo_port_count(const lvo_port_list* list, int32_t* count);
+/* Ports: index 0 .. count - 1. */
+LINVO_API int32_t lvo_port(const lvo_port_list* list, int32_t index, lvo_port_info* info);
+LINVO_API int32_t lvo_adapter_count(const lvo_port_list* list, int32_t* count);
+/* Adapters: index 0 .. count - 1. */
+LINVO_API int32_t lvo_adapter(const lvo_port_list* list, int32_t index, lvo_adapter_info* info);
+
+/* ---- Settings file ---- */
+typedef struct lvo_settings_info {
+  const char* file;   /* "./Linvo.ini", or Linvo.ini in the per-user temporary directory */
+  const char* unused; /* why a Linvo.ini that is there is passed over ("Settings file ./Linvo.ini
+                         not used: it is a directory"); "" when none is */
+} lvo_settings_info;
+
+/* The settings file (Linvo.ini) the library reads, chosen as a port chooses it when it is first
+ * used: the current directory's when it is usable, else the per-user one. The texts are the
+ * calling thread's, valid until its next call of lvo_settings_file. */
+LINVO_API int32_t lvo_settings_file(lvo_settings_info* info);
 
 /* The library's version, "1, 0, 0, 0". */
 LINVO_API const char* lvo_version(void);

@@ -7,6 +7,7 @@
 #include <functional>
 #include <initializer_list>
 #include <list>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -119,6 +120,60 @@ class Object {
   lvo_object* m_object = nullptr;
   std::list<EventHandler> m_handlers;  // stable addresses for the callbacks' user pointers
 };
+
+// The machine's serial ports (lvo_list_ports).
+struct Port {
+  std::string name;    // "COM3"
+  std::string device;  // "/dev/ttyUSB0"; "" when it stopped resolving
+};
+struct Adapter {
+  std::string name;  // its stable name, else its device
+  std::string device;
+  std::string vendorId;  // "" for other buses than USB
+  std::string productId;
+  std::string product;
+  std::string portsLine;  // the [Ports] line that would map it, "" when no number is free
+};
+struct PortListing {
+  std::vector<Port> ports;
+  std::vector<Adapter> adapters;  // those no COM name reaches yet
+};
+
+inline PortListing ListPorts() {
+  lvo_port_list* list = nullptr;
+  detail::Check(lvo_list_ports(&list));
+  const std::unique_ptr<lvo_port_list, decltype(&lvo_port_list_free)> owned(list,
+                                                                           &lvo_port_list_free);
+  PortListing listing;
+  int32_t count = 0;
+  detail::Check(lvo_port_count(list, &count));
+  for (int32_t i = 0; i < count; ++i) {
+    lvo_port_info p{};
+    detail::Check(lvo_port(list, i, &p));
+    listing.ports.push_back({p.name, p.device});
+  }
+  detail::Check(lvo_adapter_count(list, &count));
+  for (int32_t i = 0; i < count; ++i) {
+    lvo_adapter_info a{};
+    detail::Check(lvo_adapter(list, i, &a));
+    listing.adapters.push_back(
+        {a.name, a.device, a.vendor_id, a.product_id, a.product, a.ports_line});
+  }
+  return listing;
+}
+
+// The settings file the library reads, and why a Linvo.ini that is there is not used ("": none
+// is) (lvo_settings_file).
+struct SettingsFile {
+  std::string file;
+  std::string unused;
+};
+
+inline SettingsFile ChosenSettingsFile() {
+  lvo_settings_info info{};
+  detail::Check(lvo_settings_file(&info));
+  return {info.file, info.unused};
+}
 
 // Handles the calling thread's queued messages; returns how many were handled.
 inline int32_t Pump(int32_t timeoutMs) {

@@ -29,7 +29,9 @@ from ._capi import (
 )
 from ._dispatch import CDispatch, Dispatch, DispatchWithEvents, WithEvents, message_fd, pump
 from ._errors import DispatchError
+from ._ports import Adapter, Port, SettingsFile, ports, settings_file, unmapped_ports
 from ._typeinfo import type_info
+from ._version import __version__  # the package's (and the project's) version
 
 PROGID = "LINVO.LinvoCtrl.1"
 
@@ -46,16 +48,22 @@ __all__ = [
     "E_UNEXPECTED",
     "E_UNKNOWNNAME",
     "E_WRONG_THREAD",
+    "Adapter",
     "CDispatch",
     "Dispatch",
     "DispatchError",
     "DispatchWithEvents",
     "PROGID",
+    "Port",
+    "SettingsFile",
     "WithEvents",
     "library_path",
     "message_fd",
+    "ports",
     "pump",
+    "settings_file",
     "type_info",
+    "unmapped_ports",
     "version",
 ]
 

@@ -92,6 +92,53 @@ class LibraryInfo(ctypes.Structure):
     ]
 
 
+class ClassInfo(ctypes.Structure):
+    _fields_ = [
+        ("prog_id", ctypes.c_char_p),
+        ("clsid", ctypes.c_char_p),
+        ("type_name", ctypes.c_char_p),
+        ("threading_model", ctypes.c_char_p),
+        ("misc_status", ctypes.c_uint32),
+        ("available", ctypes.c_int32),
+        ("category_count", ctypes.c_int32),
+        ("reserved", ctypes.c_int32),
+    ]
+
+
+class CategoryInfo(ctypes.Structure):
+    _fields_ = [
+        ("catid", ctypes.c_char_p),
+        ("lcid", ctypes.c_uint32),
+        ("reserved", ctypes.c_int32),
+        ("description", ctypes.c_char_p),
+    ]
+
+
+class PortInfo(ctypes.Structure):
+    _fields_ = [
+        ("name", ctypes.c_char_p),
+        ("device", ctypes.c_char_p),
+    ]
+
+
+class AdapterInfo(ctypes.Structure):
+    _fields_ = [
+        ("name", ctypes.c_char_p),
+        ("device", ctypes.c_char_p),
+        ("vendor_id", ctypes.c_char_p),
+        ("product_id", ctypes.c_char_p),
+        ("product", ctypes.c_char_p),
+        ("ports_line", ctypes.c_char_p),
+    ]
+
+
+class SettingsInfo(ctypes.Structure):
+    _fields_ = [
+        ("file", ctypes.c_char_p),
+        ("unused", ctypes.c_char_p),
+    ]
+
+
 EVENT_CALLBACK = ctypes.CFUNCTYPE(
     None, ctypes.c_void_p, ctypes.c_int32, ctypes.c_char_p, ctypes.c_int32
 )
@@ -110,6 +157,8 @@ _PROTOTYPES = {
     "lvo_release": (_I32, [_P]),
     "lvo_get_dispid": (_I32, [_P, ctypes.c_char_p, _PI32]),
     "lvo_invoke": (_I32, [_P, _I32, _I32, _PVALUE, _I32, _PVALUE]),
+    "lvo_get": (_I32, [_P, _I32, _PVALUE]),
+    "lvo_put": (_I32, [_P, _I32, _PVALUE]),
     "lvo_connect": (_I32, [_P, EVENT_CALLBACK, _P, _PI32]),
     "lvo_disconnect": (_I32, [_P, _I32]),
     "lvo_pump": (_I32, [_I32, _PI32]),
@@ -120,6 +169,16 @@ _PROTOTYPES = {
     "lvo_parameter": (_I32, [ctypes.c_char_p, _I32, _I32, ctypes.POINTER(ParamInfo)]),
     "lvo_event_count": (_I32, [ctypes.c_char_p, _PI32]),
     "lvo_event": (_I32, [ctypes.c_char_p, _I32, ctypes.POINTER(EventInfo)]),
+    "lvo_class_count": (_I32, [_PI32]),
+    "lvo_class": (_I32, [_I32, ctypes.POINTER(ClassInfo)]),
+    "lvo_class_category": (_I32, [_I32, _I32, ctypes.POINTER(CategoryInfo)]),
+    "lvo_list_ports": (_I32, [ctypes.POINTER(_P)]),
+    "lvo_port_list_free": (None, [_P]),
+    "lvo_port_count": (_I32, [_P, _PI32]),
+    "lvo_port": (_I32, [_P, _I32, ctypes.POINTER(PortInfo)]),
+    "lvo_adapter_count": (_I32, [_P, _PI32]),
+    "lvo_adapter": (_I32, [_P, _I32, ctypes.POINTER(AdapterInfo)]),
+    "lvo_settings_file": (_I32, [ctypes.POINTER(SettingsInfo)]),
     "lvo_version": (ctypes.c_char_p, []),
 }
 

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <future>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/serial.h"
@@ -113,6 +114,27 @@ TEST_F(EnumPortsTest, UnmappedAdaptersGetTheirStableNameAndAFreeNumber) {
   const bool usbFirst = unmapped[0].device.path == Dev("ttyUSB1");
   EXPECT_EQ(usb.portsLine, (usbFirst ? first : second) + ById("usb-Prolific_B-port0"));
   EXPECT_EQ(acm.portsLine, (usbFirst ? second : first) + Dev("ttyACM0"));
+}
+
+// ListPorts: EnumPorts' names, each with the device an open would reach, and the adapters.
+TEST_F(EnumPortsTest, ListingGivesEachNameItsDeviceAndTheUnmappedAdapters) {
+  AddTty("ttyS0", true, "4");  // COM1, by convention /dev/ttyS0 of the system
+  AddTty("ttyUSB0", true, nullptr, "0403:6001", "usb-FTDI_A-if00");
+  AddTty("ttyUSB1", true, nullptr, "067b:2303", "usb-Prolific_B-port0");
+  std::ofstream(m_ini) << "[Ports]\nCOM10=" << ById("usb-FTDI_A-if00") << "\n";
+  auto peer = platform::RegisterVirtualLine("COM7");
+  const PortListing listing = ListPorts(m_roots, m_ini);
+  platform::UnregisterVirtualLine("COM7");
+
+  std::vector<std::pair<std::string, std::string>> ports;
+  for (const ListedPort& port : listing.ports) ports.emplace_back(port.name, port.device);
+  EXPECT_EQ(ports, (std::vector<std::pair<std::string, std::string>>{
+                       {"COM1", "/dev/ttyS0"},
+                       {"COM7", "virtual:COM7"},
+                       {"COM10", ById("usb-FTDI_A-if00")}}));
+  ASSERT_EQ(listing.adapters.size(), 1u);
+  EXPECT_EQ(listing.adapters[0].device.path, Dev("ttyUSB1"));
+  EXPECT_EQ(listing.adapters[0].portsLine, "COM2=" + ById("usb-Prolific_B-port0"));
 }
 
 TEST_F(EnumPortsTest, EmptyMachineGivesEmptyText) {

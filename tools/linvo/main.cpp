@@ -7,8 +7,8 @@
 #include <string>
 
 #include "commands.h"
-#include "engine/settings.h"
 #include "linvo/linvo.hpp"
+#include "linvo/version.h"
 
 namespace linvo::cli {
 
@@ -22,7 +22,7 @@ bool UseSettings(const char* command, const std::string& dir) {
     Usage(command, "cannot enter settings directory " + dir + ": " + std::strerror(errno));
     return false;
   }
-  const engine::SettingsFileChoice settings = engine::ChooseEngineSettingsFile();
+  const linvo::SettingsFile settings = linvo::ChosenSettingsFile();
   if (!settings.unused.empty())
     std::fprintf(stderr, "linvo: warning: %s\n", settings.unused.c_str());
   return true;
@@ -42,7 +42,8 @@ constexpr const char* kHelp =
     "  ports     list the COM names a host can open (--all: devices and unmapped adapters)\n"
     "  run       set properties, call methods, read properties and wait for events, in order\n"
     "\n"
-    "linvo COMMAND --help describes each. Exit status: 0 success, 1 failure, 2 bad usage.\n";
+    "linvo COMMAND --help describes each; linvo --version prints the version.\n"
+    "Exit status: 0 success, 1 failure, 2 bad usage.\n";
 
 }  // namespace
 
@@ -52,6 +53,11 @@ int main(int argc, char** argv) {
   const Args args(argv + std::min(argc, 2), argv + argc);
   if (command == "--help" || command == "-h" || command == "help") {
     std::fputs(kHelp, stdout);
+    return 0;
+  }
+  if (command == "--version") {
+    std::printf("linvo %d.%d.%d.%d\n", LINVO_VERSION_MAJOR, LINVO_VERSION_MINOR,
+                LINVO_VERSION_PATCH, LINVO_VERSION_TWEAK);
     return 0;
   }
   try {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
@@ -24,13 +25,25 @@ std::string Show(const Json& value);
 
 class Printer {
  public:
-  explicit Printer(bool json) : m_json(json) {}
+  explicit Printer(bool json, std::FILE* stream = stdout) : m_json(json), m_stream(stream) {}
   // Prints the text line, or the object as one JSON line; flushed at once so that a reader of a
   // pipe sees each step as it happens.
   void Line(const std::string& text, const Json& object) const;
 
  private:
   bool m_json;
+  std::FILE* m_stream;
 };
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Keeps standard output for the command's own lines: returns a stream on a copy of it and points
+// descriptor 1 at standard error, so that what the library itself prints on standard output
+// (lvoPrintJobClear's "N jobs" line) reaches the user there and a reader of --json lines sees
+// only JSON. Null, with nothing changed, when the descriptors cannot be arranged.
+FilePtr DivertStandardOutput();
 
 }  // namespace linvo::cli

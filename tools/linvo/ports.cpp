@@ -1,13 +1,9 @@
 // linvo ports: the COM names a host can open, and the serial adapters that have none yet.
 #include <cstdio>
-#include <optional>
-#include <sstream>
 
 #include "commands.h"
-#include "engine/settings.h"
+#include "linvo/linvo.hpp"
 #include "output.h"
-#include "platform/serial.h"
-#include "portapi/enum_ports.h"
 
 namespace linvo::cli {
 namespace {
@@ -25,15 +21,6 @@ constexpr const char* kHelp =
     "  --settings-dir DIR  read Linvo.ini from DIR (default: the current directory, else the\n"
     "                      per-user temporary directory)\n"
     "  --json              one JSON object per line\n";
-
-std::vector<std::string> SplitList(const std::string& list) {
-  std::vector<std::string> names;
-  std::istringstream in(list);
-  for (std::string name; std::getline(in, name, ',');) {
-    if (!name.empty()) names.push_back(name);
-  }
-  return names;
-}
 
 }  // namespace
 
@@ -62,38 +49,35 @@ int Ports(const Args& args) {
   if (!UseSettings("ports", settingsDir)) return 2;
 
   const Printer out(json);
-  Object control(kProgId);
-  const Value list = control.Get("GetPortNames");
-  const std::string settingsFile = engine::EngineSettingsFile();
-  for (const std::string& name : SplitList(std::get<std::string>(list))) {
+  const PortListing listing = ListPorts();
+  for (const Port& port : listing.ports) {
     if (!all) {
-      out.Line(name, {{"port", TextToJson(name)}});
+      out.Line(port.name, {{"port", TextToJson(port.name)}});
       continue;
     }
-    const std::optional<std::string> device = platform::ResolvePortName(name, settingsFile);
-    out.Line(name + "  " + device.value_or("?"),
-             {{"port", TextToJson(name)}, {"device", device ? TextToJson(*device) : nullptr}});
+    const bool resolved = !port.device.empty();
+    out.Line(port.name + "  " + (resolved ? port.device : "?"),
+             {{"port", TextToJson(port.name)},
+              {"device", resolved ? TextToJson(port.device) : nullptr}});
   }
   if (!all) return 0;
-  const std::vector<platform::UnmappedDevice> unmapped = portapi::UnmappedPorts();
   if (!json) {
-    std::printf(unmapped.empty() ? "no unmapped serial adapters\n"
-                                 : "unmapped serial adapters (add the line under [Ports] in "
-                                   "Linvo.ini to give one a COM name):\n");
+    std::printf(listing.adapters.empty()
+                    ? "no unmapped serial adapters\n"
+                    : "unmapped serial adapters (add the line under [Ports] in "
+                      "Linvo.ini to give one a COM name):\n");
   }
-  for (const platform::UnmappedDevice& u : unmapped) {
-    const platform::SerialDevice& d = u.device;
-    const std::string name = d.stablePath.empty() ? d.path : d.stablePath;
-    std::string text = "  " + name + "  (" + d.path;
-    if (!d.vendorId.empty()) text += ", " + d.vendorId + ":" + d.productId;
-    if (!d.product.empty()) text += ", " + d.product;
-    text += ")\n    " + u.portsLine;
-    out.Line(text, {{"adapter", TextToJson(name)},
-                    {"device", TextToJson(d.path)},
-                    {"vendor_id", TextToJson(d.vendorId)},
-                    {"product_id", TextToJson(d.productId)},
-                    {"product", TextToJson(d.product)},
-                    {"ports_line", TextToJson(u.portsLine)}});
+  for (const Adapter& a : listing.adapters) {
+    std::string text = "  " + a.name + "  (" + a.device;
+    if (!a.vendorId.empty()) text += ", " + a.vendorId + ":" + a.productId;
+    if (!a.product.empty()) text += ", " + a.product;
+    text += ")\n    " + a.portsLine;
+    out.Line(text, {{"adapter", TextToJson(a.name)},
+                    {"device", TextToJson(a.device)},
+                    {"vendor_id", TextToJson(a.vendorId)},
+                    {"product_id", TextToJson(a.productId)},
+                    {"product", TextToJson(a.product)},
+                    {"ports_line", TextToJson(a.portsLine)}});
   }
   return 0;
 }

@@ -33,7 +33,9 @@ constexpr const char* kHelp =
     "  --settings-dir DIR      run in DIR: the library reads Linvo.ini there (its [Ports]\n"
     "                          lines map COM numbers to devices) and writes relative trace\n"
     "                          files there\n"
-    "  --json                  print one JSON object per line\n"
+    "  --json                  print one JSON object per line; what the control prints\n"
+    "                          itself (lvoPrintJobClear's \"N jobs\" line) goes to\n"
+    "                          standard error then\n"
     "  --ok CODE               count this method result as a success too (e.g. --ok 11)\n"
     "  --fail CODE             count this result as a failure (e.g. --fail 2)\n"
     "\n"
@@ -55,8 +57,8 @@ struct Received {
 
 class Runner {
  public:
-  Runner(const TypeInfo& info, const RunPlan& plan)
-      : m_info(info), m_plan(plan), m_out(plan.json), m_control(kProgId) {
+  Runner(const TypeInfo& info, const RunPlan& plan, std::FILE* out)
+      : m_info(info), m_plan(plan), m_out(plan.json, out), m_control(kProgId) {
     m_control.Connect([this](int32_t /*dispid*/, const char* name, int32_t argument) {
       OnEvent(name, argument);
     });
@@ -183,7 +185,9 @@ int Run(const Args& args) {
     return 0;
   }
   if (!UseSettings("run", plan.settingsDir)) return 2;
-  Runner runner(info, plan);
+  // With --json, standard output carries the JSON lines alone.
+  const FilePtr jsonOut = plan.json ? DivertStandardOutput() : nullptr;
+  Runner runner(info, plan, jsonOut ? jsonOut.get() : stdout);
   return runner.RunAll() ? 0 : 1;
 }
 
