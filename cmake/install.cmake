@@ -1,5 +1,7 @@
 # cmake --install: liblinvo.so, the public headers under include/linvo/, linvo.pc and the CMake
-# package (find_package(linvo CONFIG) gives linvo::linvo).
+# package (find_package(linvo CONFIG) gives linvo::linvo); on Linux also the Python package and,
+# with LINVO_MANPAGES, the commands' man pages (the commands install from tools/); on Windows
+# linvo.dll with its type library and manifest.
 include(CMakePackageConfigHelpers)
 
 set(LINVO_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/linvo)
@@ -27,3 +29,29 @@ endif()
 file(RELATIVE_PATH LINVO_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 configure_file(${PROJECT_SOURCE_DIR}/cmake/linvo.pc.in ${PROJECT_BINARY_DIR}/linvo.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/linvo.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+if(WIN32)
+  # Beside linvo.dll: its type library as a file (for tools that import one) and the manifest for
+  # use without registration. The Windows installer takes these from the installed tree.
+  install(FILES ${LINVO_TYPELIB} ${PROJECT_BINARY_DIR}/linvo.manifest
+    DESTINATION ${CMAKE_INSTALL_BINDIR})
+  return()
+endif()
+
+# The Python package, pure Python over liblinvo.so.1, with its metadata (name and version) so that
+# importlib.metadata and pip see what is installed. The default is where Debian's python3 looks
+# under the prefix /usr; another prefix needs a directory on its interpreter's path.
+set(LINVO_PYTHON_INSTALL_DIR lib/python3/dist-packages CACHE STRING
+    "Where the Python package is installed, relative to the prefix")
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/linvo DESTINATION ${LINVO_PYTHON_INSTALL_DIR}
+  FILES_MATCHING PATTERN "*.py" PATTERN "__pycache__" EXCLUDE)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/python_metadata.in
+               ${PROJECT_BINARY_DIR}/python/METADATA @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/python/METADATA
+  DESTINATION ${LINVO_PYTHON_INSTALL_DIR}/linvo-${PROJECT_VERSION}.dist-info)
+# The package's version module as the project version makes it; python/linvo/_version.py must equal
+# it (a test compares them), since pip builds the package from the source tree alone.
+configure_file(${PROJECT_SOURCE_DIR}/cmake/python_version.py.in
+               ${PROJECT_BINARY_DIR}/python/_version.py @ONLY)
+
+include(${PROJECT_SOURCE_DIR}/cmake/manpages.cmake)

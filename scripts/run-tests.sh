@@ -3,12 +3,14 @@
 # behaviour sanitizer build and the thread-sanitizer build, each with the Python suite
 # (tests/python: the linvo package, the linvo command, the docs' examples), then a short run of
 # every fuzz target (scripts/run-fuzz.sh), then the Windows cross build with its tests under Wine
-# (scripts/run-windows-tests.sh; it uses the optimised build's linvo-sim).
-# Usage: scripts/run-tests.sh [preset...] (release, asan, tsan, fuzz, windows).
+# (scripts/run-windows-tests.sh; it uses the optimised build's linvo-sim), then the release
+# packages, built and installed as a user would (scripts/run-package-tests.sh; it packages the
+# Windows builds).
+# Usage: scripts/run-tests.sh [preset...] (release, asan, tsan, fuzz, windows, packages).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 presets=("$@")
-((${#presets[@]})) || presets=(release asan tsan fuzz windows)
+((${#presets[@]})) || presets=(release asan tsan fuzz windows packages)
 jobs=$(nproc)
 for preset in "${presets[@]}"; do
   echo "=== ${preset} ==="
@@ -18,6 +20,10 @@ for preset in "${presets[@]}"; do
   fi
   if [[ "$preset" == windows ]]; then
     scripts/run-windows-tests.sh
+    continue
+  fi
+  if [[ "$preset" == packages ]]; then
+    scripts/run-package-tests.sh
     continue
   fi
   cmake --preset "$preset" >/dev/null

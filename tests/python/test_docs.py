@@ -1,6 +1,6 @@
-"""The documentation cannot drift: the member reference is what linvo-reference prints, the type
-library's IDL what linvo-idl prints, and the C and C++ examples compile and run against
-linvo-sim."""
+"""The documentation cannot drift: the member reference is what linvo-reference prints, the files
+linvo-idl writes for the Windows build are what it prints, the Windows page shows the tested
+examples, and the C and C++ examples compile and run against linvo-sim."""
 
 import re
 import subprocess
@@ -19,20 +19,20 @@ def test_member_reference_matches_the_member_table():
         "docs/reference.md is stale: build/release/tools/linvo-reference > docs/reference.md")
 
 
-def test_type_library_idl_matches_the_member_table():
-    # Bytes, not text: the IDL's help strings are in code page 932.
-    generated = subprocess.run([str(BUILD / "tools" / "linvo-idl")], capture_output=True,
-                               check=True).stdout
-    assert (ROOT / "module" / "win" / "linvo.idl").read_bytes() == generated, (
-        "module/win/linvo.idl is stale: build/release/tools/linvo-idl > module/win/linvo.idl")
-
-
-def test_registration_free_manifest_matches_the_class_table():
-    generated = subprocess.run([str(BUILD / "tools" / "linvo-idl"), "--manifest"],
+# Files generated from the member and class tables by linvo-idl, committed for the Windows build
+# and the installer.
+# Compared as bytes: the IDL's help strings are in code page 932.
+@pytest.mark.parametrize("option, path", [
+    ([], "module/win/linvo.idl"),
+    (["--strings"], "module/win/linvo_strings.rc"),
+    (["--manifest"], "module/win/linvo.manifest"),
+    (["--wxs"], "packaging/linvo_registry.wxi"),
+])
+def test_generated_windows_files_match_the_tables(option, path):
+    generated = subprocess.run([str(BUILD / "tools" / "linvo-idl"), *option],
                                capture_output=True, check=True).stdout
-    assert (ROOT / "module" / "win" / "linvo.manifest").read_bytes() == generated, (
-        "module/win/linvo.manifest is stale: "
-        "build/release/tools/linvo-idl --manifest > module/win/linvo.manifest")
+    assert (ROOT / path).read_bytes() == generated, (
+        f"{path} is stale: build/release/tools/linvo-idl {' '.join(option)} > {path}")
 
 
 @pytest.mark.parametrize("language, example", [("vbscript", "exchange.vbs"),

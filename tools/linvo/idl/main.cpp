@@ -1,8 +1,11 @@
 // linvo-idl: prints the interface definition of the control's type library from the member table
 // and the class table, or (--manifest) the manifest that lets programs use linvo.dll without
-// registration. module/win/linvo.idl and module/win/linvo.manifest are its output (widl compiles
-// the first into the TYPELIB resource of linvo.dll; the second is copied beside the DLL); a test
-// checks that they agree.
+// registration, or (--strings) the string resources of the classes' type names, or (--wxs) the
+// Windows installer's registry entries that register the control.
+// module/win/linvo.idl, linvo.manifest, linvo_strings.rc and packaging/linvo_registry.wxi are its
+// output (widl compiles the IDL into the TYPELIB resource of linvo.dll; the manifest is copied
+// beside the DLL; the resource script includes the strings; packaging/linvo.wxs includes the
+// registry entries); tests check that they agree.
 //
 // Help strings are written in code page 932 (Shift_JIS): widl copies a string's bytes into the
 // type library unchanged, and a host decodes them in its ANSI code page, so the help texts (which
@@ -253,9 +256,16 @@ std::string Manifest() {
       "    <comClass clsid=\"" + std::string(cls.clsid) + "\" progid=\"" + Xml(cls.progId) +
       "\"\n              threadingModel=\"" + cls.threadingModel + "\" " + tlbid +
       "\n              description=\"" + Xml(cls.typeName) + "\"\n              miscStatus=\"" +
-      MiscStatus(cls.miscStatus) + "\"/>\n"
-      "    <typelib " + tlbid + " version=\"" + version + "\" helpdir=\"\"/>\n"
-      "  </file>\n";
+      MiscStatus(cls.miscStatus) + "\"/>\n";
+  // The other classes the module serves (the property page), known by CLSID only.
+  for (const module::ClassEntry& other : module::Classes()) {
+    if (&other == &cls || *other.threadingModel == '\0') continue;
+    xml += std::string("    <comClass clsid=\"") + other.clsid + "\" threadingModel=\"" +
+           other.threadingModel + "\"\n              description=\"" + Xml(other.typeName) +
+           "\"/>\n";
+  }
+  xml += "    <typelib " + tlbid + " version=\"" + version + "\" helpdir=\"\"/>\n"
+         "  </file>\n";
   for (const auto& [name, iid] : {std::pair{lib.dispatchName, types.dispatchGuid},
                                   std::pair{lib.eventsName, types.eventsGuid}}) {
     xml += std::string("  <comInterfaceExternalProxyStub name=\"") + name + "\" iid=\"" + iid +
@@ -265,17 +275,139 @@ std::string Manifest() {
   return xml + "</assembly>\n";
 }
 
+// The control's registration for the whole machine as Windows Installer registry entries, for
+// packaging/linvo.wxs: what DllRegisterServer writes (module/win/com_registration.cpp), the type
+// library's keys as the system's RegisterTypeLib writes them included, so that the installer
+// registers, repairs and removes the control without running its code. linvo.wxs includes it in
+// the installation folder's Directory element and defines the variables it uses: Win64 ("yes" or
+// "no"), DllPath (the DLL's full path), DllFolder (its folder, no closing backslash) and
+// TypeLibPlatform ("win64" or "win32"). The type library's title is its help text as Unicode: what
+// DllRegisterServer writes where the ANSI code page is 932 (the help is in code page 932). The
+// 64-bit system registers the type library and its interfaces for 32-bit processes as well; a
+// 32-bit component of the 64-bit installer writes that copy.
+std::string Wxs() {
+  const module::ClassEntry& cls = ClassWithTypeInfo();
+  const module::TypeInformation& types = *cls.typeInfo;
+  const control::TypeLibraryInfo& lib = types.library();
+  const std::string version =
+      std::to_string(lib.versionMajor) + "." + std::to_string(lib.versionMinor);
+  char lcid[16];
+  std::snprintf(lcid, sizeof lcid, "%x", static_cast<unsigned>(lib.lcid));
+  constexpr const char* kAutomationProxy = "{00020420-0000-0000-C000-000000000046}";
+
+  // A text value (name empty: the key's default value) under HKLM\Software\Classes.
+  const auto value = [](std::string* rows, const std::string& key, const std::string& name,
+                        const std::string& text, bool keyPath = false) {
+    *rows += "    <RegistryValue Root=\"HKLM\" Key=\"Software\\Classes\\" + Xml(key) + "\"" +
+             (name.empty() ? "" : " Name=\"" + Xml(name) + "\"") + " Type=\"string\" Value=\"" +
+             Xml(text) + "\"" + (keyPath ? " KeyPath=\"yes\"" : "") + "/>\n";
+  };
+  // A key without values: "*" creates it on install and removes it on uninstall.
+  const auto key = [&value](std::string* rows, const std::string& path) {
+    value(rows, path, "*", "");
+  };
+
+  // The type library and its interfaces, as RegisterTypeLib writes them (its FLAGS without
+  // LIBFLAG_FHASDISKIMAGE; the IDL sets no other flag).
+  const auto typeLibrary = [&](bool keyPath) {
+    std::string rows;
+    const std::string libKey = std::string("TypeLib\\") + types.libraryGuid + "\\" + version;
+    value(&rows, libKey, "", *lib.libraryHelp != '\0' ? lib.libraryHelp : lib.libraryName, keyPath);
+    value(&rows, libKey + "\\FLAGS", "", "0");
+    value(&rows, libKey + "\\HELPDIR", "", "$(var.DllFolder)");
+    value(&rows, libKey + "\\" + lcid + "\\$(var.TypeLibPlatform)", "", "$(var.DllPath)");
+    value(&rows, libKey + "\\0\\$(var.TypeLibPlatform)", "", "$(var.DllPath)");
+    for (const auto& [name, iid] : {std::pair{lib.dispatchName, types.dispatchGuid},
+                                    std::pair{lib.eventsName, types.eventsGuid}}) {
+      const std::string interfaceKey = std::string("Interface\\") + iid;
+      value(&rows, interfaceKey, "", name);
+      value(&rows, interfaceKey + "\\ProxyStubClsid", "", kAutomationProxy);
+      value(&rows, interfaceKey + "\\ProxyStubClsid32", "", kAutomationProxy);
+      value(&rows, interfaceKey + "\\TypeLib", "", types.libraryGuid);
+      value(&rows, interfaceKey + "\\TypeLib", "Version", version);
+    }
+    return rows;
+  };
+
+  std::string server = typeLibrary(false);  // removed on uninstall
+  std::string categories;                   // shared with other controls: left in place
+  for (const module::ClassEntry& c : module::Classes()) {
+    const std::string classKey = std::string("CLSID\\") + c.clsid;
+    value(&server, classKey, "", c.typeName);
+    if (*c.threadingModel != '\0') {
+      value(&server, classKey + "\\InprocServer32", "", "$(var.DllPath)", &c == &cls);
+      value(&server, classKey + "\\InprocServer32", "ThreadingModel", c.threadingModel);
+    }
+    if (c.typeInfo != nullptr) {
+      const std::string misc = std::to_string(c.miscStatus);
+      value(&server, classKey + "\\ProgID", "", c.progId);
+      key(&server, classKey + "\\Control");
+      value(&server, classKey + "\\MiscStatus", "", misc);
+      value(&server, classKey + "\\MiscStatus\\1", "", misc);  // DVASPECT_CONTENT
+      value(&server, classKey + "\\ToolboxBitmap32", "", "$(var.DllPath), 1");
+      value(&server, classKey + "\\TypeLib", "", c.typeInfo->libraryGuid);
+      value(&server, classKey + "\\Version", "", version);
+      value(&server, c.progId, "", c.typeName);
+      value(&server, std::string(c.progId) + "\\CLSID", "", c.clsid);
+    }
+    for (const module::CategoryEntry& category : c.categories) {
+      char categoryLcid[16];
+      std::snprintf(categoryLcid, sizeof categoryLcid, "%x", static_cast<unsigned>(category.lcid));
+      value(&categories, std::string("Component Categories\\") + category.catid, categoryLcid,
+            category.description, categories.empty());
+      key(&server, classKey + "\\Implemented Categories\\" + category.catid);
+    }
+  }
+  return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+         "<!-- The control's registration for the machine, as DllRegisterServer writes it, for\n"
+         "     linvo.wxs. Generated by linvo-idl (its wxs option) from the class table and the\n"
+         "     member table; do not edit. -->\n"
+         "<Include>\n"
+         "  <Component Id=\"Registration\" Guid=\"*\" Win64=\"$(var.Win64)\">\n" +
+         server +
+         "  </Component>\n"
+         "  <?if $(var.Win64) = \"yes\"?>\n"
+         "  <Component Id=\"RegistrationFor32Bit\" Guid=\"*\" Win64=\"no\">\n" +
+         typeLibrary(true) +
+         "  </Component>\n"
+         "  <?endif?>\n"
+         "  <!-- The component categories are shared with other controls: installed without a\n"
+         "       component code, so never removed, as DllUnregisterServer leaves them. -->\n"
+         "  <Component Id=\"ComponentCategories\" Guid=\"\" Win64=\"$(var.Win64)\">\n" +
+         categories +
+         "  </Component>\n"
+         "</Include>\n";
+}
+
+// String resources 1, 2, ...: the type names of the classes in the class table's order.
+std::string Strings() {
+  std::string rc =
+      "// String resources of linvo.dll: the type names of its classes (1 the control, 2 its\n"
+      "// property page). Generated by linvo-idl --strings from the class table; do not edit.\n"
+      "STRINGTABLE\nBEGIN\n";
+  int id = 1;
+  for (const module::ClassEntry& c : module::Classes()) {
+    rc += "  " + std::to_string(id++) + " " + Literal(c.typeName, c.progId) + "\n";
+  }
+  return rc + "END\n";
+}
+
 }  // namespace
 
-// linvo-idl prints the IDL; linvo-idl --manifest the registration-free manifest.
+// linvo-idl prints the IDL; --manifest the registration-free manifest; --strings the string
+// resources; --wxs the installer's registry entries.
 int main(int argc, char** argv) {
   try {
-    const bool manifest = argc > 1 && std::string_view(argv[1]) == "--manifest";
-    if (argc > 2 || (argc == 2 && !manifest)) {
-      std::fprintf(stderr, "usage: linvo-idl [--manifest]\n");
+    const std::string_view what = argc > 1 ? argv[1] : "";
+    if (argc > 2 ||
+        (argc == 2 && what != "--manifest" && what != "--strings" && what != "--wxs")) {
+      std::fprintf(stderr, "usage: linvo-idl [--manifest | --strings | --wxs]\n");
       return 2;
     }
-    const std::string idl = manifest ? Manifest() : Idl();
+    const std::string idl = what == "--manifest" ? Manifest()
+                            : what == "--strings" ? Strings()
+                            : what == "--wxs"     ? Wxs()
+                                                  : Idl();
     std::fwrite(idl.data(), 1, idl.size(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
   } catch (const std::exception& e) {
