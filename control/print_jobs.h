@@ -3,9 +3,15 @@
 
 #include <string>
 
-#include "control/print_spooler.h"
+#include "platform/print_spooler.h"
 
 namespace linvo::control {
+
+// The spooler seam is the platform's; print job clearing speaks only through it.
+using platform::MakeSystemSpooler;
+using platform::PrintQueue;
+using platform::PrintSpooler;
+using platform::SpoolerError;
 
 // Cancels the active jobs of `printerName`, in the order the spooler lists them, after writing
 // "<count> jobs\n" to standard output. Returns 0 when every job was cancelled (or there was

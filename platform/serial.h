@@ -1,11 +1,15 @@
-// Serial lines: the stand-in for the Windows communications functions.
+// Serial lines: the stand-in for the Windows communications functions, and the seam between the
+// engine and each system's serial backend.
 //
 // A SerialLine is one open port. It is opened exclusively by its Windows name ("COM3",
-// "\\.\COM12") through OpenSerialLine, which resolves the name to a backend:
+// "\\.\COM12") through OpenSerialLine, which resolves the name the same way on every system
+// (serial_open.cpp):
 //   1. a virtual null-modem line registered under that name in this process;
 //   2. the [Ports] section of the settings file (COM3=/dev/ttyUSB0);
-//   3. /dev/ttyS<n-1>.
-// Backends: POSIX tty (termios; real UARTs, USB adapters, pseudo-terminals) and the virtual line.
+//   3. the system's own device for the number (/dev/ttyS<n-1>, \\.\COMn).
+// Each system's backend opens the device (serial_backend.h): posix/ (termios: UARTs, USB
+// adapters, pseudo-terminals) and win/ (the Win32 communications functions). The virtual line
+// (serial_virtual.cpp) is the same everywhere.
 //
 // Every member is safe to call from several threads at once (one reader, one writer and one
 // event waiter may run together, as on Windows with overlapped I/O).

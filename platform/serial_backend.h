@@ -1,14 +1,30 @@
 // Private to the serial unit: what every backend shares (the device control block check and the
-// COMMTIMEOUTS rules).
+// COMMTIMEOUTS rules) and what each system's backend gives the portable port-name resolution.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "platform/serial.h"
 
 namespace linvo::platform {
+
+// How a device is opened, from the settings file's [Ports] section.
+struct DeviceOptions {
+  bool lowLatency = true;  // ask the driver for low-latency mode, where it has one
+};
+
+// The system's error for a name that is no port name (EINVAL, ERROR_INVALID_NAME).
+extern const int kNotAPortNameError;
+
+// The device a normalised COM name ("COM3") reaches when [Ports] maps it nowhere:
+// /dev/ttyS<n-1> on POSIX, \\.\COMn on Windows.
+std::string DefaultDevicePath(const std::string& comName);
+
+// Opens a device by the path resolution gave, with the system's backend.
+OpenResult OpenDeviceLine(const std::string& device, const DeviceOptions& options);
 
 // What SetState takes: baud rate > 0, byte size 5..8, known parity, stop bits, DTR and RTS modes.
 bool IsValidDeviceControlBlock(const DeviceControlBlock& dcb);

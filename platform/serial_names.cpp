@@ -4,22 +4,14 @@
 
 #include "platform/port_names.h"
 #include "platform/serial.h"
+#include "platform/text.h"
 
 namespace linvo::platform {
-namespace {
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return (x >= 'a' && x <= 'z' ? x - 'a' + 'A' : x) == (y >= 'a' && y <= 'z' ? y - 'a' + 'A' : y);
-  });
-}
-
-}  // namespace
 
 std::string NormalisePortName(const std::string& windowsName) {
   std::string_view name = windowsName;
   if (name.substr(0, 4) == "\\\\.\\") name.remove_prefix(4);
-  if (name.size() < 4 || !EqualsIgnoringCase(name.substr(0, 3), "COM")) return {};
+  if (name.size() < 4 || !EqualsNoCase(name.substr(0, 3), "COM")) return {};
   const std::string_view digits = name.substr(3);
   // "COM01" and "COM+1" name no Windows device; three digits are enough for 256.
   if (digits.size() > 3 || digits.front() == '0' ||

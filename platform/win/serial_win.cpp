@@ -433,23 +433,15 @@ OpenResult OpenComPort(const std::string& device) {
 
 }  // namespace
 
-std::optional<std::string> ResolvePortName(const std::string& windowsName, const std::string&) {
-  const std::string comName = NormalisePortName(windowsName);
-  if (comName.empty()) return std::nullopt;
-  if (IsVirtualLineRegistered(comName)) return "virtual:" + comName;
-  return "\\\\.\\" + comName;
-}
+const int kNotAPortNameError = ERROR_INVALID_NAME;
 
-// On Windows the port name is the device; the settings file maps nothing.
-OpenResult OpenSerialLine(const std::string& windowsName, const std::string&) {
-  const std::string comName = NormalisePortName(windowsName);
-  if (comName.empty()) {
-    return OpenResult{nullptr, SerialError{ERROR_INVALID_NAME, "Not a port name: " + windowsName}};
-  }
-  bool registered = false;
-  OpenResult virtualLine = OpenVirtualHost(comName, &registered);
-  if (registered) return virtualLine;
-  return OpenComPort("\\\\.\\" + comName);
+std::string DefaultDevicePath(const std::string& comName) { return "\\\\.\\" + comName; }
+
+// A [Ports] entry names a device as Windows does: a port name ("COM3", "\\.\COM12") or another
+// device path. The low-latency request is the USB drivers' business on this system.
+OpenResult OpenDeviceLine(const std::string& device, const DeviceOptions&) {
+  const std::string comName = NormalisePortName(device);
+  return OpenComPort(comName.empty() ? device : "\\\\.\\" + comName);
 }
 
 OpenResult OpenSerialDevice(const std::string& device) {

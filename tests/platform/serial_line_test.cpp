@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/serial.h"
-#include "platform/serial_tty.h"
+#include "platform/posix/serial_tty.h"
 #include "platform/wake_event.h"
 
 namespace linvo::platform {

@@ -1,6 +1,6 @@
 // The tty backend on pseudo-terminals: exclusive open, termios settings, a line without modem
 // lines, partial writes, the quiet gap's start and a line that goes away.
-#include "platform/serial_tty.h"
+#include "platform/posix/serial_tty.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "control/print_spooler.h"
+#include "platform/print_spooler.h"
 #include "linvo/version.h"
 #include "platform/error_text.h"
 #include "platform/log_output.h"
@@ -174,7 +174,7 @@ TEST(Win32DebugOutput, ReachesADebugMonitor) {
 }
 
 TEST(Win32Spooler, AnUnknownPrinterCannotBeOpened) {
-  const auto spooler = control::MakeSystemSpooler();
+  const auto spooler = MakeSystemSpooler();
   ASSERT_NE(spooler, nullptr);
   EXPECT_EQ(spooler->Open("linvo no such printer " + std::to_string(GetCurrentProcessId())),
             nullptr);
@@ -182,10 +182,10 @@ TEST(Win32Spooler, AnUnknownPrinterCannotBeOpened) {
 
 // The spooler says why: the system's error of the refused open and its text with the name.
 TEST(Win32Spooler, AnUnknownPrinterSaysWhy) {
-  const auto spooler = control::MakeSystemSpooler();
+  const auto spooler = MakeSystemSpooler();
   const std::string name = "linvo no such printer " + std::to_string(GetCurrentProcessId());
   ASSERT_EQ(spooler->Open(name), nullptr);
-  const control::SpoolerError error = spooler->LastError();
+  const SpoolerError error = spooler->LastError();
   EXPECT_NE(error.code, 0);
   EXPECT_EQ(error.message, SystemErrorText(error.code) + ": " + name);
 }

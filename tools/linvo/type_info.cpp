@@ -1,24 +1,17 @@
 #include "type_info.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "linvo/linvo.hpp"
+#include "platform/text.h"  // header-only: names compare as the library compares them
 
 namespace linvo::cli {
 namespace {
 
-bool SameName(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) ==
-           std::tolower(static_cast<unsigned char>(y));
-  });
-}
-
 template <typename T>
 const T* FindByName(const std::vector<T>& items, std::string_view name) {
   const auto found = std::find_if(items.begin(), items.end(),
-                                  [&](const T& item) { return SameName(item.name, name); });
+                                  [&](const T& item) { return platform::EqualsNoCase(item.name, name); });
   return found == items.end() ? nullptr : &*found;
 }
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/serial_tty.h"
+#include "platform/posix/serial_tty.h"
 
 namespace linvo::platform {
 

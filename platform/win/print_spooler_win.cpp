@@ -5,10 +5,10 @@
 
 #include <utility>
 
-#include "control/print_spooler.h"
+#include "platform/print_spooler.h"
 #include "platform/error_text.h"
 
-namespace linvo::control {
+namespace linvo::platform {
 namespace {
 
 // The reason of the spooler call that failed last on this thread, for the printer `name`.
@@ -83,4 +83,4 @@ class WinspoolSpooler final : public PrintSpooler {
 
 std::unique_ptr<PrintSpooler> MakeSystemSpooler() { return std::make_unique<WinspoolSpooler>(); }
 
-}  // namespace linvo::control
+}  // namespace linvo::platform

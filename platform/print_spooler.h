@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace linvo::control {
+namespace linvo::platform {
 
 // Why a spooler call failed, as the spooler tells it: its error number (GetLastError for the
 // Windows spooler; for CUPS the IPP status of a refused request, or errno when the scheduler
@@ -46,4 +46,4 @@ class PrintSpooler {
 // through winspool.
 std::unique_ptr<PrintSpooler> MakeSystemSpooler();
 
-}  // namespace linvo::control
+}  // namespace linvo::platform

@@ -1,4 +1,4 @@
-#include "control/print_spooler.h"
+#include "platform/print_spooler.h"
 
 #ifdef LINVO_HAVE_CUPS
 #include <cups/cups.h>
@@ -8,7 +8,7 @@
 #include "platform/error_text.h"
 #endif
 
-namespace linvo::control {
+namespace linvo::platform {
 namespace {
 
 #ifdef LINVO_HAVE_CUPS
@@ -136,4 +136,4 @@ std::unique_ptr<PrintSpooler> MakeSystemSpooler() {
 #endif
 }
 
-}  // namespace linvo::control
+}  // namespace linvo::platform

@@ -13,7 +13,7 @@
 // change what wakes the waiter without waking it: a hold that drops the receive and transmit
 // events (a synchronous exchange on the line) takes the descriptor out of the waiter's view, and
 // its release puts it back, while the waiter sleeps on.
-#include "platform/serial_tty.h"
+#include "platform/posix/serial_tty.h"
 
 #include <fcntl.h>
 #include <linux/serial.h>
