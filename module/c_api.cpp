@@ -6,6 +6,7 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -163,13 +164,27 @@ void FromVariant(const Variant& in, lvo_value* out) {
   out->length = static_cast<uint32_t>(in.text.size());
 }
 
-Status FindTyped(const char* className, const ClassEntry** entry) {
+// The checks every type-information entry makes, in this order: the class name, a class with
+// type information, then the caller's output pointer.
+template <class Out>
+Status FindTyped(const char* className, Out* out, const char* outName, const ClassEntry** entry) {
   if (className == nullptr) return NullArgument("class name");
   if (Status s = linvo::module::FindClass(className, entry); !s.ok()) return s;
   if ((*entry)->typeInfo == nullptr) {
     return Fail(LVO_E_CLASSNOTAVAILABLE,
                 std::string((*entry)->progId) + " has no type information");
   }
+  if (out == nullptr) return NullArgument(outName);
+  return {};
+}
+
+// Item `index` of a table, or the refusal naming `what` and the table's range.
+template <class T>
+Status ItemAt(std::span<const T> items, int32_t index, const char* what, const T** item) {
+  if (index < 0 || static_cast<std::size_t>(index) >= items.size()) {
+    return IndexOutOfRange(what, index, items.size());
+  }
+  *item = &items[static_cast<std::size_t>(index)];
   return {};
 }
 
@@ -213,11 +228,11 @@ Status CopyListed(const lvo_port_list* list, const std::vector<Info> lvo_port_li
                   const char* what, int32_t index, Info* info) {
   if (list == nullptr) return NullArgument("list");
   if (info == nullptr) return NullArgument("info");
-  const std::vector<Info>& entries = list->*records;
-  if (index < 0 || static_cast<std::size_t>(index) >= entries.size()) {
-    return IndexOutOfRange(what, index, entries.size());
+  const Info* entry = nullptr;
+  if (Status s = ItemAt(std::span<const Info>(list->*records), index, what, &entry); !s.ok()) {
+    return s;
   }
-  *info = entries[static_cast<std::size_t>(index)];
+  *info = *entry;
   return {};
 }
 
@@ -229,12 +244,6 @@ Status CountListed(const lvo_port_list* list, const std::vector<Info> lvo_port_l
   if (count == nullptr) return NullArgument("count");
   *count = static_cast<int32_t>((list->*records).size());
   return {};
-}
-
-const linvo::control::MemberInfo* MemberAt(const ClassEntry& entry, int32_t index) {
-  const auto members = entry.typeInfo->members();
-  if (index < 0 || static_cast<std::size_t>(index) >= members.size()) return nullptr;
-  return &members[static_cast<std::size_t>(index)];
 }
 
 }  // namespace
@@ -353,8 +362,7 @@ int32_t lvo_message_fd(int32_t* fd) {
 int32_t lvo_type_library(const char* class_name, lvo_library_info* info) {
   return Run([&]() -> Status {
     const ClassEntry* entry = nullptr;
-    if (Status s = FindTyped(class_name, &entry); !s.ok()) return s;
-    if (info == nullptr) return NullArgument("info");
+    if (Status s = FindTyped(class_name, info, "info", &entry); !s.ok()) return s;
     const auto& t = *entry->typeInfo;
     const auto& lib = t.library();
     *info = lvo_library_info{lib.libraryName,  t.libraryGuid,   lib.versionMajor, lib.versionMinor,
@@ -367,8 +375,7 @@ int32_t lvo_type_library(const char* class_name, lvo_library_info* info) {
 int32_t lvo_member_count(const char* class_name, int32_t* count) {
   return Run([&]() -> Status {
     const ClassEntry* entry = nullptr;
-    if (Status s = FindTyped(class_name, &entry); !s.ok()) return s;
-    if (count == nullptr) return NullArgument("count");
+    if (Status s = FindTyped(class_name, count, "count", &entry); !s.ok()) return s;
     *count = static_cast<int32_t>(entry->typeInfo->members().size());
     return {};
   });
@@ -377,10 +384,9 @@ int32_t lvo_member_count(const char* class_name, int32_t* count) {
 int32_t lvo_member(const char* class_name, int32_t index, lvo_member_info* info) {
   return Run([&]() -> Status {
     const ClassEntry* entry = nullptr;
-    if (Status s = FindTyped(class_name, &entry); !s.ok()) return s;
-    if (info == nullptr) return NullArgument("info");
-    const auto* m = MemberAt(*entry, index);
-    if (m == nullptr) return IndexOutOfRange("member", index, entry->typeInfo->members().size());
+    const linvo::control::MemberInfo* m = nullptr;
+    if (Status s = FindTyped(class_name, info, "info", &entry); !s.ok()) return s;
+    if (Status s = ItemAt(entry->typeInfo->members(), index, "member", &m); !s.ok()) return s;
     *info = lvo_member_info{m->dispid,
                             linvo::module::WireKind(*m),
                             linvo::module::InvokeFlags(*m),
@@ -396,18 +402,14 @@ int32_t lvo_parameter(const char* class_name, int32_t member_index, int32_t para
                       lvo_param_info* info) {
   return Run([&]() -> Status {
     const ClassEntry* entry = nullptr;
-    if (Status s = FindTyped(class_name, &entry); !s.ok()) return s;
-    if (info == nullptr) return NullArgument("info");
-    const auto* m = MemberAt(*entry, member_index);
-    if (m == nullptr) {
-      return IndexOutOfRange("member", member_index, entry->typeInfo->members().size());
+    const linvo::control::MemberInfo* m = nullptr;
+    const linvo::control::ParamInfo* p = nullptr;
+    if (Status s = FindTyped(class_name, info, "info", &entry); !s.ok()) return s;
+    if (Status s = ItemAt(entry->typeInfo->members(), member_index, "member", &m); !s.ok()) {
+      return s;
     }
-    const auto params = m->Params();
-    if (param_index < 0 || static_cast<std::size_t>(param_index) >= params.size()) {
-      return IndexOutOfRange("parameter", param_index, params.size());
-    }
-    const auto& p = params[static_cast<std::size_t>(param_index)];
-    *info = lvo_param_info{linvo::module::WireType(p.type), 0, p.name};
+    if (Status s = ItemAt(m->Params(), param_index, "parameter", &p); !s.ok()) return s;
+    *info = lvo_param_info{linvo::module::WireType(p->type), 0, p->name};
     return {};
   });
 }
@@ -415,8 +417,7 @@ int32_t lvo_parameter(const char* class_name, int32_t member_index, int32_t para
 int32_t lvo_event_count(const char* class_name, int32_t* count) {
   return Run([&]() -> Status {
     const ClassEntry* entry = nullptr;
-    if (Status s = FindTyped(class_name, &entry); !s.ok()) return s;
-    if (count == nullptr) return NullArgument("count");
+    if (Status s = FindTyped(class_name, count, "count", &entry); !s.ok()) return s;
     *count = static_cast<int32_t>(entry->typeInfo->events().size());
     return {};
   });
@@ -425,14 +426,10 @@ int32_t lvo_event_count(const char* class_name, int32_t* count) {
 int32_t lvo_event(const char* class_name, int32_t index, lvo_event_info* info) {
   return Run([&]() -> Status {
     const ClassEntry* entry = nullptr;
-    if (Status s = FindTyped(class_name, &entry); !s.ok()) return s;
-    if (info == nullptr) return NullArgument("info");
-    const auto events = entry->typeInfo->events();
-    if (index < 0 || static_cast<std::size_t>(index) >= events.size()) {
-      return IndexOutOfRange("event", index, events.size());
-    }
-    const auto& e = events[static_cast<std::size_t>(index)];
-    *info = lvo_event_info{e.dispid, LVO_LONG, e.name, e.argumentName};
+    const linvo::control::EventInfo* e = nullptr;
+    if (Status s = FindTyped(class_name, info, "info", &entry); !s.ok()) return s;
+    if (Status s = ItemAt(entry->typeInfo->events(), index, "event", &e); !s.ok()) return s;
+    *info = lvo_event_info{e->dispid, LVO_LONG, e->name, e->argumentName};
     return {};
   });
 }
@@ -447,19 +444,16 @@ int32_t lvo_class_count(int32_t* count) {
 
 int32_t lvo_class(int32_t index, lvo_class_info* info) {
   return Run([&]() -> Status {
+    const ClassEntry* c = nullptr;
     if (info == nullptr) return NullArgument("info");
-    const auto classes = linvo::module::Classes();
-    if (index < 0 || static_cast<std::size_t>(index) >= classes.size()) {
-      return IndexOutOfRange("class", index, classes.size());
-    }
-    const ClassEntry& c = classes[static_cast<std::size_t>(index)];
-    *info = lvo_class_info{c.progId,
-                           c.clsid,
-                           c.typeName,
-                           c.threadingModel,
-                           c.miscStatus,
-                           c.create != nullptr ? 1 : 0,
-                           static_cast<int32_t>(c.categories.size()),
+    if (Status s = ItemAt(linvo::module::Classes(), index, "class", &c); !s.ok()) return s;
+    *info = lvo_class_info{c->progId,
+                           c->clsid,
+                           c->typeName,
+                           c->threadingModel,
+                           c->miscStatus,
+                           c->create != nullptr ? 1 : 0,
+                           static_cast<int32_t>(c->categories.size()),
                            0};
     return {};
   });
@@ -467,17 +461,14 @@ int32_t lvo_class(int32_t index, lvo_class_info* info) {
 
 int32_t lvo_class_category(int32_t class_index, int32_t category_index, lvo_category_info* info) {
   return Run([&]() -> Status {
+    const ClassEntry* c = nullptr;
+    const linvo::module::CategoryEntry* category = nullptr;
     if (info == nullptr) return NullArgument("info");
-    const auto classes = linvo::module::Classes();
-    if (class_index < 0 || static_cast<std::size_t>(class_index) >= classes.size()) {
-      return IndexOutOfRange("class", class_index, classes.size());
+    if (Status s = ItemAt(linvo::module::Classes(), class_index, "class", &c); !s.ok()) return s;
+    if (Status s = ItemAt(c->categories, category_index, "category", &category); !s.ok()) {
+      return s;
     }
-    const auto categories = classes[static_cast<std::size_t>(class_index)].categories;
-    if (category_index < 0 || static_cast<std::size_t>(category_index) >= categories.size()) {
-      return IndexOutOfRange("category", category_index, categories.size());
-    }
-    const auto& c = categories[static_cast<std::size_t>(category_index)];
-    *info = lvo_category_info{c.catid, c.lcid, 0, c.description};
+    *info = lvo_category_info{category->catid, category->lcid, 0, category->description};
     return {};
   });
 }

@@ -2,6 +2,7 @@
 
 import ctypes
 import dis
+import functools
 import inspect
 import threading
 import types
@@ -9,7 +10,7 @@ import weakref
 
 from . import _capi
 from ._errors import DispatchError, check, quoted
-from ._typeinfo import class_key, type_info
+from ._typeinfo import class_key, loaded_type_info, type_info
 
 _lib = _capi.lib
 _PY_TYPES = {_capi.LONG: int, _capi.BOOL: bool, _capi.TEXT: str, _capi.EMPTY: None}
@@ -224,16 +225,15 @@ def _method(member):
     return call
 
 
-_classes = {}  # lower-case class name -> its Python class
-
-
 def dispatch_class(class_name):
     """The Python class of the objects of a class: one attribute per member."""
-    info = type_info(class_name)  # refuses what is not a class name
-    key = class_name.lower()
-    if key not in _classes:
-        _classes[key] = _make_class(info)
-    return _classes[key]
+    type_info(class_name)  # refuses what is not a class name, as the caller spelt it
+    return _class_for(class_key(class_name).lower())
+
+
+@functools.cache
+def _class_for(key):
+    return _make_class(loaded_type_info(key))
 
 
 def _make_class(info):

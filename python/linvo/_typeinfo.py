@@ -5,7 +5,7 @@ import dataclasses
 import functools
 
 from . import _capi
-from ._errors import check, quoted
+from ._errors import DispatchError, check, quoted
 
 
 @dataclasses.dataclass(frozen=True)
@@ -106,13 +106,17 @@ def _load(key):
     )
 
 
-_cache = {}  # lower-case class name -> TypeInfo
-
-
 def type_info(class_name):
     """The type information of the class with this ProgID or CLSID text (any case)."""
     key = class_key(class_name)
-    cached = class_name.lower()
-    if cached not in _cache:
-        _cache[cached] = _load(key)
-    return _cache[cached]
+    try:
+        return loaded_type_info(key.lower())
+    except DispatchError:
+        return _load(key)  # no such class: the library's refusal names it as the caller spelt it
+
+
+@functools.cache
+def loaded_type_info(key):
+    """The type information of a class by its key in lower case (names compare without regard to
+    ASCII case, as the library compares them), read from the library once."""
+    return _load(key)
