@@ -155,12 +155,16 @@ const module::ClassEntry& ClassWithTypeInfo() {
   throw std::runtime_error("no class in the class table has type information");
 }
 
+// "1.0": the type library's version as the IDL, the registry and manifests write it.
+std::string LibraryVersion(const control::TypeLibraryInfo& lib) {
+  return std::to_string(lib.versionMajor) + "." + std::to_string(lib.versionMinor);
+}
+
 std::string Idl() {
   const module::ClassEntry& cls = ClassWithTypeInfo();
   const module::TypeInformation& types = *cls.typeInfo;
   const control::TypeLibraryInfo& lib = types.library();
-  const std::string version =
-      std::to_string(lib.versionMajor) + "." + std::to_string(lib.versionMinor);
+  const std::string version = LibraryVersion(lib);
   char lcid[16];
   std::snprintf(lcid, sizeof lcid, "0x%x", static_cast<unsigned>(lib.lcid));
 
@@ -238,8 +242,7 @@ std::string Manifest() {
   const module::ClassEntry& cls = ClassWithTypeInfo();
   const module::TypeInformation& types = *cls.typeInfo;
   const control::TypeLibraryInfo& lib = types.library();
-  const std::string version =
-      std::to_string(lib.versionMajor) + "." + std::to_string(lib.versionMinor);
+  const std::string version = LibraryVersion(lib);
   const std::string tlbid = std::string("tlbid=\"") + types.libraryGuid + "\"";
   const std::string assembly = std::to_string(LINVO_VERSION_MAJOR) + "." +
                                std::to_string(LINVO_VERSION_MINOR) + "." +
@@ -289,8 +292,7 @@ std::string Wxs() {
   const module::ClassEntry& cls = ClassWithTypeInfo();
   const module::TypeInformation& types = *cls.typeInfo;
   const control::TypeLibraryInfo& lib = types.library();
-  const std::string version =
-      std::to_string(lib.versionMajor) + "." + std::to_string(lib.versionMinor);
+  const std::string version = LibraryVersion(lib);
   char lcid[16];
   std::snprintf(lcid, sizeof lcid, "%x", static_cast<unsigned>(lib.lcid));
   constexpr const char* kAutomationProxy = "{00020420-0000-0000-C000-000000000046}";
