@@ -130,6 +130,7 @@ Result CCommPort::OpenPort(Caller caller, int32_t baudRate, const char* dataBits
   }
 
   auto reject = [&] {
+    TraceLineNotes();
     m_hComm.reset();
     return bracket.Fail(Message::kParameterError);
   };
@@ -175,6 +176,7 @@ Result CCommPort::OpenPort(Caller caller, int32_t baudRate, const char* dataBits
   timeouts.WriteTotalTimeoutConstant = static_cast<uint32_t>(m_nWriteFileTimeOut.load());
   if (!m_hComm->SetTimeouts(timeouts)) return reject();
 
+  TraceLineNotes();
   // The event mask is set before the watcher starts waiting on it.
   (void)m_hComm->SetEventMask(kOpenEventMask);
   StartWatcher();

@@ -186,6 +186,8 @@ class CCommPort {
   // LineResult): one "ErrInfo " line ("Input/output error (system error 5)"), written after
   // the failure's own lines, and the text kept for LastErrorText. Nothing for error 0.
   void KeepSystemError(int error);
+  // Traces the line's notes (SerialLine::TakeNotes), after a call that may have caused them.
+  void TraceLineNotes();
   // The failure of a receive whose read or wait failed with the system's `error`: "[Error]Dump
   // Receive Data" with the bytes, then 112 when the DSR check is on and DSR is off, else 201,
   // then the reason.

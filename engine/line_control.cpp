@@ -16,6 +16,7 @@ Result CCommPort::SetCommSettings(Caller caller, int16_t dsrFlow, int16_t ctsFlo
     dcb.fOutxDsrFlow = dsrFlow != 0;
     dcb.fOutxCtsFlow = ctsFlow != 0;
     ok = m_hComm->SetState(dcb);
+    TraceLineNotes();
   }
   if (!ok) {
     // The line is closed and the port counts as closed from now on: later operations report
@@ -78,6 +79,7 @@ Result CCommPort::SetLineControl(Caller caller, int32_t selector, int32_t state)
   if (selector >= 1 && selector <= 3) {
     uint32_t function = state == 1 ? kOn[selector - 1] : kOff[selector - 1];
     if (m_hComm->EscapeFunction(function)) result = kSuccess;
+    TraceLineNotes();
   }
   return bracket.ExitWith(result);
 }

@@ -64,6 +64,11 @@ void CCommPort::KeepSystemError(int error) {
   SetLastErrorText(std::move(text));
 }
 
+void CCommPort::TraceLineNotes() {
+  if (!m_hComm) return;
+  for (const std::string& note : m_hComm->TakeNotes()) Trace(kLevelInfo, kInfo, note);
+}
+
 bool CCommPort::WaitLineOn(uint32_t bit, int32_t timeout, int* error) {
   const uint32_t began = TickCount();
   for (;;) {

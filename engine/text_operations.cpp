@@ -191,6 +191,7 @@ Result CCommPort::SendCommandRR(Caller caller, int16_t recMode, int32_t ackTimer
   // so that the next exchange starts clean.
   auto purgeAndPass = [&](Result r) {
     m_hComm->Purge(platform::kPurgeRxClear);
+    TraceLineNotes();
     return bracket.PassOn(r);
   };
   uint8_t reply = 0;
@@ -383,7 +384,9 @@ Result CCommPort::ReceiveDataHF(Caller caller, int16_t ackJudge, int32_t respons
 Result CCommPort::ComBufferClear(Caller caller) {
   OperationBracket bracket(*this, caller);
   if (!IsOpen()) return bracket.Fail(Message::kNotOpenedYet);
-  if (!m_hComm->Purge(platform::kPurgeRxClear)) return bracket.FailSilently(kStateError);
+  const bool purged = m_hComm->Purge(platform::kPurgeRxClear);
+  TraceLineNotes();
+  if (!purged) return bracket.FailSilently(kStateError);
   return bracket.Succeed(kSuccess);
 }
 

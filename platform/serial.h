@@ -5,11 +5,12 @@
 // "\\.\COM12") through OpenSerialLine, which resolves the name the same way on every system
 // (serial_open.cpp):
 //   1. a virtual null-modem line registered under that name in this process;
-//   2. the [Ports] section of the settings file (COM3=/dev/ttyUSB0);
+//   2. the [Ports] section of the settings file (COM3=/dev/ttyUSB0; a network serial server:
+//      COM9=rfc2217://host:port, COM10=socket://host:port, see net/net_url.h);
 //   3. the system's own device for the number (/dev/ttyS<n-1>, \\.\COMn).
 // Each system's backend opens the device (serial_backend.h): posix/ (termios: UARTs, USB
 // adapters, pseudo-terminals) and win/ (the Win32 communications functions). The virtual line
-// (serial_virtual.cpp) is the same everywhere.
+// (serial_virtual.cpp) and the network line (net/serial_net.cpp) are the same everywhere.
 //
 // Every member is safe to call from several threads at once (one reader, one writer and one
 // event waiter may run together, as on Windows with overlapped I/O).
@@ -267,6 +268,12 @@ class SerialLine {
 
   // What became of the open's low-latency request (see OpenSerialLine).
   virtual LowLatencyOutcome LowLatency() const { return {}; }
+
+  // Notes on the line that its user should see once, taken by this call: a network line tells
+  // here of requests its server leaves unanswered ("... does not answer SET-CONTROL (DTR); the
+  // line no longer waits for such answers"). The engine traces them after the calls that may
+  // cause them (open, settings, line control, purge).
+  virtual std::vector<std::string> TakeNotes() { return {}; }
 };
 
 // Why an open failed, as the system tells it: its error number (errno on POSIX) and a text that

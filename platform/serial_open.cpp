@@ -1,8 +1,12 @@
 // Port-name resolution, the same on every system: a COM name opens the virtual line registered
 // under it in this process, else the device its [Ports] entry maps it to, else the system's
-// default device for that number. The backend opens the device.
+// default device for that number. The backend opens the device; a network address opens the
+// network line.
 #include <cerrno>
 
+#include "platform/net/net_url.h"
+#include "platform/net/net_socket.h"
+#include "platform/net/serial_net.h"
 #include "platform/port_names.h"
 #include "platform/profile.h"
 #include "platform/serial.h"
@@ -50,7 +54,17 @@ OpenResult OpenSerialLine(const std::string& windowsName, const std::string& set
   if (!settingsFile.empty()) {
     options.lowLatency = ReadProfileInt("Ports", kLowLatencyKey, 1, settingsFile) != 0;
   }
-  return OpenDeviceLine(DeviceFor(comName, settingsFile), options);
+  const std::string device = DeviceFor(comName, settingsFile);
+  if (IsNetUrl(device)) {
+    std::string error;
+    const std::optional<NetUrl> url = ParseNetUrl(device, &error);
+    if (!url) {
+      return OpenResult{nullptr, SerialError{NetErrorCode(NetFailure::kInvalid),
+                                             "Not a usable address (" + error + "): " + device}};
+    }
+    return OpenNetLine(*url);
+  }
+  return OpenDeviceLine(device, options);
 }
 
 }  // namespace linvo::platform
