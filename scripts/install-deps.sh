@@ -11,6 +11,7 @@ packages=(
   libcups2-dev cups-daemon cups-client
   nlohmann-json3-dev
   python3 python3-pytest python3-setuptools python3-pip python3-venv python3-wheel python3-serial
+  ser2net
   strace clang libclang-rt-14-dev
   build-essential debhelper dh-python lintian help2man man-db git
 )

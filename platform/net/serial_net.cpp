@@ -180,17 +180,22 @@ class NetLine final : public SerialLine {
   // Starts the reader and, for telnet, negotiates and reads the server's settings. On failure the
   // system's error; the line is then to be destroyed.
   int Start() {
+    const Deadline deadline = Deadline::After(m_url.timeoutMs);
+    if (m_telnet) {
+      // Our requests go first: the server's own (many servers speak first) are then answers to
+      // them, whenever the reader gets to them.
+      std::lock_guard lock(m_mutex);
+      const tn::Bytes opening = m_negotiation.Start();
+      m_wire.insert(m_wire.end(), opening.begin(), opening.end());
+      Pump();
+    }
     try {
       m_reader = std::thread([this] { ReaderLoop(); });
     } catch (const std::system_error& e) {
       return e.code().value();
     }
     if (!m_telnet) return 0;
-    const Deadline deadline = Deadline::After(m_url.timeoutMs);
     std::unique_lock lock(m_mutex);
-    const tn::Bytes opening = m_negotiation.Start();
-    m_wire.insert(m_wire.end(), opening.begin(), opening.end());
-    Pump();
     WaitUntil(lock, deadline, [this] {
       return m_failed || m_negotiation.ComPort() != tn::Negotiation::State::kRequested;
     });
