@@ -28,8 +28,10 @@ struct SerialDevice {
 std::vector<SerialDevice> ListSerialDevices(const DeviceRoots& roots = {});
 
 // The COM names that resolve, as OpenSerialLine resolves them, in number order: virtual lines of
-// this process, the [Ports] entries of settingsFile whose device exists, and COMn for each
-// /dev/ttyS<n-1> with a UART behind it that [Ports] does not map elsewhere.
+// this process, the [Ports] entries of settingsFile whose device exists or that name a network
+// serial server (rfc2217://, socket://; the server is not asked), and COMn for each
+// /dev/ttyS<n-1> with a UART behind it that [Ports] does not map elsewhere (on Windows: the
+// ports of the system's serial device map).
 std::vector<std::string> ListPortNames(const std::string& settingsFile,
                                        const DeviceRoots& roots = {});
 

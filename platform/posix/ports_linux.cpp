@@ -12,6 +12,7 @@
 #include <optional>
 #include <set>
 
+#include "platform/net/net_url.h"
 #include "platform/port_names.h"
 #include "platform/ports.h"
 #include "platform/profile.h"
@@ -95,6 +96,12 @@ int PortNumber(const std::string& name) {
   return com.empty() ? 0 : std::stoi(com.substr(3));
 }
 
+// Whether a [Ports] value names something an open can reach: a device that exists, or a network
+// address that parses (the server is not asked; it may be down now and up at the open).
+bool Reachable(const std::string& mapped) {
+  return IsNetUrl(mapped) ? ParseNetUrl(mapped, nullptr).has_value() : Exists(mapped);
+}
+
 // What the machine and the settings say about each number.
 struct PortMap {
   std::map<int, std::string> mapped;  // [Ports] COMn=device, by number
@@ -152,7 +159,7 @@ std::vector<std::string> ListPortNames(const std::string& settingsFile, const De
   std::vector<std::string> names;
   for (int n = 1; n <= kHighestPort; ++n) {
     const auto mapped = map.mapped.find(n);
-    const bool resolves = IsVirtual(n) || (mapped != map.mapped.end() ? Exists(mapped->second)
+    const bool resolves = IsVirtual(n) || (mapped != map.mapped.end() ? Reachable(mapped->second)
                                                                       : map.uarts.count(n) != 0);
     if (resolves) names.push_back("COM" + std::to_string(n));
   }

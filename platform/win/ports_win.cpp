@@ -1,10 +1,12 @@
 // The machine's serial ports from the registry's serial device map, plus this process's virtual
-// lines. Every device Windows lists there already has its COM name, so none is unmapped.
+// lines and the network ports of [Ports]. Every device Windows lists there already has its COM name, so none is unmapped.
 #include <windows.h>
 
 #include <set>
 
+#include "platform/net/net_url.h"
 #include "platform/port_names.h"
+#include "platform/profile.h"
 #include "platform/ports.h"
 #include "platform/serial_virtual.h"
 
@@ -46,8 +48,16 @@ std::vector<SerialDevice> ListSerialDevices(const DeviceRoots&) {
   return devices;
 }
 
-std::vector<std::string> ListPortNames(const std::string&, const DeviceRoots& roots) {
+std::vector<std::string> ListPortNames(const std::string& settingsFile, const DeviceRoots& roots) {
   std::set<int> numbers;
+  // [Ports] entries that name a network serial server (the server is not asked).
+  if (!settingsFile.empty()) {
+    for (const auto& [key, value] : ReadProfileSection("Ports", settingsFile)) {
+      if (const int n = PortNumber(key); n > 0 && IsNetUrl(value) && ParseNetUrl(value, nullptr)) {
+        numbers.insert(n);
+      }
+    }
+  }
   for (const SerialDevice& device : ListSerialDevices(roots)) {
     if (const int n = PortNumber(device.path); n > 0) numbers.insert(n);
   }

@@ -76,14 +76,16 @@ TEST_F(EnumPortsTest, ListsTheComNamesThatResolveInNumberOrder) {
   AddTty("tty0", false);  // virtual console
   std::ofstream(m_ini) << "[Ports]\nLowLatency=0\nCOM4=" << Dev("gone")
                        << "\nCOM10=" << ById("usb-FTDI_A-if00") << "\ncom12=" << Dev("ttyUSB9")
-                       << "\n";
+                       // Network servers are listed without being asked; a bad address is not.
+                       << "\nCOM9=rfc2217://127.0.0.1:1?timeout=0.1\nCOM11=socket://[::1]:7"
+                       << "\nCOM13=rfc2217://nohost\n";
   auto peer = platform::RegisterVirtualLine("COM7");
 
   std::string list = "old";
   int16_t count = -1;
   ASSERT_EQ(EnumPorts(m_roots, m_ini, &list, &count), 1);
-  EXPECT_EQ(list, "COM1,COM3,COM7,COM10");
-  EXPECT_EQ(count, 4);
+  EXPECT_EQ(list, "COM1,COM3,COM7,COM9,COM10,COM11");
+  EXPECT_EQ(count, 6);
   platform::UnregisterVirtualLine("COM7");
 }
 
