@@ -3,7 +3,8 @@
 # in a private Wine prefix under the build directory. A program passes only when its GoogleTest
 # report says so: "[  PASSED  ] N tests." with no "[  FAILED  ]" line and nothing crashed (Wine
 # may end a crashed program with status 0). Skipped tests and their reasons are printed.
-# Then runs the DLL end to end against linvo-sim over a COM port mapped to a pseudo-terminal, and
+# Then runs the DLL end to end against linvo-sim over a COM port mapped to a pseudo-terminal (and
+# over rfc2217:// through ser2net serving it), and
 # builds the 32-bit DLL. Exits 77 with a reason when wine64 or a mingw-w64 compiler is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -189,6 +190,41 @@ lvoSendCommandRR(2, 3000) S1 -> 1
 event lvoReceiveResponseEvent(10)
 PollCmdResData READY
 lvoClosePort -> 0" "$wine" ../../com_host.exe 5
+
+# The same exchanges over the network: COM9 mapped in Linvo.ini to rfc2217://127.0.0.1:PORT,
+# Debian's ser2net serving linvo-sim's pseudo-terminal (ser2net reports its modem lines as off,
+# hence ign_modem_state). ser2net listens on loopback only and is stopped here.
+if command -v ser2net >/dev/null; then
+  net_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  cat >"$work/ser2net.yaml" <<EOT
+connection: &linvo
+  accepter: telnet(rfc2217),tcp,127.0.0.1,$net_port
+  connector: serialdev,$device,19200n81,local
+  options:
+    chardelay: false
+EOT
+  ser2net -n -u -c "$work/ser2net.yaml" >"$build/wine/results/ser2net.txt" 2>&1 &
+  ser2net_pid=$!
+  trap 'kill "$sim_pid" "$ser2net_pid" 2>/dev/null || true' EXIT
+  for _ in $(seq 100); do
+    grep -q "0100007F:$(printf '%04X' "$net_port") [0-9A-F:]* 0A" /proc/net/tcp && break
+    sleep 0.05
+  done
+  log="$build/wine/results/linvo_e2e_tests-rfc2217.txt"
+  set +e
+  (cd "$work" && LINVO_E2E_PORT=9 \
+     LINVO_E2E_PORTS="COM9=rfc2217://127.0.0.1:$net_port?ign_modem_state" timeout 120 "$wine" \
+     ../../linvo_e2e_tests.exe \
+     --gtest_filter='DeviceExchange.CommandAndDataExchangeWithTheirTrace:DeviceExchange.BackgroundResponseArrivesAsAnEvent' \
+     2>&1) | tr -d '\r' >"$log"
+  status=${PIPESTATUS[0]}
+  set -e
+  kill "$ser2net_pid" 2>/dev/null || true
+  wait "$ser2net_pid" 2>/dev/null || true
+  judge "linvo_e2e_tests (COM9 = rfc2217:// to ser2net, linvo-sim)" "$log" "$status" 2
+else
+  echo "windows: linvo_e2e_tests over rfc2217://: skipped: ser2net is missing (scripts/install-deps.sh installs it)"
+fi
 kill "$sim_pid" 2>/dev/null || true
 rm -f "$WINEPREFIX/dosdevices/com5"
 

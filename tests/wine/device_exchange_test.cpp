@@ -1,8 +1,9 @@
 // The Windows library (linvo.dll, through its C interface only) against a device on a real COM
 // port: LINVO_E2E_PORT names its number. scripts/run-windows-tests.sh maps a COM port of the
 // emulator's prefix to a pseudo-terminal served by the Linux linvo-sim
-// (--data READY --data-reply OK) and runs this program with it. Without the variable every test
-// is skipped.
+// (--data READY --data-reply OK) and runs this program with it, and once more with the port
+// mapped to ser2net serving that pseudo-terminal over RFC 2217 (LINVO_E2E_PORTS). Without the
+// variables every test is skipped.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -27,8 +28,11 @@ class DeviceExchange : public ::testing::Test {
   void SetUp() override {
     m_port = PortFromEnvironment();
     if (m_port <= 0) GTEST_SKIP() << "LINVO_E2E_PORT names no COM port of a device";
-    // The trace goes to the work directory the script gives us.
-    std::ofstream("Linvo.ini") << "[Log]\nLogging=1\nLogFileName=.\\Linvo%03d.log\n";
+    // The trace goes to the work directory the script gives us; LINVO_E2E_PORTS, when set, is a
+    // [Ports] line that maps the port (a network address: COM9=rfc2217://127.0.0.1:4001).
+    std::ofstream ini("Linvo.ini");
+    ini << "[Log]\nLogging=1\nLogFileName=.\\Linvo%03d.log\n";
+    if (const char* ports = std::getenv("LINVO_E2E_PORTS")) ini << "[Ports]\n" << ports << "\n";
   }
 
   // Opens the port with the line properties a pseudo-terminal behind the emulator allows: it
