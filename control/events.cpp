@@ -161,9 +161,9 @@ void CLinvoCtrl::Fire(void (LinvoEvents::*event)(int32_t), int32_t argument) {
   if (info == events.end()) return;
   const std::vector<std::pair<int, EventSink*>> snapshot = m_sinks;
   for (const auto& [cookie, sink] : snapshot) {
-    const bool connected = std::any_of(m_sinks.begin(), m_sinks.end(), [cookie](const auto& entry) {
-      return entry.first == cookie;
-    });
+    const int id = cookie;  // a structured binding cannot be captured before C++20 compilers catch up
+    const bool connected = std::any_of(m_sinks.begin(), m_sinks.end(),
+                                       [id](const auto& entry) { return entry.first == id; });
     if (connected) sink->OnEvent(*info, argument);
   }
 }
