@@ -37,6 +37,34 @@ IoResult ReadWithTimeouts(const CommTimeouts& timeouts, uint8_t* buffer, std::si
                           const std::function<IoResult(uint8_t*, std::size_t)>& take,
                           const std::function<WaitOutcome(int timeoutMs)>& wait);
 
+// A wake-up event used as a level: signalled while Set(true). The owner serialises the calls.
+class Level {
+ public:
+  void Set(bool on) {
+    if (on == m_on) return;
+    on ? m_event.Signal() : m_event.Clear();
+    m_on = on;
+  }
+  const WakeEvent& Event() const { return m_event; }
+
+ private:
+  WakeEvent m_event;
+  bool m_on = false;
+};
+
+// Waits for a level (then look at the state it stands for) or the optional wake-up event.
+// Returns kWoken, kReady or kTimeout.
+inline WaitResult WaitLevel(const WakeEvent& level, const WakeEvent* wake, int timeoutMs) {
+  switch (WaitAny({wake, &level}, timeoutMs)) {
+    case 0:
+      return WaitResult::kWoken;
+    case 1:
+      return WaitResult::kReady;
+    default:
+      return WaitResult::kTimeout;
+  }
+}
+
 // multiplier * size + constant of a COMMTIMEOUTS total, in milliseconds, capped at INT_MAX;
 // 0 means no limit.
 int TotalTimeoutMs(uint32_t multiplier, uint32_t constant, std::size_t size);

@@ -34,34 +34,6 @@ constexpr uint32_t kModemBits = kMsCtsOn | kMsDsrOn | kMsRingOn | kMsRlsdOn;
 constexpr uint32_t kErrorBits = kCeRxOver | kCeOverrun | kCeRxParity | kCeFrame | kCeBreak;
 constexpr uint32_t kPurgeFlags = kPurgeTxAbort | kPurgeRxAbort | kPurgeTxClear | kPurgeRxClear;
 
-// A wake-up event used as a level: signalled while Set(true). The owner serialises the calls.
-class Level {
- public:
-  void Set(bool on) {
-    if (on == m_on) return;
-    on ? m_event.Signal() : m_event.Clear();
-    m_on = on;
-  }
-  const WakeEvent& Event() const { return m_event; }
-
- private:
-  WakeEvent m_event;
-  bool m_on = false;
-};
-
-// Waits for the event (a level: look at the state) or the optional wake-up event. Returns
-// kWoken, kReady or kTimeout.
-WaitResult WaitLevel(const WakeEvent& level, const WakeEvent* wake, int timeoutMs) {
-  switch (WaitAny({wake, &level}, timeoutMs)) {
-    case 0:
-      return WaitResult::kWoken;
-    case 1:
-      return WaitResult::kReady;
-    default:
-      return WaitResult::kTimeout;
-  }
-}
-
 struct LineState {
   explicit LineState(std::string comName) : name(std::move(comName)) {}
 

@@ -122,32 +122,6 @@ uint8_t FlowCode(const DeviceControlBlock& dcb) {
   return tn::kControlOutNone;
 }
 
-// A wake-up event used as a level: signalled while Set(true). The owner serialises the calls.
-class Level {
- public:
-  void Set(bool on) {
-    if (on == m_on) return;
-    on ? m_event.Signal() : m_event.Clear();
-    m_on = on;
-  }
-  const WakeEvent& Event() const { return m_event; }
-
- private:
-  WakeEvent m_event;
-  bool m_on = false;
-};
-
-WaitResult WaitLevel(const WakeEvent& level, const WakeEvent* wake, int timeoutMs) {
-  switch (WaitAny({wake, &level}, timeoutMs)) {
-    case 0:
-      return WaitResult::kWoken;
-    case 1:
-      return WaitResult::kReady;
-    default:
-      return WaitResult::kTimeout;
-  }
-}
-
 class NetLine final : public SerialLine {
  public:
   NetLine(std::unique_ptr<NetSocket> socket, const NetUrl& url)
